@@ -1,0 +1,79 @@
+#pragma once
+#include "data/indicators.h"
+#include "data/recordset.h"
+#include "data/run_state.h"
+#include "data/settings_store.h"
+
+#include <memory>
+
+namespace tarvelo::data {
+
+// What a lost server connection sets off in the main window: the status line and the
+// start-up's one-minute retry.
+class ServerFailureSink {
+public:
+    virtual ~ServerFailureSink() = default;
+    virtual void MsgboxViw(qint16 picture, const QString& text) = 0;
+    virtual void Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, const QString& title) = 0;
+};
+
+struct DbSettings {
+    QString host, port, name, user, password;
+};
+
+QString connectionString(const DbSettings& s);
+
+// The two databases: settings, connections and the ten calls through which every statement runs.
+// Each call opens a fresh connection of its side, replaces the caller's recordset variable with a
+// new recordset and paints the lamps.
+class Database {
+public:
+    Database(RunState& run, LampsModel& LabD, EventPump pump, ServerFailureSink* sink);
+
+    void Read_DB_Set(const SettingsStore& store);
+    bool Open_Conn_Loc();
+    bool Open_Conn_Ser();
+    void Show_Conn_Err();
+
+    DbSettings localSettings() const;
+    DbSettings serverSettings() const;
+
+    bool Open_Rs_Loc_Where_Order(RecordsetVar& rs, const QString& table, const QString& clause, const QString& orderColumn);
+    bool Open_Rs_Loc(RecordsetVar& rs, const QString& table, const QString& clause);
+    bool Open_Rs_Ser_Where_Order(RecordsetVar& rs, const QString& table, const QString& clause, const QString& orderColumn);
+    bool Open_Rs_Ser(RecordsetVar& rs, const QString& table, const QString& clause);
+    bool Open_Tab_Loc(RecordsetVar& rs, const QString& table);
+    // The number of matching rows; the clause's last literal is left open and closed here.
+    // 0 also on failure, with lamp 0 orange.
+    qint64 Count_Rec_Loc(RecordsetVar& rs, const QString& table, const QString& clause);
+    bool Update_Loc(RecordsetVar& rs, const QString& assignments, const QString& table, const QString& clause);
+    bool Update_Ser(RecordsetVar& rs, const QString& assignments, const QString& table, const QString& clause);
+    bool Delete_Loc(RecordsetVar& rs, const QString& table, const QString& clause);
+    bool Delete_Ser(RecordsetVar& rs, const QString& table, const QString& clause);
+
+    // Local settings, as read from the store.
+    QString DB_User_Loc, DB_Server_Loc, DB_Name_Loc, DB_Pas_Loc, DB_Port_Loc;
+    QString DB_Port_Ser;  // always the local port
+    int Rs_CursorType = 0;
+    QString Rs_LockType;
+
+    std::shared_ptr<OdbcConnection> Conn_Loc;
+    std::shared_ptr<OdbcConnection> Conn_Ser;
+    QString lastError;  // the last database failure, for diagnosis
+
+    static constexpr int LocalTimeout = 15;
+    static constexpr int ServerTimeout = 10;
+
+private:
+    enum class Side { Local, Server };
+    enum class OnFailure { ConnErr, Orange };
+    bool run(Side side, RecordsetVar& rs, const QString& sql, const QString& table, OnFailure onFailure, bool paintOnSuccess);
+    void pump() const;
+
+    RunState& run_;
+    LampsModel& lamps_;
+    EventPump pump_;
+    ServerFailureSink* sink_;
+};
+
+}  // namespace tarvelo::data

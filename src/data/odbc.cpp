@@ -1,0 +1,250 @@
+#include "data/odbc.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+
+namespace tarvelo::data {
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the wide ODBC API must be UTF-16");
+
+std::u16string wide(const QString& s)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()), s.size());
+}
+
+SQLWCHAR* wptr(std::u16string& s)
+{
+    return reinterpret_cast<SQLWCHAR*>(s.data());
+}
+
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    QString out;
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLWCHAR text[1024] = {};
+        SQLSMALLINT len = 0;
+        SQLRETURN rc = SQLGetDiagRecW(type, handle, i, state, &native, text, 1024, &len);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        if (!out.isEmpty())
+            out += "; ";
+        out += QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5) + u' '
+               + QString::fromUtf16(reinterpret_cast<const char16_t*>(text), std::min<int>(len, 1023));
+    }
+    return out.isEmpty() ? QStringLiteral("unknown database error") : out;
+}
+
+void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what)
+{
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+        throw DbError(QString::fromLatin1(what) + ": " + diagnostics(type, handle));
+}
+
+bool isBinaryType(SQLSMALLINT t)
+{
+    return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
+}
+
+}  // namespace
+
+class OdbcConnection::Statement {
+public:
+    explicit Statement(OdbcConnection& c)
+    {
+        check(SQLAllocHandle(SQL_HANDLE_STMT, c.dbc_, &h), SQL_HANDLE_DBC, c.dbc_, "allocating a statement");
+        if (c.queryTimeout_ > 0)
+            SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(c.queryTimeout_)), 0);
+    }
+    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, h); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    void ok(SQLRETURN rc, const char* what) { check(rc, SQL_HANDLE_STMT, h, what); }
+    SQLHSTMT h = SQL_NULL_HSTMT;
+};
+
+std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionString, int queryTimeoutSeconds)
+{
+    std::shared_ptr<OdbcConnection> c(new OdbcConnection);
+    c->queryTimeout_ = queryTimeoutSeconds;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &c->env_)))
+        throw DbError(QStringLiteral("cannot allocate an ODBC environment"));
+    SQLSetEnvAttr(c->env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    check(SQLAllocHandle(SQL_HANDLE_DBC, c->env_, &c->dbc_), SQL_HANDLE_ENV, c->env_, "allocating a connection");
+    std::u16string cs = wide(connectionString);
+    SQLRETURN rc = SQLDriverConnectW(c->dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
+                                     SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        QString msg = diagnostics(SQL_HANDLE_DBC, c->dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, c->dbc_);
+        c->dbc_ = nullptr;
+        throw DbError(QStringLiteral("connecting: ") + msg);
+    }
+    return c;
+}
+
+OdbcConnection::~OdbcConnection()
+{
+    if (dbc_) {
+        SQLDisconnect(dbc_);
+        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    }
+    if (env_)
+        SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+ResultData OdbcConnection::query(const QString& sql)
+{
+    Statement st(*this);
+    std::u16string text = wide(sql);
+    st.ok(SQLExecDirectW(st.h, wptr(text), SQLINTEGER(text.size())), "running the statement");
+
+    ResultData out;
+    SQLSMALLINT ncols = 0;
+    st.ok(SQLNumResultCols(st.h, &ncols), "reading the result");
+    for (SQLSMALLINT i = 1; i <= ncols; ++i) {
+        SQLWCHAR name[256] = {};
+        SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+        SQLULEN size = 0;
+        st.ok(SQLDescribeColW(st.h, i, name, 256, &nameLen, &type, &size, &digits, &nullable), "describing a column");
+        out.columns.push_back({QString::fromUtf16(reinterpret_cast<const char16_t*>(name), std::min<int>(nameLen, 255)),
+                               isBinaryType(type)});
+    }
+    if (ncols == 0)
+        return out;
+
+    std::vector<char16_t> wbuf(8192);
+    std::vector<char> bbuf(65536);
+    for (;;) {
+        SQLRETURN rc = SQLFetch(st.h);
+        if (rc == SQL_NO_DATA)
+            break;
+        st.ok(rc, "fetching a row");
+        std::vector<QVariant> row;
+        row.reserve(ncols);
+        for (SQLSMALLINT i = 1; i <= ncols; ++i) {
+            const bool binary = out.columns[i - 1].binary;
+            QString text;
+            QByteArray bytes;
+            bool isNull = false;
+            for (;;) {
+                SQLLEN ind = 0;
+                SQLRETURN g = binary ? SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind)
+                                     : SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
+                                                  SQLLEN(wbuf.size() * sizeof(char16_t)), &ind);
+                if (g == SQL_NO_DATA)
+                    break;
+                st.ok(g, "reading a value");
+                if (ind == SQL_NULL_DATA) {
+                    isNull = true;
+                    break;
+                }
+                // A truncated chunk fills the buffer (less the terminator for text); the last one says its length.
+                const bool more = g == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind >= SQLLEN(binary ? bbuf.size() : (wbuf.size() - 1) * sizeof(char16_t)));
+                if (binary) {
+                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
+                } else {
+                    qsizetype n = more ? qsizetype(wbuf.size() - 1) : qsizetype(ind / sizeof(char16_t));
+                    text.append(QStringView(wbuf.data(), n));
+                }
+                if (!more)
+                    break;
+            }
+            if (isNull)
+                row.emplace_back();
+            else if (binary)
+                row.emplace_back(bytes);
+            else
+                row.emplace_back(text);
+        }
+        out.rows.push_back(std::move(row));
+    }
+    return out;
+}
+
+long long OdbcConnection::execute(const QString& sql, const std::vector<QVariant>& params)
+{
+    Statement st(*this);
+    std::vector<std::u16string> texts(params.size());
+    std::vector<QByteArray> blobs(params.size());
+    std::vector<SQLLEN> inds(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+        const QVariant& v = params[i];
+        const SQLUSMALLINT n = SQLUSMALLINT(i + 1);
+        if (v.isNull() || !v.isValid()) {
+            inds[i] = SQL_NULL_DATA;
+            st.ok(SQLBindParameter(st.h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, nullptr, 0, &inds[i]),
+                  "binding a value");
+        } else if (v.typeId() == QMetaType::QByteArray) {
+            blobs[i] = v.toByteArray();
+            inds[i] = blobs[i].size();
+            st.ok(SQLBindParameter(st.h, n, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
+                                   SQLULEN(std::max<qsizetype>(blobs[i].size(), 1)), 0, blobs[i].data(),
+                                   blobs[i].size(), &inds[i]),
+                  "binding a value");
+        } else {
+            texts[i] = wide(v.toString());
+            inds[i] = SQLLEN(texts[i].size() * sizeof(char16_t));
+            const SQLSMALLINT sqlType = texts[i].size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+            st.ok(SQLBindParameter(st.h, n, SQL_PARAM_INPUT, SQL_C_WCHAR, sqlType,
+                                   SQLULEN(std::max<size_t>(texts[i].size(), 1)), 0, texts[i].data(), inds[i],
+                                   &inds[i]),
+                  "binding a value");
+        }
+    }
+    std::u16string text = wide(sql);
+    st.ok(SQLExecDirectW(st.h, wptr(text), SQLINTEGER(text.size())), "running the statement");
+    SQLLEN count = 0;
+    st.ok(SQLRowCount(st.h, &count), "reading the row count");
+    return count;
+}
+
+QStringList OdbcConnection::primaryKey(const QString& table)
+{
+    Statement st(*this);
+    std::u16string t = wide(table);
+    st.ok(SQLPrimaryKeysW(st.h, nullptr, 0, nullptr, 0, wptr(t), SQLSMALLINT(t.size())), "reading the primary key");
+    std::vector<std::pair<int, QString>> cols;
+    for (;;) {
+        SQLRETURN rc = SQLFetch(st.h);
+        if (rc == SQL_NO_DATA)
+            break;
+        st.ok(rc, "reading the primary key");
+        SQLWCHAR name[256] = {};
+        SQLLEN ind = 0;
+        SQLSMALLINT seq = 0;
+        SQLLEN seqInd = 0;
+        st.ok(SQLGetData(st.h, 4, SQL_C_WCHAR, name, sizeof(name), &ind), "reading the primary key");
+        st.ok(SQLGetData(st.h, 5, SQL_C_SSHORT, &seq, 0, &seqInd), "reading the primary key");
+        if (ind > 0)
+            cols.emplace_back(seq, QString::fromUtf16(reinterpret_cast<const char16_t*>(name), int(ind / sizeof(SQLWCHAR))));
+    }
+    std::sort(cols.begin(), cols.end());
+    QStringList out;
+    for (auto& c : cols)
+        out << c.second;
+    return out;
+}
+
+QVariant OdbcConnection::lastInsertId()
+{
+    ResultData r = query(QStringLiteral("SELECT LAST_INSERT_ID()"));
+    if (r.rows.empty() || r.rows[0].empty())
+        return {};
+    return r.rows[0][0];
+}
+
+QString odbcValue(const QString& value)
+{
+    if (!value.contains(u';') && !value.contains(u'{') && !value.contains(u'}'))
+        return value;
+    QString escaped = value;
+    escaped.replace(u"}"_qs, u"}}"_qs);
+    return u'{' + escaped + u'}';
+}
+
+}  // namespace tarvelo::data

@@ -1,0 +1,58 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace tarvelo::data {
+
+// Any failure of the database layer: connection, statement, time-out, or misuse of a recordset.
+class DbError : public std::runtime_error {
+public:
+    explicit DbError(const QString& message) : std::runtime_error(message.toStdString()) {}
+};
+
+struct ResultColumn {
+    QString name;
+    bool binary = false;
+};
+
+// A whole result, held client-side. Text comes back as QString, binary columns as QByteArray,
+// SQL NULL as an invalid QVariant.
+struct ResultData {
+    std::vector<ResultColumn> columns;
+    std::vector<std::vector<QVariant>> rows;
+};
+
+// One ODBC connection (with its own environment), opened with a connection string. Shared
+// between the caller that opened it and every recordset made on it, so a recordset stays usable
+// after the caller has moved on to a newer connection.
+class OdbcConnection {
+public:
+    static std::shared_ptr<OdbcConnection> open(const QString& connectionString, int queryTimeoutSeconds);
+    ~OdbcConnection();
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    // Runs one statement; a statement without a result set gives an empty ResultData.
+    ResultData query(const QString& sql);
+    // Runs one statement with bound parameters; returns the rows it matched.
+    long long execute(const QString& sql, const std::vector<QVariant>& params);
+    QStringList primaryKey(const QString& table);
+    QVariant lastInsertId();
+    int queryTimeout() const { return queryTimeout_; }
+
+private:
+    OdbcConnection() = default;
+    void* env_ = nullptr;
+    void* dbc_ = nullptr;
+    int queryTimeout_ = 0;
+    class Statement;
+};
+
+// Brace-quotes a connection-string value where ODBC would otherwise split or misread it.
+QString odbcValue(const QString& value);
+
+}  // namespace tarvelo::data

@@ -1,0 +1,78 @@
+#pragma once
+#include "data/odbc.h"
+
+#include <QString>
+#include <QVariant>
+#include <memory>
+#include <vector>
+
+namespace tarvelo::data {
+
+// A client-side, static result of "select * from <table> ...": exact row count at once, free
+// movement, and edits saved back to the table with bound parameters. It keeps its connection
+// alive, so it stays readable and savable after later calls have replaced the side's connection.
+//
+// A recordset that was made but never opened (what a failed call leaves behind) throws on every
+// read, as the callers expect an error there.
+class Recordset {
+public:
+    Recordset() = default;
+
+    // Runs the statement; `table` is where saved rows go (empty: not savable).
+    void open(std::shared_ptr<OdbcConnection> connection, const QString& sql, const QString& table);
+    bool isOpen() const { return open_; }
+    const QString& source() const { return sql_; }
+
+    long long recordCount() const;
+    bool eof() const;
+    bool bof() const;
+    long long position() const;  // 0-based current row, -1 before the first
+    void moveFirst();
+    void moveLast();
+    void moveNext();
+    void movePrevious();
+
+    QStringList columnNames() const;
+    bool hasColumn(QStringView column) const;
+    QVariant value(QStringView column) const;
+    // The value as text; NULL reads as empty text.
+    QString text(QStringView column) const;
+    bool isNull(QStringView column) const;
+
+    // Changes the current row; the change is held until update() (or a move, which saves it first).
+    void setValue(QStringView column, const QVariant& value);
+    void addNew();
+    void update();
+    void cancelUpdate();
+    bool editPending() const;
+
+private:
+    struct Row {
+        std::vector<QVariant> values;
+        std::vector<QVariant> original;  // as the database holds it; empty for a row not yet saved
+        std::vector<bool> changed;
+        bool stored = true;
+    };
+    void requireOpen() const;
+    int requireColumn(QStringView column) const;
+    Row& currentRow();
+    const Row& currentRow() const;
+    void saveBeforeMove();
+    QString quotedTable() const;
+
+    std::shared_ptr<OdbcConnection> conn_;
+    QString sql_;
+    QString table_;
+    bool open_ = false;
+    std::vector<ResultColumn> columns_;
+    std::vector<Row> rows_;
+    long long pos_ = 0;
+    bool keyKnown_ = false;
+    std::vector<int> key_;
+};
+
+using RecordsetVar = std::shared_ptr<Recordset>;
+
+QString quoteIdentifier(QStringView name);
+
+}  // namespace tarvelo::data

@@ -1,0 +1,17 @@
+#pragma once
+#include <QString>
+#include <QStringView>
+
+namespace tarvelo::data {
+
+// Every value that goes into statement text passes through here, so that no text read from a
+// database, a device or the network can change what a statement does.
+QString sqlEscape(QStringView value);
+
+// 'value', quoted and escaped for MariaDB.
+QString sqlLiteral(QStringView value);
+
+// 'value without its closing quote: for the row count call, which closes the literal itself.
+QString sqlLiteralOpen(QStringView value);
+
+}  // namespace tarvelo::data
