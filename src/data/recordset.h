@@ -38,6 +38,12 @@ public:
     // The value as text; NULL reads as empty text.
     QString text(QStringView column) const;
     bool isNull(QStringView column) const;
+    // The same, for column names written as plain literals.
+    QVariant value(const QString& column) const { return value(QStringView(column)); }
+    QString text(const QString& column) const { return text(QStringView(column)); }
+    bool isNull(const QString& column) const { return isNull(QStringView(column)); }
+    bool hasColumn(const QString& column) const { return hasColumn(QStringView(column)); }
+    void setValue(const QString& column, const QVariant& value) { setValue(QStringView(column), value); }
 
     // Changes the current row; the change is held until update() (or a move, which saves it first).
     void setValue(QStringView column, const QVariant& value);

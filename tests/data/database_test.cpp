@@ -1,0 +1,356 @@
+#include "data/database.h"
+#include "data/sql_text.h"
+#include "support/test_db.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace tarvelo;
+using data::LampsModel;
+using data::RecordsetVar;
+
+namespace {
+
+// Stands in for the main window's status line and start-up retry.
+struct SinkDouble : data::ServerFailureSink {
+    QStringList status;
+    QStringList messageLog;
+    int retries = 0;
+    void MsgboxViw(qint16 picture, const QString& text) override { status << QString::number(picture) + ":" + text; }
+    void Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, const QString& title) override
+    {
+        EXPECT_EQ(retryOnly, 1);
+        EXPECT_EQ(errorNumber, 39);
+        EXPECT_EQ(kind, 1);
+        EXPECT_EQ(title, "Server connectivity");
+        ++retries;
+        messageLog << QStringLiteral("المحاولة القادمة بعد دقيقة");
+    }
+};
+
+class DatabaseCalls : public ::testing::Test {
+protected:
+    test::ScratchDatabase branch{"branch"};
+    test::ScratchDatabase server{"server"};
+    data::RunState run;
+    LampsModel lamps;
+    SinkDouble sink;
+    int pumps = 0;
+    data::Database db{run, lamps, [this] { ++pumps; }, &sink};
+
+    void SetUp() override
+    {
+        pointLocalAt(branch.settings());
+        const data::DbSettings s = server.settings();
+        run.config.DB_Server_Ser = s.host;
+        run.config.DB_Name_Ser = s.name;
+        run.config.DB_User_Ser = s.user;
+        run.config.DB_Pas_Ser = s.password;
+    }
+    void pointLocalAt(const data::DbSettings& s)
+    {
+        db.DB_Server_Loc = s.host;
+        db.DB_Port_Loc = s.port;
+        db.DB_Port_Ser = s.port;
+        db.DB_Name_Loc = s.name;
+        db.DB_User_Loc = s.user;
+        db.DB_Pas_Loc = s.password;
+    }
+    std::vector<quint32> colours() const
+    {
+        std::vector<quint32> out;
+        for (int i = 0; i < LampsModel::Count; ++i)
+            out.push_back(lamps.colour(i));
+        return out;
+    }
+    void addBranches(const test::ScratchDatabase& d)
+    {
+        d.exec("INSERT INTO branch_tab (no_rec, No_Branch, SynAdd, Ntel) VALUES "
+               "('01','01','1','111'), ('02','02','0','222'), ('03','03','1','333')");
+    }
+};
+
+constexpr quint32 G = LampsModel::Green, R = LampsModel::DarkRed, O = LampsModel::Orange, U = LampsModel::Unpainted;
+
+TEST_F(DatabaseCalls, StatementTextsAreExactAndRun)
+{
+    addBranches(branch);
+    addBranches(server);
+    RecordsetVar rs;
+
+    ASSERT_TRUE(db.Open_Rs_Loc_Where_Order(rs, "branch_tab", "where SynAdd = '1'", "no_rec"));
+    EXPECT_EQ(rs->source(), "select * from branch_tab where SynAdd = '1' order by no_rec ASC");
+    EXPECT_EQ(rs->recordCount(), 2);
+
+    ASSERT_TRUE(db.Open_Rs_Loc_Where_Order(rs, "branch_tab", "", "no_rec"));
+    EXPECT_EQ(rs->source(), "select * from branch_tab  order by no_rec ASC");
+    EXPECT_EQ(rs->recordCount(), 3);
+
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = '02'"));
+    EXPECT_EQ(rs->source(), "select * from branch_tab where no_rec = '02'");
+    EXPECT_EQ(rs->text("Ntel"), "222");
+
+    ASSERT_TRUE(db.Open_Rs_Ser_Where_Order(rs, "branch_tab", "", "Ntel"));
+    EXPECT_EQ(rs->source(), "select * from branch_tab  order by Ntel ASC");
+    ASSERT_TRUE(db.Open_Rs_Ser(rs, "branch_tab", "where no_rec = '03'"));
+    EXPECT_EQ(rs->source(), "select * from branch_tab where no_rec = '03'");
+    EXPECT_EQ(rs->text("Ntel"), "333");
+
+    ASSERT_TRUE(db.Open_Tab_Loc(rs, "branch_tab"));
+    EXPECT_EQ(rs->source(), "select * from branch_tab");
+
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "branch_tab", "where no_rec = '01"), 1);
+    EXPECT_EQ(rs->source(), "select * from branch_tab where no_rec = '01'");
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "branch_tab", ""), 3);
+    EXPECT_EQ(rs->source(), "select * from branch_tab");
+
+    ASSERT_TRUE(db.Update_Loc(rs, "Ntel = '999'", "branch_tab", "where no_rec = '01'"));
+    EXPECT_EQ(rs->source(), "UPDATE branch_tab set Ntel = '999' where no_rec = '01'");
+    EXPECT_EQ(branch.scalar("SELECT Ntel FROM branch_tab WHERE no_rec='01'"), "999");
+    ASSERT_TRUE(db.Update_Ser(rs, "Ntel = '888'", "branch_tab", "where no_rec = '01'"));
+    EXPECT_EQ(server.scalar("SELECT Ntel FROM branch_tab WHERE no_rec='01'"), "888");
+
+    ASSERT_TRUE(db.Delete_Loc(rs, "branch_tab", "where no_rec = '02'"));
+    EXPECT_EQ(rs->source(), "Delete from  branch_tab where no_rec = '02'");
+    EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM branch_tab"), "2");
+    ASSERT_TRUE(db.Delete_Ser(rs, "branch_tab", "where no_rec = '03'"));
+    EXPECT_EQ(rs->source(), "Delete from  branch_tab where no_rec = '03'");
+    EXPECT_EQ(server.scalar("SELECT COUNT(*) FROM branch_tab"), "2");
+
+    // Swapped update arguments make a statement that fails.
+    EXPECT_FALSE(db.Update_Loc(rs, "branch_tab", "Ntel = '1'", ""));
+}
+
+TEST_F(DatabaseCalls, UpdateOrDeleteMatchingNoRowSucceeds)
+{
+    RecordsetVar rs;
+    EXPECT_TRUE(db.Update_Loc(rs, "Ntel = 'x'", "branch_tab", "where no_rec = 'none'"));
+    EXPECT_TRUE(db.Delete_Ser(rs, "branch_tab", "where no_rec = 'none'"));
+    EXPECT_EQ(rs->recordCount(), 0);
+}
+
+TEST_F(DatabaseCalls, LampsFollowConnectionsAndCalls)
+{
+    ASSERT_TRUE(db.Open_Conn_Loc());
+    EXPECT_EQ(colours(), (std::vector<quint32>{G, G, G, G, G}));
+
+    RecordsetVar rs;
+    EXPECT_FALSE(db.Open_Rs_Loc(rs, "no_such_tab", ""));
+    EXPECT_EQ(colours(), (std::vector<quint32>{G, R, R, R, R}));
+
+    EXPECT_FALSE(db.Update_Loc(rs, "nothing = 1", "branch_tab", ""));
+    EXPECT_EQ(lamps.colour(0), O);
+
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "no_such_tab", "where a = '1"), 0);
+    EXPECT_EQ(lamps.colour(0), O);
+
+    // A successful count paints nothing of its own; a successful select paints lamp 0 green.
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "branch_tab", ""), 0);
+    EXPECT_EQ(lamps.colour(0), G);  // the connection painted it
+    EXPECT_FALSE(db.Delete_Loc(rs, "no_such_tab", ""));
+    EXPECT_EQ(lamps.colour(1), R);
+}
+
+TEST_F(DatabaseCalls, FailedStatementLeavesAnUnopenedRecordset)
+{
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Tab_Loc(rs, "branch_tab"));
+    RecordsetVar before = rs;
+    EXPECT_FALSE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = 'unpaired"));
+    ASSERT_NE(rs, before);
+    EXPECT_FALSE(rs->isOpen());
+    EXPECT_THROW(rs->recordCount(), data::DbError);
+    EXPECT_THROW(rs->value(u"no_rec"), data::DbError);
+}
+
+TEST_F(DatabaseCalls, ClosedLocalPortFailsAndLeavesTheCallersRecordset)
+{
+    addBranches(branch);
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = '01'"));
+    RecordsetVar held = rs;
+
+    db.DB_Port_Loc = test::kClosedPort;
+    EXPECT_FALSE(db.Open_Conn_Loc());
+    EXPECT_EQ(colours(), (std::vector<quint32>{G, R, R, R, R}));
+    EXPECT_FALSE(db.Open_Rs_Loc(rs, "branch_tab", ""));
+    EXPECT_FALSE(db.Open_Rs_Loc_Where_Order(rs, "branch_tab", "", "no_rec"));
+    EXPECT_FALSE(db.Open_Tab_Loc(rs, "branch_tab"));
+    EXPECT_FALSE(db.Update_Loc(rs, "Ntel = '1'", "branch_tab", ""));
+    EXPECT_FALSE(db.Delete_Loc(rs, "branch_tab", ""));
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "branch_tab", ""), 0);
+    EXPECT_EQ(rs, held);
+    EXPECT_EQ(rs->text("Ntel"), "111");
+    // A failed local connection shows nothing but the lamps.
+    EXPECT_TRUE(sink.status.isEmpty());
+    EXPECT_EQ(sink.retries, 0);
+    EXPECT_FALSE(run.Syn_Stop);
+}
+
+TEST_F(DatabaseCalls, ClosedServerPortStopsSynchronisationOnce)
+{
+    addBranches(server);
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Ser(rs, "branch_tab", "where no_rec = '01'"));
+    RecordsetVar held = rs;
+
+    db.DB_Port_Ser = test::kClosedPort;
+    EXPECT_FALSE(db.Open_Rs_Ser(rs, "branch_tab", ""));
+    EXPECT_TRUE(run.Syn_Stop);
+    EXPECT_EQ(rs, held);
+    EXPECT_EQ(rs->text("Ntel"), "111");
+    EXPECT_EQ(sink.status, QStringList{"0:خطاء باتصال السيرفر"});
+    EXPECT_EQ(sink.messageLog, QStringList{"المحاولة القادمة بعد دقيقة"});
+    EXPECT_EQ(lamps.colour(1), R);
+    EXPECT_EQ(lamps.colour(4), R);
+
+    // Server success repaints only lamp 0.
+    db.DB_Port_Ser = db.DB_Port_Loc;
+    ASSERT_TRUE(db.Open_Conn_Ser());
+    EXPECT_EQ(colours(), (std::vector<quint32>{G, R, R, R, R}));
+    EXPECT_TRUE(db.Update_Ser(rs, "Ntel = '5'", "branch_tab", "where no_rec = '01'"));
+    EXPECT_EQ(colours(), (std::vector<quint32>{G, R, R, R, R}));
+}
+
+TEST_F(DatabaseCalls, EveryCallOpensAFreshConnectionAndLetsEventsRun)
+{
+    ASSERT_TRUE(db.Open_Conn_Loc());
+    auto first = db.Conn_Loc;
+    EXPECT_EQ(pumps, 5);
+    ASSERT_TRUE(db.Open_Conn_Loc());
+    EXPECT_NE(db.Conn_Loc, first);
+    RecordsetVar rs;
+    pumps = 0;
+    ASSERT_TRUE(db.Open_Tab_Loc(rs, "branch_tab"));
+    EXPECT_EQ(pumps, 6);
+}
+
+TEST_F(DatabaseCalls, KeptRecordsetIsEditableAfterLaterCallsReplacedTheConnection)
+{
+    addBranches(branch);
+    RecordsetVar walk;
+    ASSERT_TRUE(db.Open_Rs_Loc_Where_Order(walk, "branch_tab", "", "no_rec"));
+    RecordsetVar other;
+    int seen = 0;
+    for (walk->moveFirst(); !walk->eof(); walk->moveNext()) {
+        // Calls for each row replace the side's connection while the walk goes on.
+        ASSERT_TRUE(db.Open_Rs_Loc(other, "branch_tab", "where no_rec = " + data::sqlLiteral(walk->text(u"no_rec"))));
+        walk->setValue(u"Ntel", "T" + other->text(u"no_rec"));
+        walk->setValue(u"SynAdd", "0");
+        walk->update();
+        ++seen;
+    }
+    EXPECT_EQ(seen, 3);
+    db.Conn_Loc.reset();
+    EXPECT_EQ(branch.scalar("SELECT GROUP_CONCAT(Ntel ORDER BY no_rec) FROM branch_tab"), "T01,T02,T03");
+    EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM branch_tab WHERE SynAdd='0'"), "3");
+
+    // Rows added through the recordset are inserted.
+    walk->addNew();
+    walk->setValue(u"no_rec", "04");
+    walk->setValue(u"Ntel", "444");
+    walk->update();
+    EXPECT_EQ(branch.scalar("SELECT Ntel FROM branch_tab WHERE no_rec='04'"), "444");
+}
+
+TEST_F(DatabaseCalls, ArabicTextSurvivesTheCp1256ConnectionAsProperUtf8)
+{
+    const QString arabic = QStringLiteral("بدء المزامنه في");
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "notic_tab", "where no_rec = '0'"));
+    rs->addNew();
+    rs->setValue(u"no_rec", "010000001");
+    rs->setValue(u"Na_Rec", arabic);
+    rs->update();
+    // And once through statement text.
+    ASSERT_TRUE(db.Update_Loc(rs, "Ne_Rec = " + data::sqlLiteral(arabic), "notic_tab", "where no_rec = '010000001'"));
+
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "notic_tab", "where Na_Rec = " + data::sqlLiteral(arabic)));
+    ASSERT_EQ(rs->recordCount(), 1);
+    EXPECT_EQ(rs->text(u"Na_Rec"), arabic);
+    EXPECT_EQ(rs->text(u"Ne_Rec"), arabic);
+    const QString hex = QString::fromLatin1(arabic.toUtf8().toHex().toUpper());
+    EXPECT_EQ(branch.scalar("SELECT HEX(Na_Rec) FROM notic_tab"), hex);
+    EXPECT_EQ(branch.scalar("SELECT HEX(Ne_Rec) FROM notic_tab"), hex);
+}
+
+TEST_F(DatabaseCalls, QuotedValuesCannotChangeTheStatement)
+{
+    addBranches(branch);
+    const QString nasty = QStringLiteral("0'1\\' OR '1'='1");
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = '0'"));
+    rs->addNew();
+    rs->setValue(u"no_rec", nasty);
+    rs->setValue(u"Ntel", "n");
+    rs->update();
+
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = " + data::sqlLiteral(nasty)));
+    ASSERT_EQ(rs->recordCount(), 1);
+    EXPECT_EQ(rs->text(u"no_rec"), nasty);
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "branch_tab", "where no_rec = " + data::sqlLiteralOpen(nasty)), 1);
+    ASSERT_TRUE(db.Update_Loc(rs, "Ntel = " + data::sqlLiteral(nasty), "branch_tab",
+                              "where no_rec = " + data::sqlLiteral(nasty)));
+    EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM branch_tab WHERE Ntel = 'n' OR Ntel LIKE '0%'"), "1");
+    ASSERT_TRUE(db.Delete_Loc(rs, "branch_tab", "where no_rec = " + data::sqlLiteral(nasty)));
+    EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM branch_tab"), "3");
+}
+
+TEST_F(DatabaseCalls, CountAboveSixteenBitsIsExact)
+{
+    branch.exec("INSERT INTO work_tab (no_rec, Ne_KinTab, Ne_Rec) SELECT seq, 'stock_tab', 'Add' FROM seq_1_to_33000");
+    RecordsetVar rs;
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "work_tab", ""), 33000);
+    EXPECT_EQ(db.Count_Rec_Loc(rs, "work_tab", "where Ne_KinTab = 'stock_tab"), 33000);
+    EXPECT_EQ(lamps.colour(0), G);
+}
+
+TEST_F(DatabaseCalls, SettingsComeFromTheStore)
+{
+    QTemporaryDir dir;
+    data::IniSettingsStore store(dir.path());
+    const data::DbSettings s = branch.settings();
+    store.write("Veld", "Settings", "SaveInServer_Databes", s.host);
+    store.write("Veld", "Settings", "SaveInPort", s.port);
+    store.write("Veld", "Settings", "SaveInName_Databes", s.name);
+    store.write("Veld", "Settings", "SaveInUser_Databes", s.user);
+    store.write("Veld", "Settings", "SaveInPas_Databes", s.password);
+
+    data::Database fresh(run, lamps, {}, &sink);
+    fresh.Read_DB_Set(store);
+    EXPECT_EQ(fresh.DB_Pas_Loc, s.password);
+    EXPECT_EQ(fresh.DB_Port_Ser, s.port);
+    EXPECT_EQ(fresh.Rs_CursorType, 3);
+    EXPECT_EQ(fresh.Rs_LockType, "3");
+    EXPECT_TRUE(fresh.Open_Conn_Loc());
+
+    QTemporaryDir empty;
+    data::Database unset(run, lamps, {}, &sink);
+    unset.Read_DB_Set(data::IniSettingsStore(empty.path()));
+    EXPECT_TRUE(unset.DB_Server_Loc.isEmpty());
+    EXPECT_EQ(data::connectionString(unset.localSettings()),
+              "Driver={mySQL ODBC 3.51 Driver};Server=;Port=;Database=;uid=;Pwd=; OPTION=3;CharSet=cp1256;");
+    EXPECT_FALSE(unset.Open_Conn_Loc());
+    EXPECT_EQ(lamps.colour(1), R);
+}
+
+TEST(ConnectionString, QuotesOnlyValuesOdbcWouldMisread)
+{
+    EXPECT_EQ(data::connectionString({"10.0.0.5", "3306", "shop", "admin", "secret"}),
+              "Driver={mySQL ODBC 3.51 Driver};Server=10.0.0.5;Port=3306;Database=shop;uid=admin;Pwd=secret; "
+              "OPTION=3;CharSet=cp1256;");
+    EXPECT_EQ(data::odbcValue("a;b"), "{a;b}");
+    EXPECT_EQ(data::odbcValue("a}b{"), "{a}}b{}");
+    EXPECT_EQ(data::odbcValue("p@ss=&"), "p@ss=&");
+}
+
+TEST(SqlText, EscapesQuotesBackslashesAndControls)
+{
+    EXPECT_EQ(data::sqlLiteral(u"plain"), "'plain'");
+    EXPECT_EQ(data::sqlLiteral(u"it's"), "'it\\'s'");
+    EXPECT_EQ(data::sqlLiteral(u"a\\b"), "'a\\\\b'");
+    EXPECT_EQ(data::sqlLiteralOpen(u"x'"), "'x\\'");
+    EXPECT_EQ(data::sqlLiteral(QString(QChar(0)) + "\n"), "'\\0\\n'");
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#include "data/error_log.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace tarvelo;
+
+namespace {
+
+QByteArray contents(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST(ErrorLogFile, CreatedByTheFirstLineThenAppendedWithCrLf)
+{
+    QTemporaryDir dir;
+    data::ErrorLog log(dir.path());
+    EXPECT_FALSE(QFile::exists(log.path()));
+    log.Save_Code(data::startLine(QDateTime::currentDateTime()));
+    log.Save_Code(data::kinProLine(5));
+    log.Err_Step = 0;
+    log.failure("SYN016");
+
+    const QList<QByteArray> lines = contents(dir.path() + "/Save_Code.txt").split('\n');
+    ASSERT_EQ(lines.size(), 4);  // three lines and the empty rest after the last line end
+    EXPECT_TRUE(lines[0].startsWith("Start "));
+    EXPECT_TRUE(lines[0].endsWith('\r'));
+    EXPECT_EQ(lines[1], "KinPro 5\r");
+    EXPECT_EQ(lines[2], "Error SYN016(0)\r");
+    EXPECT_EQ(lines[3], "");
+
+    // A second log object on the same folder appends, never overwrites.
+    data::ErrorLog(dir.path() + "/").Save_Code("more");
+    EXPECT_TRUE(contents(dir.path() + "/Save_Code.txt").endsWith("Error SYN016(0)\r\nmore\r\n"));
+}
+
+TEST(ErrorLogFile, StepGoesBackToZeroAfterAFailureLine)
+{
+    QTemporaryDir dir;
+    data::ErrorLog log(dir.path());
+    log.Err_Step = 3;
+    log.failure("SYN027");
+    log.failure("SYN027");
+    EXPECT_EQ(contents(log.path()), "Error SYN027(3)\r\nError SYN027(0)\r\n");
+}
+
+TEST(ErrorLogFile, UnwritableFolderIsASilentNoOp)
+{
+    QTemporaryDir dir;
+    // A folder that is really a file cannot hold the log, whoever runs the test.
+    QFile blocker(dir.path() + "/notadir");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    data::ErrorLog log(dir.path() + "/notadir");
+    log.Save_Code("lost");
+    log.failure("SYN015");
+    EXPECT_EQ(contents(dir.path() + "/notadir"), "");
+    EXPECT_EQ(log.Err_Step, 0);
+}
+
+}  // namespace
