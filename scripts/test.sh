@@ -12,10 +12,12 @@ cmake --build "$build" -j"$(nproc)"
 
 work=$(mktemp -d /tmp/tarvelo-test.XXXXXX)
 cleanup() {
-  if [ -f "$work/mariadb.pid" ]; then
-    kill "$(cat "$work/mariadb.pid")" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$(cat "$work/mariadb.pid")" 2>/dev/null || break; sleep 0.2; done
-    kill -9 "$(cat "$work/mariadb.pid")" 2>/dev/null || true
+  if [ -f "$work/server.pid" ]; then
+    local pid
+    pid=$(cat "$work/server.pid")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+    kill -9 "$pid" 2>/dev/null || true
   fi
   rm -rf "$work"
 }

@@ -1,5 +1,5 @@
 # Starts one throwaway MariaDB server for the tests and exports its coordinates.
-# Usage: source this file, then start_test_mariadb WORKDIR. The caller stops it by WORKDIR/mariadb.pid.
+# Usage: source this file, then start_test_mariadb WORKDIR. The caller stops it by the PID in WORKDIR/server.pid.
 
 free_port() {
   local p
@@ -20,11 +20,11 @@ start_test_mariadb() {
   mkdir -p "$data"
   mariadb-install-db --no-defaults --datadir="$data" --user=root --auth-root-authentication-method=normal \
     --skip-test-db --skip-name-resolve >"$work/install.log" 2>&1
-  mariadbd --no-defaults --datadir="$data" --socket="$sock" --pid-file="$work/mariadb.pid" --port="$port" \
+  mariadbd --no-defaults --datadir="$data" --socket="$sock" --pid-file="$work/mariadbd.pid" --port="$port" \
     --bind-address=127.0.0.1 --user=root --skip-name-resolve --skip-log-bin --lower_case_table_names=1 \
     --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci --max-connections=2000 \
     --innodb-flush-log-at-trx-commit=0 --innodb-buffer-pool-size=256M >"$work/mariadb.log" 2>&1 &
-  echo $! >"$work/mariadb.pid"
+  echo $! >"$work/server.pid"
 
   # A password that needs quoting in a connection string, as some branches have.
   local user="tarvelo_test" password='Pw;1&2@3=4'
@@ -56,5 +56,5 @@ SQL
   export TARVELO_TEST_DB_USER="$user"
   export TARVELO_TEST_DB_PASSWORD="$password"
   export TARVELO_TEST_DB_SOCKET="$sock"
-  echo "Test MariaDB on 127.0.0.1:$port (pid $(cat "$work/mariadb.pid"))"
+  echo "Test MariaDB on 127.0.0.1:$port (pid $(cat "$work/server.pid"))"
 }
