@@ -67,7 +67,8 @@ public:
     SQLHSTMT h = SQL_NULL_HSTMT;
 };
 
-std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionString, int queryTimeoutSeconds)
+std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionString, int queryTimeoutSeconds,
+                                                     int loginTimeoutSeconds)
 {
     std::shared_ptr<OdbcConnection> c(new OdbcConnection);
     c->queryTimeout_ = queryTimeoutSeconds;
@@ -75,7 +76,19 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         throw DbError(QStringLiteral("cannot allocate an ODBC environment"));
     SQLSetEnvAttr(c->env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     check(SQLAllocHandle(SQL_HANDLE_DBC, c->env_, &c->dbc_), SQL_HANDLE_ENV, c->env_, "allocating a connection");
-    std::u16string cs = wide(connectionString);
+    if (loginTimeoutSeconds > 0)
+        SQLSetConnectAttr(c->dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(loginTimeoutSeconds)), 0);
+    // This driver ignores the ODBC time-out attributes; its own keys enforce them instead: the
+    // opening time-out, and a client-side bound on each network read so that a server that goes
+    // silent mid-statement cannot hold the UI thread beyond the command time-out.
+    QString text = connectionString;
+    if (!text.endsWith(u';'))
+        text += u';';
+    if (loginTimeoutSeconds > 0)
+        text += QStringLiteral("CONN_TIMEOUT=%1;").arg(loginTimeoutSeconds);
+    if (queryTimeoutSeconds > 0)
+        text += QStringLiteral("READ_TIMEOUT=%1;WRITE_TIMEOUT=%1;").arg(queryTimeoutSeconds + 5);
+    std::u16string cs = wide(text);
     SQLRETURN rc = SQLDriverConnectW(c->dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
                                      SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
@@ -84,6 +97,9 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         c->dbc_ = nullptr;
         throw DbError(QStringLiteral("connecting: ") + msg);
     }
+    // The server ends a statement that outruns the command time-out, lock waits included.
+    if (queryTimeoutSeconds > 0)
+        c->query(QStringLiteral("SET SESSION max_statement_time = %1").arg(queryTimeoutSeconds));
     return c;
 }
 

@@ -31,7 +31,11 @@ struct ResultData {
 // after the caller has moved on to a newer connection.
 class OdbcConnection {
 public:
-    static std::shared_ptr<OdbcConnection> open(const QString& connectionString, int queryTimeoutSeconds);
+    // The opening time-out is the database-access layer's usual 15 seconds: without one, a server
+    // that accepts but never answers would hold the one UI thread for good.
+    static constexpr int DefaultLoginTimeout = 15;
+    static std::shared_ptr<OdbcConnection> open(const QString& connectionString, int queryTimeoutSeconds,
+                                                int loginTimeoutSeconds = DefaultLoginTimeout);
     ~OdbcConnection();
     OdbcConnection(const OdbcConnection&) = delete;
     OdbcConnection& operator=(const OdbcConnection&) = delete;
