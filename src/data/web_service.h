@@ -1,0 +1,68 @@
+#pragma once
+#include "data/error_log.h"
+#include "data/http_client.h"
+#include "data/run_state.h"
+
+#include <QDateTime>
+#include <QString>
+#include <chrono>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace tarvelo::data {
+
+using QueryItems = std::vector<std::pair<QString, QString>>;
+
+// base + script, then "?key=value&key=value..." in the given order, every value percent-encoded
+// (the web server decodes them before the scripts see them).
+QString webRequestUrl(const QString& base, const QString& script, const QueryItems& query = {});
+
+// The server's answer to getnow.php as a local date and time; nothing when it is not one.
+std::optional<QDateTime> parseServerTime(const QString& reply);
+
+// Whole seconds from local to server, counted between second boundaries as the server's clock
+// has no finer resolution.
+qint64 clockOffsetSeconds(const QDateTime& local, const QDateTime& server);
+
+// The requests to the web service that carry the acknowledgement ledger, the server clock and
+// the per-cycle announcement. Each waits for its answer on the calling thread.
+class WebService {
+public:
+    WebService(RunState& run, ErrorLog& log, EventPump pump,
+               std::chrono::milliseconds timeout = HttpClient::DefaultTimeout);
+
+    // One acknowledgement row; "OK" means stored. "OK" without a request for the rows the server
+    // never keeps; the empty text when the request failed.
+    QString Web_Save_Syn(const QString& treco, const QString& SynLast, const QString& norec, qint16 kin1,
+                         qint16 kin2, const QString& mainbranch);
+    // Removes the server's ledger rows of one record; "1" means done, "NotOk" a failed request.
+    QString Web_Delete_Syn(const QString& treco, const QString& SynLast, const QString& norec);
+    // Measures Time_Diff from the server's clock; false when it could not.
+    bool Get_TimeDiff();
+    // The cycle's first request; its answer's numeric value, 0 when there is none.
+    qint16 Int_Branx();
+
+    // Url_Web, the script and the encoded query.
+    QString requestUrl(const QString& script, const QueryItems& query = {}) const;
+
+    // Tables whose acknowledgement rows never reach the server (names compare exactly).
+    static bool isDetailTable(const QString& table);
+
+    void setTimeout(std::chrono::milliseconds timeout);
+
+    // The clients each request goes through, one per purpose as in the main window; later
+    // requests of the start-up and update flows may use them too.
+    HttpClient Inet1;  // intBranx.php
+    HttpClient Inet3;  // getnow.php
+    HttpClient Inet8;  // save_syn.php, delete_syn.php
+
+private:
+    QueryItems serverCredentials() const;
+
+    RunState& run_;
+    ErrorLog& log_;
+    EventPump pump_;
+};
+
+}  // namespace tarvelo::data

@@ -1,0 +1,433 @@
+#include "support/ref_web_service.h"
+
+#include "data/database.h"
+#include "data/odbc.h"
+#include "support/test_db.h"
+
+#include <httplib.h>
+
+#include <QDateTime>
+#include <QDir>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace tarvelo::test {
+
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+const char* const kTextType = "text/html; charset=UTF-8";
+
+// The script a request path names: "save_syn.php" for "/test1/save_syn.php",
+// "downloads/x.exe" for "/downloads/x.exe".
+std::string scriptOf(const std::string& path)
+{
+    static const std::string scripts = "/test1/";
+    if (path.rfind(scripts, 0) == 0)
+        return path.substr(scripts.size());
+    return path.empty() ? path : path.substr(1);
+}
+
+QString param(const Request& req, const char* key)
+{
+    return QString::fromStdString(req.get_param_value(key));
+}
+
+// Shuts down every accepted connection of the server on `port` in this process, so that worker
+// threads waiting on a kept-alive connection notice the stop at once instead of at its time-out.
+void shutDownAcceptedSockets(int port)
+{
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return;
+    std::vector<int> fds;
+    while (dirent* e = readdir(dir)) {
+        char* end = nullptr;
+        const long fd = std::strtol(e->d_name, &end, 10);
+        if (end != e->d_name && *end == '\0' && fd != dirfd(dir))
+            fds.push_back(int(fd));
+    }
+    closedir(dir);
+    for (int fd : fds) {
+        sockaddr_in local{};
+        socklen_t len = sizeof local;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET
+            || ntohs(local.sin_port) != port)
+            continue;
+        sockaddr_in peer{};
+        len = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0)
+            continue;
+        shutdown(fd, SHUT_RDWR);
+    }
+}
+
+}  // namespace
+
+RefWebService::Fault RefWebService::Fault::httpError(int status, std::string body)
+{
+    Fault f;
+    f.kind = Kind::HttpStatus;
+    f.status = status;
+    f.body = std::move(body);
+    return f;
+}
+
+RefWebService::Fault RefWebService::Fault::reply(std::string word)
+{
+    Fault f;
+    f.kind = Kind::Body;
+    f.status = 200;
+    f.body = std::move(word);
+    return f;
+}
+
+RefWebService::Fault RefWebService::Fault::delayed(std::chrono::milliseconds delay)
+{
+    Fault f;
+    f.kind = Kind::Delay;
+    f.delay = delay;
+    return f;
+}
+
+struct RefWebService::Impl {
+    Options options;
+    httplib::Server server;
+    std::thread thread;
+    int port = 0;
+    std::atomic<bool> stopped{false};
+
+    mutable std::mutex state;
+    qint64 clockOffset = 0;
+    std::string verNumSyn, verNum, lastSendError = "--";
+    std::map<std::string, std::deque<std::pair<Fault, int>>> faults;
+    std::vector<std::string> targets;
+    qint64 lastDtNowMicros = 0;
+
+    std::mutex db;
+    std::map<std::string, std::shared_ptr<data::OdbcConnection>> connections;
+
+    std::mutex sleepMutex;
+    std::condition_variable sleepCv;
+
+    explicit Impl(Options o) : options(std::move(o))
+    {
+        if (options.dbPort.isEmpty())
+            options.dbPort = TestServer::get().port;
+    }
+
+    std::optional<Fault> takeFault(const std::string& script)
+    {
+        std::lock_guard lock(state);
+        auto it = faults.find(script);
+        if (it == faults.end() || it->second.empty())
+            return std::nullopt;
+        auto& [fault, left] = it->second.front();
+        Fault taken = fault;
+        if (--left <= 0)
+            it->second.pop_front();
+        return taken;
+    }
+
+    QDateTime serverNow() const
+    {
+        std::lock_guard lock(state);
+        return QDateTime::currentDateTime().addSecs(clockOffset);
+    }
+
+    // Server time with microseconds, strictly increasing, so DTNow sorts in posting order.
+    QString nextDtNow()
+    {
+        std::lock_guard lock(state);
+        const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+        qint64 micros = std::chrono::duration_cast<std::chrono::microseconds>(sinceEpoch).count()
+                        + clockOffset * 1'000'000;
+        if (micros <= lastDtNowMicros)
+            micros = lastDtNowMicros + 1;
+        lastDtNowMicros = micros;
+        const QDateTime at = QDateTime::fromMSecsSinceEpoch(micros / 1000);
+        return at.toString(QStringLiteral("yyyyMMddhhmmss")) + QStringLiteral("%1").arg(micros % 1'000'000, 6, 10, QChar(u'0'));
+    }
+
+    // Runs `work` on a connection made with the request's credentials; the answer names what
+    // went wrong when a key is missing or the database refuses.
+    template <class Work>
+    std::string withDatabase(const Request& req, const std::vector<const char*>& keys, Work&& work)
+    {
+        for (const char* key : keys)
+            if (!req.has_param(key))
+                return std::string("Error: missing key ") + key;
+        const data::DbSettings settings{param(req, "host"), options.dbPort, param(req, "datb"), param(req, "user"),
+                                        param(req, "pasw")};
+        const std::string cacheKey = (settings.host + u'\n' + settings.user + u'\n' + settings.password + u'\n'
+                                      + settings.name).toStdString();
+        std::lock_guard lock(db);
+        for (int attempt = 0;; ++attempt) {
+            // Scratch databases come and go; keep only a few connections open.
+            if (!connections.count(cacheKey) && connections.size() >= 16)
+                connections.clear();
+            auto& conn = connections[cacheKey];
+            const bool reused = bool(conn);
+            try {
+                if (!conn)
+                    conn = data::OdbcConnection::open(data::connectionString(settings), 10);
+                work(*conn);
+                return "OK";
+            } catch (const std::exception& e) {
+                connections.erase(cacheKey);
+                // A kept connection may have gone stale; a new one decides.
+                if (!reused || attempt > 0)
+                    return std::string("Error: ") + e.what();
+            }
+        }
+    }
+
+    void saveSyn(const Request& req, Response& res)
+    {
+        const std::string outcome = withDatabase(
+            req, {"host", "user", "pasw", "datb", "treco", "SynLast", "norec", "branch", "kin1", "kin2", "mainbranch"},
+            [&](data::OdbcConnection& conn) {
+                const QString dtNow = nextDtNow();
+                const long long matched = conn.execute(
+                    QStringLiteral("UPDATE atten_rec SET kin2 = ?, DTNow = ? WHERE NoRec = ? AND branch = ? AND "
+                                   "treco = ? AND SynLast = ? AND kin1 = ?"),
+                    {param(req, "kin2"), dtNow, param(req, "norec"), param(req, "branch"), param(req, "treco"),
+                     param(req, "SynLast"), param(req, "kin1")});
+                if (matched == 0)
+                    conn.execute(QStringLiteral("INSERT INTO atten_rec (NoRec, treco, branch, SynLast, kin1, kin2, "
+                                                "mainbranch, DTNow) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                                 {param(req, "norec"), param(req, "treco"), param(req, "branch"), param(req, "SynLast"),
+                                  param(req, "kin1"), param(req, "kin2"), param(req, "mainbranch"), dtNow});
+            });
+        res.set_content(outcome, kTextType);
+    }
+
+    void deleteSyn(const Request& req, Response& res)
+    {
+        const std::string outcome = withDatabase(
+            req, {"host", "user", "pasw", "datb", "treco", "SynLast", "norec"}, [&](data::OdbcConnection& conn) {
+                conn.execute(QStringLiteral("DELETE FROM atten_rec WHERE treco = ? AND SynLast = ? AND NoRec = ?"),
+                             {param(req, "treco"), param(req, "SynLast"), param(req, "norec")});
+            });
+        res.set_content(outcome == "OK" ? std::string("1") : outcome, kTextType);
+    }
+
+    void intBranx(const Request& req, Response& res)
+    {
+        const std::string outcome = withDatabase(req, {"host", "user", "pasw", "datb"},
+                                                 [&](data::OdbcConnection& conn) { conn.query("SELECT 1"); });
+        res.set_content(outcome == "OK" ? std::string("1") : outcome, kTextType);
+    }
+
+    void fixedText(const std::string Impl::*field, Response& res)
+    {
+        std::lock_guard lock(state);
+        res.set_content(this->*field, kTextType);
+    }
+
+    // Waits, unless the service is stopped first.
+    bool pause(std::chrono::milliseconds delay)
+    {
+        std::unique_lock lock(sleepMutex);
+        return !sleepCv.wait_for(lock, delay, [this] { return stopped.load(); });
+    }
+
+    void routes()
+    {
+        server.set_pre_routing_handler([this](const Request& req, Response& res) {
+            {
+                std::lock_guard lock(state);
+                targets.push_back(req.target);
+            }
+            const std::optional<Fault> fault = takeFault(scriptOf(req.path));
+            if (!fault)
+                return httplib::Server::HandlerResponse::Unhandled;
+            switch (fault->kind) {
+            case Fault::Kind::HttpStatus:
+                res.status = fault->status;
+                res.set_content(fault->body, kTextType);
+                return httplib::Server::HandlerResponse::Handled;
+            case Fault::Kind::Body:
+                res.status = 200;
+                res.set_content(fault->body, kTextType);
+                return httplib::Server::HandlerResponse::Handled;
+            case Fault::Kind::Delay:
+                if (!pause(fault->delay)) {
+                    res.status = 503;
+                    return httplib::Server::HandlerResponse::Handled;
+                }
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+        server.Get(R"(/test1/save_syn\.php)", [this](const Request& req, Response& res) { saveSyn(req, res); });
+        server.Get(R"(/test1/delete_syn\.php)", [this](const Request& req, Response& res) { deleteSyn(req, res); });
+        server.Get(R"(/test1/intBranx\.php)", [this](const Request& req, Response& res) { intBranx(req, res); });
+        server.Get(R"(/test1/getnow\.php)", [this](const Request&, Response& res) {
+            res.set_content(serverNow().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toStdString(), kTextType);
+        });
+        server.Get(R"(/test1/VerNumSyn\.php)", [this](const Request&, Response& res) { fixedText(&Impl::verNumSyn, res); });
+        server.Get(R"(/test1/VerNum\.php)", [this](const Request&, Response& res) { fixedText(&Impl::verNum, res); });
+        server.Get(R"(/test1/LastSendError\.php)",
+                   [this](const Request&, Response& res) { fixedText(&Impl::lastSendError, res); });
+        if (!options.downloadsDir.isEmpty()
+            && !server.set_mount_point("/downloads", QDir(options.downloadsDir).absolutePath().toStdString()))
+            throw std::runtime_error("the downloads folder does not exist: " + options.downloadsDir.toStdString());
+    }
+
+    void start()
+    {
+        routes();
+        // Without TCP_NODELAY every kept-alive answer waits for the peer's delayed ACK (~40 ms).
+        server.set_tcp_nodelay(true);
+        server.set_keep_alive_max_count(1'000'000);
+        server.set_keep_alive_timeout(options.keepAlive.count());
+        const size_t threads = size_t(std::max(options.threads, 2));
+        server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+
+        if (options.port == 0) {
+            port = server.bind_to_any_port("127.0.0.1");
+            if (port <= 0)
+                throw std::runtime_error("the reference web service found no free port on 127.0.0.1");
+        } else {
+            if (!server.bind_to_port("127.0.0.1", options.port))
+                throw std::runtime_error("the reference web service cannot listen on 127.0.0.1:"
+                                         + std::to_string(options.port));
+            port = options.port;
+        }
+        thread = std::thread([this] { server.listen_after_bind(); });
+        // stop() only takes effect once the accept loop runs.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!server.is_running() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    void stop()
+    {
+        if (stopped.exchange(true))
+            return;
+        {
+            std::lock_guard lock(sleepMutex);
+        }
+        sleepCv.notify_all();
+        server.stop();
+        shutDownAcceptedSockets(port);
+        if (thread.joinable())
+            thread.join();
+        std::lock_guard lock(db);
+        connections.clear();
+    }
+};
+
+RefWebService::RefWebService() : RefWebService(Options{}) {}
+
+RefWebService::RefWebService(Options options) : d(std::make_unique<Impl>(std::move(options)))
+{
+    d->start();
+}
+
+RefWebService::~RefWebService()
+{
+    stop();
+}
+
+void RefWebService::stop()
+{
+    d->stop();
+}
+
+int RefWebService::port() const
+{
+    return d->port;
+}
+
+QString RefWebService::baseUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/test1/").arg(d->port);
+}
+
+QString RefWebService::downloadsUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/downloads/").arg(d->port);
+}
+
+void RefWebService::setClockOffset(qint64 seconds)
+{
+    std::lock_guard lock(d->state);
+    d->clockOffset = seconds;
+}
+
+void RefWebService::setVerNumSyn(const QString& reply)
+{
+    std::lock_guard lock(d->state);
+    d->verNumSyn = reply.toStdString();
+}
+
+void RefWebService::setVerNum(const QString& reply)
+{
+    std::lock_guard lock(d->state);
+    d->verNum = reply.toStdString();
+}
+
+void RefWebService::setLastSendError(const QString& reply)
+{
+    std::lock_guard lock(d->state);
+    d->lastSendError = reply.toStdString();
+}
+
+void RefWebService::failNext(const QString& script, int count, const Fault& fault)
+{
+    if (count <= 0)
+        return;
+    std::lock_guard lock(d->state);
+    d->faults[script.toStdString()].emplace_back(fault, count);
+}
+
+void RefWebService::clearFaults()
+{
+    std::lock_guard lock(d->state);
+    d->faults.clear();
+}
+
+QStringList RefWebService::requests() const
+{
+    std::lock_guard lock(d->state);
+    QStringList out;
+    for (const std::string& t : d->targets)
+        out << QString::fromStdString(t);
+    return out;
+}
+
+QStringList RefWebService::requestsTo(const QString& script) const
+{
+    QStringList out;
+    for (const QString& t : requests()) {
+        const QString path = t.section(u'?', 0, 0);
+        if (path == "/test1/" + script || path == u'/' + script)
+            out << t;
+    }
+    return out;
+}
+
+void RefWebService::clearRequests()
+{
+    std::lock_guard lock(d->state);
+    d->targets.clear();
+}
+
+}  // namespace tarvelo::test

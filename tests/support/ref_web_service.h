@@ -1,0 +1,83 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace tarvelo::test {
+
+// The server scripts of the web service, played over the server database on 127.0.0.1, for the
+// tests and for running the program locally. Serves in background threads from construction to
+// destruction.
+//
+//   /test1/save_syn.php     stores or refreshes one atten_rec row, answers "OK"
+//   /test1/delete_syn.php   removes the atten_rec rows of one record, answers "1"
+//   /test1/getnow.php       the server clock, "yyyy-MM-dd hh:mm:ss", shifted by the clock offset
+//   /test1/intBranx.php     answers "1" once the server database accepts the credentials
+//   /test1/VerNumSyn.php, /test1/VerNum.php, /test1/LastSendError.php   texts set by the test
+//   /downloads/<file>       files of the downloads folder, "Range: bytes=" honoured
+//
+// The database scripts connect with host, user, pasw and datb from the query and the configured
+// port; a missing key or a refused connection gives an answer that starts with "Error".
+class RefWebService {
+public:
+    struct Options {
+        QString dbPort;        // MariaDB port the scripts connect to; empty: the test server's
+        QString downloadsDir;  // served under /downloads/; empty: nothing there
+        int port = 0;          // 0 picks a free port
+        int threads = 128;     // every kept-alive connection holds one while it stays open
+        std::chrono::seconds keepAlive{60};
+    };
+
+    // What the next requests of a script get instead of the script's work.
+    struct Fault {
+        enum class Kind { HttpStatus, Body, Delay };
+        Kind kind = Kind::HttpStatus;
+        int status = 500;
+        std::string body;                   // for HttpStatus and Body (Body answers 200)
+        std::chrono::milliseconds delay{0}; // for Delay: wait, then do the script's work
+
+        static Fault httpError(int status = 500, std::string body = "<html><body>Internal Server Error</body></html>");
+        static Fault emptyBody() { return reply(std::string()); }
+        static Fault reply(std::string word);
+        static Fault delayed(std::chrono::milliseconds delay);
+    };
+
+    RefWebService();
+    explicit RefWebService(Options options);
+    ~RefWebService();
+    RefWebService(const RefWebService&) = delete;
+    RefWebService& operator=(const RefWebService&) = delete;
+
+    int port() const;
+    QString baseUrl() const;       // "http://127.0.0.1:<port>/test1/"
+    QString downloadsUrl() const;  // "http://127.0.0.1:<port>/downloads/"
+
+    // Server clock = local clock + seconds.
+    void setClockOffset(qint64 seconds);
+    void setVerNumSyn(const QString& reply);
+    void setVerNum(const QString& reply);
+    void setLastSendError(const QString& reply);  // "--" until set
+
+    // The next `count` requests of `script` ("save_syn.php", or "downloads/<file>") get `fault`.
+    // Faults of one script queue up in the order given.
+    void failNext(const QString& script, int count, const Fault& fault);
+    void clearFaults();
+
+    // The raw request targets received, in arrival order ("/test1/save_syn.php?host=...").
+    QStringList requests() const;
+    // Those whose path is /test1/<script> (or /<script>).
+    QStringList requestsTo(const QString& script) const;
+    void clearRequests();
+
+    // Stops serving; also done by the destructor. Kept-alive connections are closed.
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+}  // namespace tarvelo::test
