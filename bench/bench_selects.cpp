@@ -17,12 +17,7 @@ int main(int argc, char** argv)
     data::RunState run;
     data::LampsModel lamps;
     data::Database calls(run, lamps, {}, nullptr);
-    const data::DbSettings s = db.settings();
-    calls.DB_Server_Loc = s.host;
-    calls.DB_Port_Loc = s.port;
-    calls.DB_Name_Loc = s.name;
-    calls.DB_User_Loc = s.user;
-    calls.DB_Pas_Loc = s.password;
+    test::pointAt(calls, run, db.settings());
 
     data::RecordsetVar rs;
     QElapsedTimer t;

@@ -40,21 +40,8 @@ protected:
 
     void SetUp() override
     {
-        pointLocalAt(branch.settings());
         const data::DbSettings s = server.settings();
-        run.config.DB_Server_Ser = s.host;
-        run.config.DB_Name_Ser = s.name;
-        run.config.DB_User_Ser = s.user;
-        run.config.DB_Pas_Ser = s.password;
-    }
-    void pointLocalAt(const data::DbSettings& s)
-    {
-        db.DB_Server_Loc = s.host;
-        db.DB_Port_Loc = s.port;
-        db.DB_Port_Ser = s.port;
-        db.DB_Name_Loc = s.name;
-        db.DB_User_Loc = s.user;
-        db.DB_Pas_Loc = s.password;
+        test::pointAt(db, run, branch.settings(), &s);
     }
     std::vector<quint32> colours() const
     {

@@ -59,6 +59,23 @@ data::DbSettings TestServer::settings(const QString& database) const
     return {host, port, database, user, password};
 }
 
+void pointAt(data::Database& db, data::RunState& run, const data::DbSettings& local, const data::DbSettings* server)
+{
+    db.DB_Server_Loc = local.host;
+    db.DB_Port_Loc = local.port;
+    db.DB_Port_Ser = local.port;
+    db.DB_Name_Loc = local.name;
+    db.DB_User_Loc = local.user;
+    db.DB_Pas_Loc = local.password;
+    if (server) {
+        run.config.DB_Server_Ser = server->host;
+        run.config.DB_Name_Ser = server->name;
+        run.config.DB_User_Ser = server->user;
+        run.config.DB_Pas_Ser = server->password;
+        db.DB_Port_Ser = server->port;
+    }
+}
+
 ScratchDatabase::ScratchDatabase(const QString& role, bool withSchema)
 {
     name_ = QStringLiteral("tv_%1_%2").arg(QRandomGenerator::global()->generate64(), 16, 16, QChar(u'0')).arg(role);

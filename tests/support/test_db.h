@@ -36,6 +36,11 @@ private:
     QString name_;
 };
 
+// Points the local side of `db` at `local` and, when given, the server side at `server` (whose
+// port the server side shares with the local one, as in the program).
+void pointAt(data::Database& db, data::RunState& run, const data::DbSettings& local,
+             const data::DbSettings* server = nullptr);
+
 // A closed port on loopback, for connections that must fail at once.
 inline constexpr const char* kClosedPort = "1";
 
