@@ -133,6 +133,8 @@ qint32 Devices::Pull_Device()
     } hangup{ctx_.Dev_Obj};
 
     try {
+        if (!Rs_Findev || !Rs_Findev->isOpen())
+            return outcome::Stopped;
         records::RecordsContext& rc = ctx_.records;
         const QString& myBranch = rc.run.config.My_Branch;
         const QString deviceNoRec = Rs_Findev->text(u"no_rec");

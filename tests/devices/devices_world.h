@@ -32,7 +32,7 @@ public:
 // attendance devices built on them, as the program wires them.
 struct DevicesWorld {
     static constexpr int ConnectTimeoutMs = 500;
-    static constexpr int ReadTimeoutMs = 400;
+    static constexpr int ReadTimeoutMs = 2000;  // long enough for a loaded test machine
 
     DevicesWorld()
     {
