@@ -42,7 +42,7 @@ const QByteArray kHandWritten =
     "saveinport=9\r\n"
     "Arabic=\xd9\x81\xd8\xb1\xd8\xb9 \xd8\xa7\xd9\x84\xd8\xb1\xd9\x8a\xd8\xa7\xd8\xb6\r\n";
 
-TEST(SettingsStore, HandWrittenValuesReadBackLiterally)
+TEST(SettingsStore, HandWrittenValuesReadBackExactly)
 {
     QTemporaryDir dir;
     data::IniSettingsStore store(dir.path());
