@@ -22,6 +22,7 @@ test_mariadb_failed() {
   echo "---- last lines of $log ----" >&2
   tail -n 25 "$log" >&2 || true
   reason=$(grep -m1 'ERROR' "$log" 2>/dev/null | sed -E 's/^.*\[ERROR\] *//' || true)
+  [ -n "$reason" ] || reason=$(grep -m1 -iE 'error|cannot|denied|not permitted|no such|refused|no answer' "$log" || true)
   echo "MariaDB $what: ${reason:-see the log above}" >&2
   return 1
 }
