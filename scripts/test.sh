@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds, starts a throwaway MariaDB on 127.0.0.1,
 # runs every test with CTest and stops the server, whatever happened. Exits non-zero on any failure.
+# The server runs with NO_BACKSLASH_ESCAPES in its global sql_mode; the literal tests then run
+# once more without it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"
@@ -10,22 +12,20 @@ bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
-work=$(mktemp -d /tmp/tarvelo-test.XXXXXX)
-cleanup() {
-  if [ -f "$work/server.pid" ]; then
-    local pid
-    pid=$(cat "$work/server.pid")
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
-    kill -9 "$pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 # shellcheck source=tests/support/mariadb.sh
 source "$root/tests/support/mariadb.sh"
+work=$(mktemp -d /tmp/tarvelo-test.XXXXXX)
+trap 'stop_test_mariadb "$work"' EXIT
 start_test_mariadb "$work"
 
 cd "$build"
-ctest --output-on-failure -j"$(nproc)" --timeout 300
+failed=()
+ctest --output-on-failure -j"$(nproc)" --timeout 300 || failed+=("the suite (NO_BACKSLASH_ESCAPES on)")
+set_no_backslash_escapes off
+echo "Literal tests again, without NO_BACKSLASH_ESCAPES:"
+ctest --output-on-failure -j"$(nproc)" --timeout 300 -R Literal --no-tests=ignore \
+  || failed+=("the literal tests (NO_BACKSLASH_ESCAPES off)")
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED: ${failed[*]}" >&2
+  exit 1
+fi

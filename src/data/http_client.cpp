@@ -14,10 +14,23 @@ void globalInit()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct BodySink {
+    HttpReply* reply;
+    qint64 limit;  // 0: no bound
+    bool overLimit = false;
+};
+
 size_t onBody(char* data, size_t size, size_t count, void* user)
 {
-    static_cast<HttpReply*>(user)->body.append(data, qsizetype(size * count));
-    return size * count;
+    auto* sink = static_cast<BodySink*>(user);
+    const size_t n = size * count;
+    if (sink->limit > 0 && sink->reply->body.size() + qint64(n) > sink->limit) {
+        // Any count other than n makes libcurl abort the transfer.
+        sink->overLimit = true;
+        return 0;
+    }
+    sink->reply->body.append(data, qsizetype(n));
+    return n;
 }
 
 size_t onHeader(char* data, size_t size, size_t count, void* user)
@@ -55,7 +68,7 @@ HttpClient::~HttpClient()
         curl_easy_cleanup(static_cast<CURL*>(curl_));
 }
 
-HttpReply HttpClient::get(const QString& url, const HttpHeaders& extraHeaders)
+HttpReply HttpClient::get(const QString& url, const HttpHeaders& extraHeaders, qint64 maxBody)
 {
     HttpReply reply;
     CURL* curl = static_cast<CURL*>(curl_);
@@ -75,13 +88,17 @@ HttpReply HttpClient::get(const QString& url, const HttpHeaders& extraHeaders)
     curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, MaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(timeout_.count()));
     // Loopback never goes through a proxy that the environment may name.
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.0/8,::1");
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    BodySink sink{&reply, maxBody};
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
     if (headerList)
@@ -93,7 +110,10 @@ HttpReply HttpClient::get(const QString& url, const HttpHeaders& extraHeaders)
 
     if (rc != CURLE_OK) {
         reply.ok = false;
-        reply.error = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+        reply.body.clear();
+        reply.error = sink.overLimit
+                          ? QStringLiteral("the answer is longer than %1 bytes").arg(maxBody)
+                          : QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
         return reply;
     }
     long status = 0;

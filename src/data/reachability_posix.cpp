@@ -1,6 +1,7 @@
 // The echo over Linux sockets: an unprivileged datagram ICMP socket where the system allows
 // it (net.ipv4.ping_group_range), else a raw ICMP socket.
 #include "data/reachability.h"
+#include "data/reachability_posix.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -14,6 +15,10 @@
 #include <unistd.h>
 
 namespace tarvelo::data {
+
+using icmp::Echo;
+using icmp::Outcome;
+using icmp::Verdict;
 
 namespace {
 
@@ -97,22 +102,6 @@ qint32 errnoStatus(int err)
     }
 }
 
-struct Echo {
-    quint32 target = 0;  // network byte order
-    quint16 id = 0;
-    quint16 seq = 0;
-};
-
-enum class Verdict { Unrelated, Answered, Failed };
-
-struct Outcome {
-    Verdict verdict = Verdict::Unrelated;
-    qint32 status = 0;
-    quint32 from = 0;
-    QString data;
-    int dataSize = 0;
-};
-
 bool isErrorType(quint8 type)
 {
     return type == DestUnreachableType || type == SourceQuenchType || type == TimeExceededType
@@ -169,8 +158,10 @@ Outcome judgeRaw(const quint8* buf, size_t len, const Echo& echo)
     return judge(buf + ihl, len - ihl, read32Raw(buf + 12), echo, true);
 }
 
-// Errors that the kernel reports to a datagram socket arrive on its error queue.
-Outcome readErrorQueue(int fd, const Echo& echo)
+// Errors that the kernel reports about sent packets wait on the socket's error queue. A raw
+// socket is told about every ICMP packet of the host that met an error, so there the quoted
+// echo must be ours by target, identifier and sequence number.
+Outcome readErrorQueue(int fd, const Echo& echo, bool raw)
 {
     Outcome out;
     for (;;) {
@@ -191,8 +182,11 @@ Outcome readErrorQueue(int fd, const Echo& echo)
                 continue;
             return out;
         }
-        // The queued packet is our echo as sent; another sequence number is a stale error.
+        // The queued packet is the echo as sent; another one is a stale or foreign error.
         if (n >= HeaderSize && data[0] == EchoRequestType && read16(data + 6) != echo.seq)
+            continue;
+        if (raw && (n < HeaderSize || data[0] != EchoRequestType || read16(data + 4) != echo.id
+                    || from.sin_addr.s_addr != echo.target))
             continue;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
@@ -221,6 +215,84 @@ quint16 randomId()
 }
 
 }  // namespace
+
+namespace icmp {
+
+qint32 sendEcho(int fd, const Echo& echo)
+{
+    const char* data = Reachability::RequestData;
+    const size_t dataLen = std::strlen(data);
+    quint8 packet[HeaderSize + 16] = {};
+    packet[0] = EchoRequestType;
+    packet[4] = quint8(echo.id >> 8);
+    packet[5] = quint8(echo.id);
+    packet[6] = quint8(echo.seq >> 8);
+    packet[7] = quint8(echo.seq);
+    std::memcpy(packet + HeaderSize, data, dataLen);
+    const size_t packetLen = HeaderSize + dataLen;
+    const quint16 sum = checksum(packet, packetLen);
+    packet[2] = quint8(sum >> 8);
+    packet[3] = quint8(sum);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = echo.target;
+    ssize_t sent;
+    do
+        sent = ::sendto(fd, packet, packetLen, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    while (sent < 0 && errno == EINTR);
+    return sent < 0 ? errnoStatus(errno) : ip_status::Success;
+}
+
+Outcome awaitEcho(int fd, bool raw, const Echo& echo, std::chrono::steady_clock::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return {};
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left));
+        if (ready < 0 && errno != EINTR)
+            return {};
+        if (ready <= 0)
+            continue;
+        if (p.revents & POLLERR) {
+            // An error stays reported by poll until it is read: read the queue, then the socket's
+            // pending error, so the next poll waits again.
+            const Outcome queued = readErrorQueue(fd, echo, raw);
+            if (queued.verdict != Verdict::Unrelated)
+                return queued;
+            int err = 0;
+            socklen_t errLen = sizeof err;
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &errLen);
+            // A datagram ICMP socket carries only our echo, so its error is about it; a raw
+            // socket's may be about anyone's.
+            if (err != 0 && !raw) {
+                Outcome failed;
+                failed.verdict = Verdict::Failed;
+                failed.status = errnoStatus(err);
+                return failed;
+            }
+        }
+        if (p.revents & POLLIN) {
+            quint8 buf[2048];
+            sockaddr_in from{};
+            socklen_t fromLen = sizeof from;
+            const ssize_t n =
+                ::recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
+            if (n >= 0) {
+                const Outcome got = raw ? judgeRaw(buf, size_t(n), echo)
+                                        : judge(buf, size_t(n), from.sin_addr.s_addr, echo, false);
+                if (got.verdict != Verdict::Unrelated)
+                    return got;
+            }
+        } else if (!(p.revents & POLLERR)) {
+            return {};  // hung up or invalid: nothing more will arrive
+        }
+    }
+}
+
+}  // namespace icmp
 
 qint32 icmpErrorStatus(int type, int code)
 {
@@ -324,10 +396,10 @@ qint32 Reachability::Ping_Ip(const QString& address, EchoReply& reply)
     const Fd fd(raw);
     lastKind_ = kind;
 
-    if (kind == SocketKind::Datagram) {
-        const int on = 1;
-        ::setsockopt(fd.get(), SOL_IP, IP_RECVERR, &on, sizeof on);
-    } else {
+    // Errors about the echo are reported on the error queue of either kind of socket.
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_IP, IP_RECVERR, &on, sizeof on);
+    if (kind == SocketKind::Raw) {
         const quint32 dropped = ~((1u << EchoReplyType) | (1u << DestUnreachableType) | (1u << SourceQuenchType)
                                   | (1u << TimeExceededType) | (1u << ParameterProblemType));
         ::setsockopt(fd.get(), SOL_RAW, IcmpFilterOption, &dropped, sizeof dropped);
@@ -335,68 +407,16 @@ qint32 Reachability::Ping_Ip(const QString& address, EchoReply& reply)
 
     echo.id = randomId();
     echo.seq = ++sequence_;
-
-    const char* data = RequestData;
-    const size_t dataLen = std::strlen(data);
-    quint8 packet[HeaderSize + 16] = {};
-    packet[0] = EchoRequestType;
-    packet[4] = quint8(echo.id >> 8);
-    packet[5] = quint8(echo.id);
-    packet[6] = quint8(echo.seq >> 8);
-    packet[7] = quint8(echo.seq);
-    std::memcpy(packet + HeaderSize, data, dataLen);
-    const size_t packetLen = HeaderSize + dataLen;
-    const quint16 sum = checksum(packet, packetLen);
-    packet[2] = quint8(sum >> 8);
-    packet[3] = quint8(sum);
-
     reply = EchoReply{};
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = echo.target;
 
     const auto started = Clock::now();
-    const auto deadline = started + std::chrono::milliseconds(TimeoutMs);
-    ssize_t sent;
-    do
-        sent = ::sendto(fd.get(), packet, packetLen, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    while (sent < 0 && errno == EINTR);
-    if (sent < 0) {
-        reply.Status = quint32(errnoStatus(errno));
-        return qint32(reply.Status);
+    const qint32 refused = icmp::sendEcho(fd.get(), echo);
+    if (refused != ip_status::Success) {
+        reply.Status = quint32(refused);
+        return refused;
     }
-
-    Outcome outcome;
-    while (outcome.verdict == Verdict::Unrelated) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            break;
-        pollfd p{fd.get(), POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(left));
-        if (ready < 0 && errno != EINTR)
-            break;
-        if (ready <= 0)
-            continue;
-        if (kind == SocketKind::Datagram && (p.revents & POLLERR)) {
-            outcome = readErrorQueue(fd.get(), echo);
-            if (outcome.verdict != Verdict::Unrelated)
-                break;
-            // Clear a pending socket error so that it does not keep poll awake.
-            int err = 0;
-            socklen_t errLen = sizeof err;
-            ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &errLen);
-        }
-        if (!(p.revents & POLLIN))
-            continue;
-        quint8 buf[2048];
-        sockaddr_in from{};
-        socklen_t fromLen = sizeof from;
-        const ssize_t n = ::recvfrom(fd.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
-        if (n < 0)
-            continue;
-        outcome = kind == SocketKind::Raw ? judgeRaw(buf, size_t(n), echo)
-                                          : judge(buf, size_t(n), from.sin_addr.s_addr, echo, false);
-    }
+    const Outcome outcome = icmp::awaitEcho(fd.get(), kind == SocketKind::Raw, echo,
+                                            started + std::chrono::milliseconds(TimeoutMs));
 
     switch (outcome.verdict) {
     case Verdict::Answered:

@@ -26,7 +26,9 @@ std::optional<QDateTime> parseServerTime(const QString& reply);
 qint64 clockOffsetSeconds(const QDateTime& local, const QDateTime& server);
 
 // The requests to the web service that carry the acknowledgement ledger, the server clock and
-// the per-cycle announcement. Each waits for its answer on the calling thread.
+// the per-cycle announcement. Each waits for its answer on the calling thread. A request fails
+// when no answer arrives, when the final status (after at most HttpClient::MaxRedirects
+// redirects) is not 2xx, or when the answer is longer than HttpClient::TextReplyLimit.
 class WebService {
 public:
     WebService(RunState& run, ErrorLog& log, EventPump pump,

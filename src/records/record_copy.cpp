@@ -57,16 +57,12 @@ void ownBranchHook(RecordsContext& ctx, const data::Recordset& source)
 {
     if (source.isNull(u"no_rec") || source.text(u"no_rec") != ctx.run.config.My_Branch)
         return;
-    // All four are read before any is set, so a bad value leaves the old settings whole.
-    const qint16 only = settingNumber(source, u"kinSyn");
-    const qint16 set1 = settingNumber(source, u"set1");
-    const qint16 set2 = settingNumber(source, u"set2");
-    const qint16 set3 = settingNumber(source, u"set3");
+    // Set one after another: a bad value ends the hook with the earlier settings already new.
     BranchSettings& b = ctx.branch;
-    b.Bra_Only = only;
-    b.Bra_Set1 = set1;
-    b.Bra_Set2 = set2;
-    b.Bra_Set3 = set3;
+    b.Bra_Only = settingNumber(source, u"kinSyn");
+    b.Bra_Set1 = settingNumber(source, u"set1");
+    b.Bra_Set2 = settingNumber(source, u"set2");
+    b.Bra_Set3 = settingNumber(source, u"set3");
     b.Chk_Rec = 1;
     b.Chk_Del = 1;
     ctx.tables.setAllCounters(1);

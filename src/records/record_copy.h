@@ -26,7 +26,8 @@ qint16 leadingInt16(QStringView text);
 // branch_tab row passes through, reloads the branch settings and marks every table as having work.
 //
 // Catches nothing: a missing column, a closed recordset or an unreadable setting reaches the caller as
-// data::DbError or ValueConversionError. Returns true whenever it returns.
+// data::DbError or ValueConversionError; settings set before an unreadable one keep their new values.
+// Returns true whenever it returns.
 bool Copy_Reco(RecordsContext& ctx, const QString& treco);
 
 }  // namespace tarvelo::records

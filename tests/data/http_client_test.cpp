@@ -100,6 +100,55 @@ TEST_F(HttpRequests, AnErrorStatusIsAnAnswerButNoSuccess)
     EXPECT_FALSE(failed.success());
 }
 
+TEST_F(HttpRequests, RedirectsAreFollowedAFewTimesAndTheFinalAnswerCounts)
+{
+    web->setVerNum("moved here");
+    web->failNext("getnow.php", 1, RefWebService::Fault::redirect(web->baseUrl() + "VerNum.php"));
+    const data::HttpReply moved = http.get(web->baseUrl() + "getnow.php", {{"Range", "bytes=0-"}});
+    ASSERT_TRUE(moved.success()) << moved.error.toStdString();
+    EXPECT_EQ(moved.body, "moved here");
+
+    web->failNext("getnow.php", 1, RefWebService::Fault::redirect(web->baseUrl() + "missing.php", 301));
+    const data::HttpReply gone = http.get(web->baseUrl() + "getnow.php");
+    EXPECT_EQ(gone.status, 404);
+    EXPECT_FALSE(gone.success());
+
+    // A redirect loop ends after five.
+    web->clearRequests();
+    web->failNext("getnow.php", 100, RefWebService::Fault::redirect(web->baseUrl() + "getnow.php"));
+    const data::HttpReply loop = http.get(web->baseUrl() + "getnow.php");
+    EXPECT_FALSE(loop.ok);
+    EXPECT_FALSE(loop.success());
+    EXPECT_EQ(web->requestsTo("getnow.php").size(), 1 + HttpClient::MaxRedirects);
+}
+
+TEST_F(HttpRequests, ABoundedBodyIsReadNoFurtherThanTheBound)
+{
+    const qint64 limit = HttpClient::TextReplyLimit;
+    web->failNext("getnow.php", 1, RefWebService::Fault::streamed(limit));
+    const data::HttpReply fits = http.get(web->baseUrl() + "getnow.php", {}, limit);
+    ASSERT_TRUE(fits.success()) << fits.error.toStdString();
+    EXPECT_EQ(fits.body.size(), limit);
+
+    web->failNext("getnow.php", 1, RefWebService::Fault::streamed(limit + 1));
+    const data::HttpReply over = http.get(web->baseUrl() + "getnow.php", {}, limit);
+    EXPECT_FALSE(over.ok);
+    EXPECT_TRUE(over.body.isEmpty());
+    EXPECT_TRUE(over.error.contains("longer")) << over.error.toStdString();
+
+    // 1 GiB would take seconds and gigabytes to read whole; the bound ends it at once.
+    web->failNext("getnow.php", 1, RefWebService::Fault::streamed(qint64(1) << 30));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(http.get(web->baseUrl() + "getnow.php", {}, limit).ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+
+    // Unbounded, as downloads are, a long body arrives whole.
+    web->failNext("getnow.php", 1, RefWebService::Fault::streamed(3 * limit));
+    const data::HttpReply download = http.get(web->baseUrl() + "getnow.php");
+    ASSERT_TRUE(download.success()) << download.error.toStdString();
+    EXPECT_EQ(download.body.size(), 3 * limit);
+}
+
 TEST_F(HttpRequests, NoServiceOrNoAnswerInTimeIsAFailure)
 {
     const data::HttpReply refused = http.get(QStringLiteral("http://127.0.0.1:%1/test1/getnow.php").arg(test::kClosedPort));

@@ -1,4 +1,5 @@
 #include "data/reachability.h"
+#include "data/reachability_posix.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -9,7 +10,9 @@
 #include <sched.h>
 #include <string>
 #include <thread>
+#include <time.h>
 #include <tuple>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -254,6 +257,48 @@ TEST(ReachabilityInNamespace, DatagramSocketEchoes)
     if (!run.skipReason.empty())
         GTEST_SKIP() << "network namespaces cannot be made here: " << run.skipReason;
     checkProbe(run, 1);
+}
+
+// A raw socket whose only news about the echo is on its error queue (its filter passes echo
+// replies alone): the wait reads the report instead of spinning on poll until the time-out.
+std::vector<qint64> waitOnErrorQueue()
+{
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0)
+        return {};
+    const int on = 1;
+    ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+    const quint32 onlyReplies = ~1u;
+    ::setsockopt(fd, SOL_RAW, 1 /* ICMP_FILTER */, &onlyReplies, sizeof onlyReplies);
+
+    const data::icmp::Echo echo{inet_addr("198.51.100.3"), 0x5151, 7};
+    const auto cpu = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    };
+    const qint64 sent = data::icmp::sendEcho(fd, echo);
+    const qint64 cpuBefore = cpu();
+    const auto outcome = data::icmp::awaitEcho(fd, true, echo, std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    const qint64 cpuUsed = cpu() - cpuBefore;
+    ::close(fd);
+    return {sent, qint64(outcome.verdict), outcome.status, cpuUsed};
+}
+
+TEST(ReachabilityInNamespace, AnErrorReportOnTheQueueEndsTheWaitWithoutSpinning)
+{
+    // Address resolution gives up after one probe of 100 ms.
+    const NamespaceRun run = inPrivateNetwork(
+        {kNamespaceSetup, "echo 1 > /proc/sys/net/ipv4/neigh/tv0/mcast_solicit && "
+                          "echo 100 > /proc/sys/net/ipv4/neigh/tv0/retrans_time_ms"},
+        waitOnErrorQueue);
+    if (!run.skipReason.empty())
+        GTEST_SKIP() << "network namespaces cannot be made here: " << run.skipReason;
+    ASSERT_EQ(run.values.size(), 4u) << "no raw socket inside the namespace";
+    EXPECT_EQ(run.values[0], 0);
+    EXPECT_EQ(run.values[1], qint64(data::icmp::Verdict::Failed));
+    EXPECT_EQ(run.values[2], 11003);
+    EXPECT_LT(run.values[3], 300) << "milliseconds of processor time spent waiting";
 }
 
 }  // namespace

@@ -441,29 +441,39 @@ TEST_F(OwnBranchHook, AnotherBranchsRowLeavesSettingsAlone)
     expectSettingsUntouched();
 }
 
-TEST_F(OwnBranchHook, UnreadableSettingIsAnErrorForTheCallerAndChangesNoSetting)
+TEST_F(OwnBranchHook, UnreadableSettingIsAnErrorForTheCallerAfterTheEarlierSettings)
 {
+    // The settings are set in their order: those before the bad one are new, the rest and the
+    // counters keep their old values.
     struct Case {
         QVariant kinSyn, set1, set2, set3;
+        qint16 only, s1, s2, s3;
     };
     const Case cases[] = {
-        {QStringLiteral("1"), QVariant(), QStringLiteral("1"), QStringLiteral("1")},
-        {QVariant(), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1")},
-        {QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("32768")},
-        {QStringLiteral("1"), QStringLiteral("32767.5"), QStringLiteral("1"), QStringLiteral("1")},
-        {QStringLiteral("-32769"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1")},
-        {QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1e9"), QStringLiteral("1")},
+        {QStringLiteral("1"), QVariant(), QStringLiteral("1"), QStringLiteral("1"), 1, -1, -1, -1},
+        {QVariant(), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1"), -1, -1, -1, -1},
+        {QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("32768"), 3, 4, 5, -1},
+        {QStringLiteral("1"), QStringLiteral("32767.5"), QStringLiteral("1"), QStringLiteral("1"), 1, -1, -1, -1},
+        {QStringLiteral("-32769"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1"), -1, -1, -1, -1},
+        {QStringLiteral("2"), QStringLiteral("0"), QStringLiteral("1e9"), QStringLiteral("1"), 2, 0, -1, -1},
     };
     putBranchRow(w.serverDb, QStringLiteral("01"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
                  QStringLiteral("0"));
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(n++);
+        w.branch.Bra_Only = w.branch.Bra_Set1 = w.branch.Bra_Set2 = w.branch.Bra_Set3 = -1;
         w.branchDb.exec(QStringLiteral("delete from branch_tab"));
         putBranchRow(w.branchDb, QStringLiteral("01"), c.kinSyn, c.set1, c.set2, c.set3);
         openPair(w, Direction::Send, QStringLiteral("branch_tab"), QStringLiteral("01"));
         EXPECT_THROW(Copy_Reco(w.ctx, QStringLiteral("branch_tab")), ValueConversionError);
-        expectSettingsUntouched();
+        EXPECT_EQ(w.branch.Bra_Only, c.only);
+        EXPECT_EQ(w.branch.Bra_Set1, c.s1);
+        EXPECT_EQ(w.branch.Bra_Set2, c.s2);
+        EXPECT_EQ(w.branch.Bra_Set3, c.s3);
+        EXPECT_EQ(w.branch.Chk_Rec, 0);
+        EXPECT_EQ(w.branch.Chk_Del, 0);
+        expectCounters(0);
         // The columns were assigned before the hook; the caller decides about the row.
         EXPECT_TRUE(w.vars.Rs_Target->editPending());
     }

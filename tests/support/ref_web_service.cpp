@@ -105,6 +105,25 @@ RefWebService::Fault RefWebService::Fault::delayed(std::chrono::milliseconds del
     return f;
 }
 
+RefWebService::Fault RefWebService::Fault::redirect(QString location, int status, std::string body)
+{
+    Fault f;
+    f.kind = Kind::Redirect;
+    f.status = status;
+    f.location = location.toStdString();
+    f.body = std::move(body);
+    return f;
+}
+
+RefWebService::Fault RefWebService::Fault::streamed(qint64 bytes)
+{
+    Fault f;
+    f.kind = Kind::Stream;
+    f.status = 200;
+    f.bytes = bytes;
+    return f;
+}
+
 struct RefWebService::Impl {
     Options options;
     httplib::Server server;
@@ -266,6 +285,26 @@ struct RefWebService::Impl {
                 res.status = 200;
                 res.set_content(fault->body, kTextType);
                 return httplib::Server::HandlerResponse::Handled;
+            case Fault::Kind::Redirect:
+                res.status = fault->status;
+                res.set_header("Location", fault->location);
+                res.set_content(fault->body, kTextType);
+                return httplib::Server::HandlerResponse::Handled;
+            case Fault::Kind::Stream: {
+                // Made while it is sent, so that a reply of any size costs no memory here.
+                const qint64 total = fault->bytes;
+                res.status = 200;
+                res.set_chunked_content_provider(kTextType, [this, total](size_t offset, httplib::DataSink& sink) {
+                    static const std::string chunk(64 * 1024, 'x');
+                    const qint64 left = total - qint64(offset);
+                    if (left <= 0 || stopped) {
+                        sink.done();
+                        return true;
+                    }
+                    return sink.write(chunk.data(), size_t(std::min<qint64>(left, qint64(chunk.size()))));
+                });
+                return httplib::Server::HandlerResponse::Handled;
+            }
             case Fault::Kind::Delay:
                 if (!pause(fault->delay)) {
                     res.status = 503;

@@ -33,16 +33,20 @@ public:
 
     // What the next requests of a script get instead of the script's work.
     struct Fault {
-        enum class Kind { HttpStatus, Body, Delay };
+        enum class Kind { HttpStatus, Body, Delay, Redirect, Stream };
         Kind kind = Kind::HttpStatus;
         int status = 500;
-        std::string body;                   // for HttpStatus and Body (Body answers 200)
+        std::string body;                   // for HttpStatus, Body (answers 200) and Redirect
         std::chrono::milliseconds delay{0}; // for Delay: wait, then do the script's work
+        std::string location;               // for Redirect
+        qint64 bytes = 0;                   // for Stream: a 200 answer of that many 'x', sent in chunks
 
         static Fault httpError(int status = 500, std::string body = "<html><body>Internal Server Error</body></html>");
         static Fault emptyBody() { return reply(std::string()); }
         static Fault reply(std::string word);
         static Fault delayed(std::chrono::milliseconds delay);
+        static Fault redirect(QString location, int status = 302, std::string body = "OK");
+        static Fault streamed(qint64 bytes);
     };
 
     RefWebService();
