@@ -151,6 +151,11 @@ Updates::Updates(data::RunState& run, data::SettingsStore& settings, data::Error
       options_(std::move(options))
 {
     folder_ = options_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programFolder;
+    if (options_.runningVersion.isEmpty()) {
+        const QStringList parts = QCoreApplication::applicationVersion().split(u'.');
+        if (parts.size() >= 3)
+            options_.runningVersion = versionDigits(parts[0].toInt(), parts[1].toInt(), parts[2].toInt());
+    }
 }
 
 void Updates::pump() const
@@ -175,7 +180,9 @@ void Updates::Check_UpDateSyn()
         return;
     }
     Ver_Server = reply;
-    if (options_.runningVersion.toLongLong() >= Ver_Server.toLongLong()) {
+    // Without a known version of its own the program would take every offer as newer.
+    const QString& running = options_.runningVersion;
+    if (running.size() != 6 || !isDigits(running) || running.toLongLong() >= Ver_Server.toLongLong()) {
         pump();
         return;
     }

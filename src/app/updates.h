@@ -28,7 +28,7 @@ struct UpdateHost {
 
 struct UpdateOptions {
     QString programFolder;      // where the updaters stand; empty: the executable's folder
-    QString runningVersion;     // six digits, see versionDigits()
+    QString runningVersion;     // six digits, see versionDigits(); empty: the application's version
     std::chrono::milliseconds requestTimeout = data::HttpClient::DefaultTimeout;
     std::chrono::milliseconds stallTimeout{60000};  // a download that brings nothing for this long fails
 };

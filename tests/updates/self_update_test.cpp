@@ -35,6 +35,15 @@ TEST_F(SelfUpdate, EqualOlderMalformedOrFailedRepliesChangeNothing)
     run.config.Url_Web = QStringLiteral("http://127.0.0.1:%1/test1/").arg(kClosedPort);
     updates->Check_UpDateSyn();
 
+    // A program that does not know its own version takes no offer.
+    run.config.Url_Web = web.baseUrl();
+    app::UpdateHost host;
+    host.stopSynchronisation = [this] { events << "stop"; };
+    host.endProgram = [this] { events << "end"; };
+    app::UpdateOptions unversioned;
+    unversioned.programFolder = programDir.path();
+    app::Updates(run, settings, errorLog, form, host, unversioned).Check_UpDateSyn();
+
     EXPECT_TRUE(events.isEmpty()) << events.join(", ").toStdString();
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(updates->Ver_Server, "010117") << "only six-digit replies are kept";
