@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -138,6 +139,9 @@ struct RefWebService::Impl {
     std::vector<std::string> targets;
     qint64 lastDtNowMicros = 0;
 
+    std::map<std::string, std::deque<DownloadFault>> downloadFaults;
+    std::vector<std::string> downloadRanges;
+
     std::mutex db;
     std::map<std::string, std::shared_ptr<data::OdbcConnection>> connections;
 
@@ -266,6 +270,87 @@ struct RefWebService::Impl {
         return !sleepCv.wait_for(lock, delay, [this] { return stopped.load(); });
     }
 
+    // Records the Range header of a download and plays its queued fault, if any.
+    bool serveDownloadFault(const Request& req, Response& res)
+    {
+        static const std::string prefix = "/downloads/";
+        if (req.path.rfind(prefix, 0) != 0)
+            return false;
+        const std::string file = req.path.substr(prefix.size());
+        std::optional<DownloadFault> fault;
+        {
+            std::lock_guard lock(state);
+            downloadRanges.push_back(req.get_header_value("Range"));
+            auto it = downloadFaults.find(file);
+            if (it != downloadFaults.end() && !it->second.empty()) {
+                fault = it->second.front();
+                it->second.pop_front();
+            }
+        }
+        if (!fault)
+            return false;
+        if (fault->kind == DownloadFault::Kind::NotFoundPage) {
+            res.status = 404;
+            res.set_content("<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>",
+                            kTextType);
+            return true;
+        }
+        QFile source(QDir(options.downloadsDir).filePath(QString::fromStdString(file)));
+        if (!source.open(QIODevice::ReadOnly))
+            throw std::runtime_error("a download fault names a file that is not there: " + file);
+        auto body = std::make_shared<std::string>(source.readAll().toStdString());
+        const char* type = "application/octet-stream";
+        res.status = 200;
+        switch (fault->kind) {
+        case DownloadFault::Kind::ShortBody:
+            res.set_content_provider(body->size() + 100, type, [body](size_t offset, size_t, httplib::DataSink& sink) {
+                if (offset >= body->size())
+                    return false;  // closes the connection short of the promised length
+                sink.write(body->data() + offset, body->size() - offset);
+                return true;
+            });
+            break;
+        case DownloadFault::Kind::Chunked:
+            res.set_chunked_content_provider(type, [body](size_t offset, httplib::DataSink& sink) {
+                for (size_t at = offset; at < body->size(); at += 512)
+                    sink.write(body->data() + at, std::min<size_t>(512, body->size() - at));
+                sink.done();
+                return true;
+            });
+            break;
+        case DownloadFault::Kind::DroppedMidBody:
+            res.set_content_provider(body->size(), type, [this, body, gap = fault->pause](size_t offset, size_t,
+                                                                                              httplib::DataSink& sink) {
+                if (offset > 0) {
+                    this->pause(gap);
+                    return false;
+                }
+                sink.write(body->data(), body->size() / 2);
+                return true;
+            });
+            break;
+        case DownloadFault::Kind::Paced:
+            res.set_content_provider(body->size(), type, [this, body, f = *fault](size_t offset, size_t left,
+                                                                                    httplib::DataSink& sink) {
+                // The piece that starts at `offset`.
+                size_t start = 0, piece = left;
+                for (size_t size : f.pieces) {
+                    if (start == offset) {
+                        piece = std::min(size, left);
+                        break;
+                    }
+                    start += size;
+                }
+                sink.write(body->data() + offset, piece);
+                return this->pause(f.pause);
+            });
+            break;
+        case DownloadFault::Kind::NotFoundPage:
+            break;
+        }
+        return true;
+    }
+
     void routes()
     {
         server.set_pre_routing_handler([this](const Request& req, Response& res) {
@@ -273,6 +358,8 @@ struct RefWebService::Impl {
                 std::lock_guard lock(state);
                 targets.push_back(req.target);
             }
+            if (serveDownloadFault(req, res))
+                return httplib::Server::HandlerResponse::Handled;
             const std::optional<Fault> fault = takeFault(scriptOf(req.path));
             if (!fault)
                 return httplib::Server::HandlerResponse::Unhandled;
@@ -441,6 +528,21 @@ void RefWebService::clearFaults()
 {
     std::lock_guard lock(d->state);
     d->faults.clear();
+}
+
+void RefWebService::failNextDownload(const QString& file, const DownloadFault& fault)
+{
+    std::lock_guard lock(d->state);
+    d->downloadFaults[file.toStdString()].push_back(fault);
+}
+
+QStringList RefWebService::downloadRanges() const
+{
+    std::lock_guard lock(d->state);
+    QStringList out;
+    for (const std::string& r : d->downloadRanges)
+        out << QString::fromStdString(r);
+    return out;
 }
 
 QStringList RefWebService::requests() const

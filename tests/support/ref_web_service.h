@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tarvelo::test {
 
@@ -75,6 +76,32 @@ public:
     // Those whose path is /test1/<script> (or /<script>).
     QStringList requestsTo(const QString& script) const;
     void clearRequests();
+
+    // Broken downloads: what the next request of one file under /downloads/ gets instead of the
+    // file ("Update4.exe", "010119/Update4.exe"). The faults of a file queue up in the order given.
+    struct DownloadFault {
+        enum class Kind { ShortBody, Chunked, DroppedMidBody, Paced, NotFoundPage };
+        Kind kind = Kind::NotFoundPage;
+        std::vector<size_t> pieces;          // Paced: sizes sent one after another; the rest follows
+        std::chrono::milliseconds pause{40}; // Paced and DroppedMidBody: wait between pieces
+
+        // Content-Length counts 100 bytes more than the file; the file, then the connection closes.
+        static DownloadFault shortBody() { return {Kind::ShortBody, {}, {}}; }
+        // The whole file in chunks, without Content-Length.
+        static DownloadFault chunked() { return {Kind::Chunked, {}, {}}; }
+        // The right Content-Length, half the file, a pause, then the connection is dropped.
+        static DownloadFault droppedMidBody() { return {Kind::DroppedMidBody, {}, std::chrono::milliseconds(40)}; }
+        // The whole file with its Content-Length, in the given pieces with a pause after each.
+        static DownloadFault paced(std::vector<size_t> sizes, std::chrono::milliseconds gap = std::chrono::milliseconds(40))
+        {
+            return {Kind::Paced, std::move(sizes), gap};
+        }
+        // Status 404 with an HTML page.
+        static DownloadFault notFoundPage() { return {Kind::NotFoundPage, {}, {}}; }
+    };
+    void failNextDownload(const QString& file, const DownloadFault& fault);
+    // The "Range" header of each request under /downloads/, in arrival order ("" when none came).
+    QStringList downloadRanges() const;
 
     // Stops serving; also done by the destructor. Kept-alive connections are closed.
     void stop();
