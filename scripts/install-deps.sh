@@ -8,7 +8,7 @@ SUDO=""
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev
+  qt6-base-dev fonts-dejavu-core
   unixodbc unixodbc-dev odbc-mariadb
   mariadb-server mariadb-client
   libcurl4-openssl-dev
