@@ -18,10 +18,13 @@ start_test_mariadb() {
   local data="$work/data" sock="$work/mariadb.sock" port
   port=$(free_port)
   mkdir -p "$data"
-  mariadb-install-db --no-defaults --datadir="$data" --user=root --auth-root-authentication-method=normal \
+  # --user is refused unless run as root, and needed when run as root.
+  local as_root=()
+  [ "$(id -u)" -eq 0 ] && as_root=(--user=root)
+  mariadb-install-db --no-defaults --datadir="$data" "${as_root[@]}" --auth-root-authentication-method=normal \
     --skip-test-db --skip-name-resolve >"$work/install.log" 2>&1
   mariadbd --no-defaults --datadir="$data" --socket="$sock" --pid-file="$work/mariadbd.pid" --port="$port" \
-    --bind-address=127.0.0.1 --user=root --skip-name-resolve --skip-log-bin --lower_case_table_names=1 \
+    --bind-address=127.0.0.1 "${as_root[@]}" --skip-name-resolve --skip-log-bin --lower_case_table_names=1 \
     --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci --max-connections=2000 \
     --innodb-flush-log-at-trx-commit=0 --innodb-buffer-pool-size=256M >"$work/mariadb.log" 2>&1 &
   echo $! >"$work/server.pid"

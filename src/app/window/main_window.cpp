@@ -92,6 +92,8 @@ QTableView* MainWindow::grid(data::GridModel& model)
     view->horizontalHeader()->hide();  // row 0 of the model is the header row
     view->verticalHeader()->hide();
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setLayoutDirection(model.rightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
     auto widths = [view, &model] {
