@@ -26,7 +26,8 @@ QColor fromBgr(quint32 c)
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
 }
 
-constexpr int TwipsPerPixel = 15;
+// Fifteen twips make a pixel; the widths were chosen for a smaller font than this window uses.
+constexpr int TwipsPerPixel = 12;
 
 void bindCombo(QComboBox* box, data::TextListModel& model)
 {
