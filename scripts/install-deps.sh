@@ -8,13 +8,13 @@ SUDO=""
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev libqt6widgets6 qt6-qpa-plugins fonts-dejavu-core
   unixodbc unixodbc-dev odbc-mariadb
   mariadb-server mariadb-client
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev
   libcpp-httplib-dev
-  iproute2
+  iproute2 libcap2-bin
 )
 
 missing=()

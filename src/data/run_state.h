@@ -25,6 +25,7 @@ struct StartupConfig {
 // State that several subsystems read and write, kept for the life of the process.
 struct RunState {
     StartupConfig config;
+    bool Syn_Run = false;    // synchronisation switched on; the stop button clears it
     bool Syn_Stop = false;   // set when the server cannot be reached; the cycle leaves at its next check
     qint16 Syn_First = 0;    // 1 while the first synchronisation runs
     QString Kin_Yer;         // year code of record numbers, from the local project row

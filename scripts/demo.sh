@@ -1,0 +1,272 @@
+#!/usr/bin/env bash
+# The run command: two branch installations synchronising through a throwaway server on this machine.
+#
+#   bash scripts/demo.sh [--keep]
+#
+# Installs what is missing, builds the program, starts a MariaDB holding a server database and two
+# branch databases, the reference web service, and `tarvelo` for branches 01 and 02 in hand-over runs
+# (each with its own XDG_CONFIG_HOME, as two branch machines would have). Records written into branch 01
+# travel to branch 02 and their exchange closes; the script prints what moved, saves a screenshot of
+# each window and ends everything. --keep leaves it all running and prints how to look at it.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${TARVELO_BUILD_DIR:-$root/build}"
+keep=""
+for arg in "$@"; do
+  case "$arg" in
+    --keep) keep=1 ;;
+    -h|--help) sed -n '2,10p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "demo.sh: unknown option $arg (try --help)" >&2; exit 2 ;;
+  esac
+done
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+started=$(date +%s)
+say() { printf '\n== %s\n' "$*"; }
+
+say "Installing what is missing"
+bash "$root/scripts/install-deps.sh"
+
+say "Building tarvelo and the reference web service"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target tarvelo tarvelo-refweb >/dev/null
+exe="$build/src/tarvelo"
+refweb="$build/tests/tarvelo-refweb"
+
+# The reachability check sends one ICMP echo, which needs a raw socket unless the kernel admits this
+# user's group to ICMP datagram sockets.
+if [ "$(id -u)" -ne 0 ]; then
+  read -r lo hi < /proc/sys/net/ipv4/ping_group_range
+  if ! id -G | tr ' ' '\n' | awk -v lo="$lo" -v hi="$hi" '$1>=lo && $1<=hi {f=1} END {exit !f}'; then
+    if ! getcap "$exe" 2>/dev/null | grep -q cap_net_raw; then
+      echo "Granting the raw-socket capability to $exe for its ICMP echo check (sudo setcap cap_net_raw+ep)"
+      $SUDO setcap cap_net_raw+ep "$exe"
+    fi
+  fi
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarvelo-demo.XXXXXX")
+shots="$build/demo-screenshots"
+mkdir -p "$shots"
+pids_file="$work/pids"
+: > "$pids_file"
+
+teardown() {
+  # Programs first (SIGTERM runs their unload), then the web service, then the database server.
+  local pid
+  while read -r pid; do kill "$pid" 2>/dev/null || true; done < "$pids_file"
+  if [ -f "$work/server.pid" ]; then
+    pid=$(cat "$work/server.pid")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+if [ -z "$keep" ]; then trap teardown EXIT; fi
+
+say "Starting a throwaway MariaDB"
+# shellcheck source=tests/support/mariadb.sh
+source "$root/tests/support/mariadb.sh"
+start_test_mariadb "$work" >/dev/null
+port=$TARVELO_TEST_DB_PORT
+sock="$work/mariadb.sock"
+sql() { mariadb --no-defaults --default-character-set=utf8mb4 --socket="$sock" -uroot "$@"; }
+db_user=tarvelo_demo
+db_pass=demo-pass-1
+sql -e "CREATE USER '$db_user'@'%' IDENTIFIED BY '$db_pass'; GRANT ALL PRIVILEGES ON *.* TO '$db_user'@'%';"
+for d in tarvelo_server tarvelo_b01 tarvelo_b02; do
+  sql -e "CREATE DATABASE $d CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci"
+  sql "$d" < "$root/tests/support/schema/schema.sql"
+  # Both branches are registered everywhere, as the central office sets them up.
+  for b in 01 02; do
+    sql "$d" -e "INSERT INTO branch_tab (no_rec, No_Branch, SynAdd, SynDele, DatTim1, DatTim2, Na_Rec, Ne_Rec,
+                 DesEna, kinSyn, set1, set2, set3)
+                 VALUES ('$b', '01', '0', '0', '20240101000000', '20240101000000', 'فرع $b', 'Branch $b',
+                 '0', '0', '0', '0', '0')"
+  done
+done
+for b in 01 02; do
+  sql "tarvelo_b$b" -e "INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer)
+                        VALUES ('1', '$b', '0', '0', '$b', '0', '01.02.18', '$(date +%Y)')"
+done
+echo "MariaDB on 127.0.0.1:$port: databases tarvelo_server, tarvelo_b01, tarvelo_b02"
+
+say "Starting the reference web service"
+"$refweb" --db-port "$port" > "$work/refweb.out" 2> "$work/refweb.err" &
+echo $! >> "$pids_file"
+for _ in $(seq 100); do [ -s "$work/refweb.out" ] && break; sleep 0.1; done
+url_web=$(head -n1 "$work/refweb.out")
+[ -n "$url_web" ] || { echo "the web service did not start:"; cat "$work/refweb.err"; exit 1; }
+url_downloads="${url_web%/test1/}/downloads/"
+echo "Web service at $url_web"
+
+# Each branch machine: its configuration folder with the start-up values, the local database
+# settings, and the hand-over name a calling application writes before it starts the program.
+umask 077
+for b in 01 02; do
+  cfg="$work/branch$b"
+  mkdir -p "$cfg/Tarvelo" "$cfg/Veld"
+  cat > "$cfg/Tarvelo/config.ini" <<EOF
+DB_Server_Ser = 127.0.0.1
+DB_User_Ser = $db_user
+DB_Pas_Ser = $db_pass
+DB_Name_Ser = tarvelo_server
+My_Branch = $b
+Riv_Server = 010218
+Ip_Ser = 127.0.0.1
+No_Dev = DEMO-$b
+Url_Web = $url_web
+Url_Downloads = $url_downloads
+EOF
+  cat > "$cfg/Veld/settings.ini" <<EOF
+[Settings]
+SaveInServer_Databes=127.0.0.1
+SaveInPort=$port
+SaveInName_Databes=tarvelo_b$b
+SaveInUser_Databes=$db_user
+SaveInPas_Databes=$db_pass
+EOF
+done
+umask 022
+
+say "Writing three records into branch 01, as the accounting application does"
+stamp=$(date +%Y%m%d%H%M%S)
+names=("الرياض:Riyadh" "جدة:Jeddah" "الدمام:Dammam")
+i=0
+for pair in "${names[@]}"; do
+  i=$((i + 1))
+  no="010000$i"
+  sql tarvelo_b01 -e "INSERT INTO city_tab (no_rec, No_Branch, SynAdd, SynDele, DatTim1, Na_Rec, Ne_Rec)
+                      VALUES ('$no', '01', '1', '0', '$stamp', '${pair%%:*}', '${pair##*:}');
+                      INSERT INTO work_tab (no_rec, Ne_KinTab, Ne_Rec) VALUES ('$no', 'city_tab', 'Add');"
+  echo "  city_tab $no ${pair##*:}"
+done
+
+declare -A prog_pid
+platform=offscreen
+[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && platform=""
+start_branch() {
+  local b=$1 cfg="$work/branch$1"
+  # The calling application's side of the hand-over: its name, then the program.
+  printf '[Settings]\nNameTab=DemoAccounting\n' > "$cfg/Tarvelo/settings.ini"
+  chmod 600 "$cfg/Tarvelo/settings.ini"
+  XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM="${platform:-${QT_QPA_PLATFORM:-}}" \
+    "$exe" --config "$cfg/Tarvelo/config.ini" --screenshot "$shots/branch-$b.png" \
+    >> "$work/tarvelo-$b.log" 2>&1 &
+  prog_pid[$b]=$!
+  echo "${prog_pid[$b]}" >> "$pids_file"
+}
+stop_branch() {  # SIGTERM runs the unload steps
+  local b=$1 pid=${prog_pid[$1]}
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+  kill -9 "$pid" 2>/dev/null || true
+}
+
+count() { sql -N "$1" -e "$2"; }
+closed() { count "$1" "SELECT COUNT(*) FROM city_tab WHERE SynAdd = '4'"; }
+state() {
+  printf '%s %s %s/%s/%s %s' \
+    "$(count tarvelo_server "SELECT COUNT(*) FROM city_tab")" \
+    "$(count tarvelo_b02 "SELECT COUNT(*) FROM city_tab")" \
+    "$(closed tarvelo_server)" "$(closed tarvelo_b01)" "$(closed tarvelo_b02)" \
+    "$(count tarvelo_server "SELECT COUNT(*) FROM atten_rec WHERE treco = 'city_tab'")"
+}
+
+say "Starting tarvelo for branch 01 and branch 02 (hand-over runs, ${platform:-on the display})"
+start_branch 01
+# Branch 02 starts once the records are on the server, so its first cycle already finds them.
+for _ in $(seq 60); do
+  [ "$(count tarvelo_server "SELECT COUNT(*) FROM city_tab")" = 3 ] && break
+  sleep 0.5
+done
+start_branch 02
+
+say "Waiting for the records to reach branch 02 and their exchange to close"
+deadline=$(( $(date +%s) + 90 ))
+last=""; still=0; done=""
+while [ "$(date +%s)" -lt "$deadline" ]; do
+  read -r on_server at_02 closed ledger <<< "$(state)"
+  printf '  on the server %s/3, at branch 02 %s/3, closed on server/01/02 %s, server ledger rows %s\n' \
+    "$on_server" "$at_02" "$closed" "$ledger"
+  if [ "$at_02" = 3 ] && [ "$closed" = 3/3/3 ] && [ "$ledger" = 0 ]; then done=1; break; fi
+  now="$on_server $at_02 $closed $ledger"
+  if [ "$now" = "$last" ]; then still=$((still + 1)); else still=0; last=$now; fi
+  # After an idle cycle a branch sleeps two minutes. Rather than wait, the calling application
+  # starts a new run, whose start-up is followed by a cycle at once.
+  if [ "$still" -ge 4 ]; then
+    for b in 01 02; do
+      if ! kill -0 "${prog_pid[$b]}" 2>/dev/null; then echo "  branch $b ended; its log:"; cat "$work/tarvelo-$b.log"; fi
+      echo "  branch $b is sleeping between cycles: starting a new run"
+      stop_branch "$b"; start_branch "$b"
+    done
+    still=0
+  fi
+  sleep 2
+done
+
+say "What moved"
+for d in tarvelo_b01 tarvelo_server tarvelo_b02; do
+  echo "-- city_tab in $d (SynAdd 4: exchange closed)"
+  sql "$d" -t -e "SELECT no_rec, No_Branch, Na_Rec, Ne_Rec, SynAdd, DatTim2 FROM city_tab ORDER BY no_rec"
+done
+echo "-- statistics rows (branchsyn_tab) and notices (notic_tab) in branch 02"
+sql tarvelo_b02 -t -e "SELECT no_rec, FromD, ToD, New_R, SynAdd FROM branchsyn_tab ORDER BY no_rec;
+                       SELECT no_rec, No_Branch, Ne_Rec FROM notic_tab ORDER BY no_rec"
+
+say "Screenshots"
+for b in 01 02; do
+  rm -f "$shots/branch-$b.png"
+  kill -USR1 "${prog_pid[$b]}" 2>/dev/null || true
+done
+for _ in $(seq 50); do [ -s "$shots/branch-01.png" ] && [ -s "$shots/branch-02.png" ] && break; sleep 0.1; done
+for b in 01 02; do
+  [ -s "$shots/branch-$b.png" ] && echo "  $shots/branch-$b.png" || echo "  branch $b: no screenshot (see $work/tarvelo-$b.log)"
+done
+
+if [ -n "$keep" ]; then
+  cat > "$work/stop.sh" <<EOF
+#!/usr/bin/env bash
+while read -r pid; do kill "\$pid" 2>/dev/null || true; done < "$pids_file"
+kill "\$(cat "$work/server.pid")" 2>/dev/null || true
+sleep 2; rm -rf "$work"
+EOF
+  say "Left running (--keep)"
+  cat <<EOF
+  tarvelo branch 01: pid ${prog_pid[01]}, settings $work/branch01 (log $work/tarvelo-01.log)
+  tarvelo branch 02: pid ${prog_pid[02]}, settings $work/branch02 (log $work/tarvelo-02.log)
+  web service:       $url_web
+  databases:         mariadb --no-defaults --socket=$sock -uroot tarvelo_b02 -e 'SELECT * FROM city_tab'
+  new screenshots:   kill -USR1 <pid>   (written to $shots/branch-NN.png)
+  end a run as the calling application does: set ClosSyn=0 in $work/branchNN/Tarvelo/settings.ini
+                     (the program ends at its next cycle), or kill -TERM <pid> (runs the unload)
+  stop everything:   bash $work/stop.sh
+EOF
+  exit 0
+fi
+
+say "Ending both programs as the calling application does"
+for b in 01 02; do
+  sed -i 's/^ClosSyn=.*/ClosSyn=0/' "$work/branch$b/Tarvelo/settings.ini"
+done
+sleep 2
+for b in 01 02; do
+  if kill -0 "${prog_pid[$b]}" 2>/dev/null; then
+    echo "  branch $b sleeps between cycles: SIGTERM"
+    stop_branch "$b"
+  else
+    echo "  branch $b ended at its next cycle"
+  fi
+  echo "  DemoAccounting_In for branch $b: $(grep -s '^DemoAccounting_In=' "$work/branch$b/Tarvelo/settings.ini" | cut -d= -f2)"
+done
+
+echo
+if [ -n "$done" ]; then
+  echo "Done in $(( $(date +%s) - started )) s: three records went from branch 01 to branch 02 and their exchange closed."
+else
+  echo "The exchange did not close within the time allowed; logs were in $work (now removed)." >&2
+  echo "Message logs of the programs:" >&2
+  cat "$work"/tarvelo-*.log >&2 || true
+  exit 1
+fi

@@ -1,0 +1,803 @@
+#include "app/core/program.h"
+
+#include "data/sql_text.h"
+#include "records/notices.h"
+#include "sync/engine.h"
+
+#include <QCalendar>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <stdexcept>
+
+namespace tarvelo::app {
+
+namespace {
+
+const QString kApp = QStringLiteral("Tarvelo");
+const QString kVeld = QStringLiteral("Veld");
+const QString kSettings = QStringLiteral("Settings");
+const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+const QString kBranchSyn = QStringLiteral("branchsyn_tab");
+
+// A setting's numeric value as a check box takes it: anything but a non-zero number is 0.
+int boxValue(const QString& text)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    return ok && v != 0 ? 1 : 0;
+}
+
+qint64 wholeNumber(const QString& text)
+{
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    return ok ? qRound64(v) : 0;
+}
+
+// Two branch numbers compare as numbers when both are, else as texts.
+bool sameBranch(const QString& a, const QString& b)
+{
+    bool okA = false, okB = false;
+    const double x = a.trimmed().toDouble(&okA);
+    const double y = b.trimmed().toDouble(&okB);
+    if (okA && okB)
+        return x == y;
+    return a.trimmed() == b.trimmed();
+}
+
+}  // namespace
+
+QString versionText(Version v)
+{
+    return QStringLiteral("%1.%2.%3")
+        .arg(v.major, 2, 10, QChar(u'0'))
+        .arg(v.minor, 2, 10, QChar(u'0'))
+        .arg(v.revision, 2, 10, QChar(u'0'));
+}
+
+QString versionCaption(Version v)
+{
+    return QStringLiteral("%1.%2.%3").arg(v.major).arg(v.minor).arg(v.revision);
+}
+
+qint64 hourBoundaries(const QDateTime& from, const QDateTime& to)
+{
+    const QDateTime a(from.date(), QTime(from.time().hour(), 0));
+    const QDateTime b(to.date(), QTime(to.time().hour(), 0));
+    return a.secsTo(b) / 3600;
+}
+
+QString XdgAutoRun::entryPath(const QString& name) const
+{
+    return base_ + "/autostart/" + name + ".desktop";
+}
+
+bool XdgAutoRun::Get_AutoRun(const QString& name)
+{
+    return QFileInfo::exists(entryPath(name));
+}
+
+void XdgAutoRun::Set_AutoRun(const QString& name, const QString& program, bool enable)
+{
+    const QString path = entryPath(name);
+    if (!enable) {
+        QFile::remove(path);
+        return;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write " + path.toStdString());
+    f.write("[Desktop Entry]\nType=Application\nName=" + name.toUtf8() + "\nExec=\"" + program.toUtf8() + "\"\n");
+}
+
+Program::Program(ProgramOptions o)
+    : options(std::move(o)),
+      errors(options.programFolder),
+      settings(options.settingsBase.isEmpty() ? data::IniSettingsStore::defaultBaseDir() : options.settingsBase),
+      db(run, lamps, options.pump, this),
+      web(run, errors, options.pump, options.webTimeout),
+      logs(run, [this] { return tables.Tab_Index; }, options.clock),
+      ctx{run,    db,     web,   logs,           errors, settings, tables, branch, vars, sync, window,
+          options.pump, [this] { endAtOnce(); }, nullptr, options.clock},
+      lock(options.settingsBase.isEmpty() ? data::IniSettingsStore::defaultBaseDir() : options.settingsBase)
+{
+    run.config = options.config.startup;
+    if (!options.reachability) {
+        ownReachability_ = std::make_unique<data::Reachability>();
+        options.reachability = ownReachability_.get();
+    }
+    if (!options.updates) {
+        ownUpdates_ = std::make_unique<UpdateChecks>();
+        options.updates = ownUpdates_.get();
+    }
+    if (!options.autoRun) {
+        ownAutoRun_ = std::make_unique<XdgAutoRun>(options.settingsBase.isEmpty()
+                                                       ? data::IniSettingsStore::defaultBaseDir()
+                                                       : options.settingsBase);
+        options.autoRun = ownAutoRun_.get();
+    }
+    if (!options.cycle)
+        options.cycle = [](sync::SyncContext& c) { sync::Syn_Cycle(c); };
+    for (const char* n : {"5", "10", "20", "50", "100", "150", "200", "300", "500", "1000"})
+        ui.Combo1.append(QString::fromLatin1(n));
+    const char* captions[] = {"فترة المزامنة : ", nullptr, "رقم الفرع : ", "قاعدة السيرفر : ",
+                              "القاعدة المحلية : ", "اخر تحديث :", nullptr, nullptr, "بدء المزامنة :"};
+    for (int i = 0; i < 9; ++i)
+        if (captions[i])
+            ui.Label3.setText(i, QString::fromUtf8(captions[i]));
+    ui.Label8.setText(1, QStringLiteral("False"));
+}
+
+Program::~Program() = default;
+
+QDateTime Program::now() const
+{
+    return options.clock ? options.clock() : QDateTime::currentDateTime();
+}
+
+void Program::pumpEvents()
+{
+    if (options.pump)
+        options.pump();
+}
+
+void Program::guarded(const char* code, const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        errors.failure(QString::fromLatin1(code));
+        logs.Add_LogMsg(QStringLiteral("Error %1: %2").arg(QString::fromLatin1(code), QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        errors.failure(QString::fromLatin1(code));
+        logs.Add_LogMsg(QStringLiteral("Error %1").arg(QString::fromLatin1(code)));
+    }
+}
+
+void Program::endAtOnce()
+{
+    if (options.endAtOnce)
+        options.endAtOnce();
+    throw ProgramEnded{};
+}
+
+void Program::endLoop()
+{
+    app.ended = true;
+    run.Syn_Run = false;
+    if (options.quit)
+        options.quit();
+}
+
+// ---- load ------------------------------------------------------------------------------------
+
+bool Program::Form1_Form_Load()
+{
+    window.Label7.setText(QString());
+    ui.Combo3.clear();
+    ui.Combo3.append(QStringLiteral("All"));
+    ui.Combo3.setCurrentIndex(0);
+    errors.Save_Code(data::startLine(now()));
+    errors.Save_Code(data::kinProLine(5));
+    const QString version = versionText(kVersion);
+    ui.Text7.setText(version);
+    ui.Label3.setText(9, version);
+    ui.Font1.setText(settings.read(kVeld, kSettings, QStringLiteral("SaveInFont1")));
+    window.ImgSav.setVisible(false);
+    window.ImgLoa.setVisible(false);
+
+    // Hand-over and single instance. A hand-over run holds the lock too, so that a copy started
+    // on its own meanwhile ends.
+    sync.Name_Tab = settings.read(kApp, kSettings, QStringLiteral("NameTab"));
+    const bool alone = options.otherCopyRunning ? !options.otherCopyRunning() : lock.acquire();
+    if (!sync.Name_Tab.isEmpty()) {
+        guarded("SYN032", [&] {
+            settings.write(kApp, kSettings, QStringLiteral("NameTab"), QString());
+            settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("1"));
+        });
+        ui.visible.set(false);
+    } else if (!alone) {
+        endAtOnce();
+        return false;
+    }
+
+    if (settings.read(kApp, kSettings, QStringLiteral("Check4")).isEmpty()) {
+        setCheck(ui.Check3, 1);
+        setCheck(ui.Check1, 1);
+        setCheck(ui.Check5, 1);
+    } else {
+        setCheck(ui.Check3, boxValue(settings.read(kApp, kSettings, QStringLiteral("Check3"))));
+        setCheck(ui.Check1, boxValue(settings.read(kApp, kSettings, QStringLiteral("Check1"))));
+        setCheck(ui.Check5, boxValue(settings.read(kApp, kSettings, QStringLiteral("Check5"))));
+    }
+    Show_AutoRun();
+    ui.Combo1.setCurrentIndex(0);
+    if (sync.Name_Tab.isEmpty())
+        ui.visible.set(true);
+    ui.caption.setText(kTitle + versionCaption(kVersion));
+    logs.Grid_Head_Syn();
+    logs.Grid_Head_Msg();
+    logs.Grid_Head_Pull();
+    ui.Bott1Picture[0] = 1;
+    ui.Bott1Picture[3] = 3;
+    db.Read_DB_Set(settings);
+    for (int k = 0; k < sync::ProgressModel::Bars; ++k) {
+        window.LabD.setBarWidth(k, 0);
+        window.LabD.setMarkerLeft(k, -50);
+    }
+    MsgboxViw(2, QString());
+    Bott1_Click(0);
+    return true;
+}
+
+// ---- status line and tray --------------------------------------------------------------------
+
+void Program::MsgboxViw(qint16 picture, const QString& text)
+{
+    ui.Label3.setText(6, text);
+    if (sync.Name_Tab.isEmpty())
+        ui.tray.replace(picture, text);
+}
+
+void Program::trayActivated()
+{
+    if (!sync.Name_Tab.isEmpty())
+        return;
+    ui.visible.set(true);
+    ui.restoreRequested.set(true);
+    ui.restoreRequested.set(false);
+}
+
+void Program::setCheck(CheckBoxModel& box, int value)
+{
+    if (box.value() == value)
+        return;
+    box.setValue(value);
+    if (&box == &ui.Check5) {
+        ui.visible.set(value != 1);
+    } else if (&box == &ui.Check4 && !app.Loading) {
+        guarded("SYN033", [&] {
+            options.autoRun->Set_AutoRun(QStringLiteral("tarvelo"), options.programPath, value == 1);
+        });
+    }
+}
+
+void Program::Check_Click(CheckBoxModel& box, int value)
+{
+    guarded("SYN033", [&] { setCheck(box, value); });
+}
+
+void Program::Show_AutoRun()
+{
+    app.Loading = true;
+    // The flag must come down whatever happens, or clicks on the box would change nothing.
+    struct Lower {
+        bool& flag;
+        ~Lower() { flag = false; }
+    } lower{app.Loading};
+    guarded("SYN033", [&] { setCheck(ui.Check4, options.autoRun->Get_AutoRun(QStringLiteral("tarvelo")) ? 1 : 0); });
+}
+
+// ---- buttons, exit and unload ----------------------------------------------------------------
+
+void Program::Bott1_Click(int index)
+{
+    guarded("SYN034", [&] {
+        switch (index) {
+        case 0:
+            if (app.inStartup)
+                return;  // the start-up under way is the start asked for
+            if (app.inCycle) {
+                // Stop the cycle at its next check and start when it has returned.
+                run.Syn_Run = false;
+                app.startDeferred = true;
+                return;
+            }
+            run.Syn_Run = false;
+            Command4_Click();
+            break;
+        case 1:
+            run.Syn_Run = true;
+            Command4_Click();
+            break;
+        case 2:
+            ui.visible.set(false);
+            break;
+        case 3:
+            if (app.ended)
+                return;
+            if (sync.Name_Tab.isEmpty())
+                guarded("SYN035", [&] { settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("0")); });
+            pumpEvents();
+            app.Exit_On = true;
+            saveCheckBoxes();
+            pumpEvents();
+            ui.tray.remove();
+            pumpEvents();
+            endLoop();
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+void Program::Command44_Click(int index)
+{
+    if (index == 0) {
+        Bott1_Click(0);
+        return;
+    }
+    app.Cmd44_Flag = !app.Cmd44_Flag;
+    ui.Label8.setText(1, app.Cmd44_Flag ? QStringLiteral("True") : QStringLiteral("False"));
+}
+
+void Program::saveCheckBoxes()
+{
+    // Each value on its own: one failed write must not keep the others or the exit back.
+    const std::pair<const char*, CheckBoxModel*> boxes[] = {
+        {"Check4", &ui.Check4}, {"Check3", &ui.Check3}, {"Check1", &ui.Check1}, {"Check5", &ui.Check5}};
+    for (const auto& [key, box] : boxes) {
+        guarded("SYN035", [&] {
+            settings.write(kApp, kSettings, QString::fromLatin1(key), QString::number(box->value()));
+        });
+        pumpEvents();
+    }
+}
+
+void Program::Form_Unload()
+{
+    if (app.ended)
+        return;
+    guarded("SYN035", [&] {
+        if (!sync.Name_Tab.isEmpty()) {
+            pumpEvents();
+            settings.write(kApp, kSettings, sync.Name_Tab + "_In", QStringLiteral("0"));
+        } else {
+            settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("0"));
+        }
+    });
+    if (!app.Exit_On) {
+        saveCheckBoxes();
+        pumpEvents();
+        ui.tray.remove();
+    }
+    pumpEvents();
+    endLoop();
+}
+
+// ---- start and stop --------------------------------------------------------------------------
+
+void Program::Command4_Click()
+{
+    if (run.Syn_Run) {
+        stop();
+        return;
+    }
+    if (app.inStartup)
+        return;
+    if (app.inCycle) {
+        app.startDeferred = true;
+        return;
+    }
+    startUp();
+}
+
+void Program::stop()
+{
+    run.Syn_Run = false;
+    app.startDeferred = false;
+    ui.Timer4.set(false);
+    logs.Add_LogMsg(kStopped);
+    MsgboxViw(2, kStopped);
+    ui.Frame4.set(true);
+    ui.Bott1[1].set(false);
+    ui.Bott1[2].set(false);
+}
+
+void Program::startUp()
+{
+    app.inStartup = true;
+    ++app.startups;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{app.inStartup};
+    startUpChecks();
+}
+
+void Program::failStartUp(qint16 number, const QString& title, int picture, const QString& status,
+                          const QString& field16)
+{
+    if (picture >= 0)
+        MsgboxViw(qint16(picture), status);
+    if (!field16.isNull())
+        run.Err_Fields[16] = field16;
+    Report_Error(0, number, 1, title);
+}
+
+bool Program::startUpChecks()
+{
+    run.Syn_Stop = false;
+    logs.Add_LogMsg(QStringLiteral("اقلاع النظام"));
+    ui.Bott1[1].set(true);
+    ui.Bott1[2].set(true);
+    ui.Frame4.set(false);
+    run.Syn_Run = true;
+    ui.Timer4.set(false);
+    // The cycle timer comes back only when everything below has passed.
+    ui.Timer1.set(false);
+
+    logs.Add_LogMsg(QStringLiteral("التشييك على تحديث البرنامج"));
+    MsgboxViw(0, QStringLiteral("تحديث البرنامج"));
+    if (options.updates->Check_UpDateSyn())
+        return false;
+    // After every wait: a stop pressed meanwhile ends the start-up quietly.
+    if (!run.Syn_Run)
+        return false;
+    logs.Add_LogMsg(QStringLiteral("OK"));
+
+    records::Fill_Syn_Tabs(tables, ui.Combo3);
+    branch.Chk_Rec = 1;
+    branch.Chk_Del = 1;
+    sync.Syn_AllPass = 1;
+    tables.setAllCounters(1);
+    logs.Add_LogMsg(QStringLiteral("OK"));
+
+    const QString preparing = QStringLiteral("جاري تجهيز المزامنة");
+    MsgboxViw(0, preparing);
+    window.Label2.setText(7, preparing);
+    logs.Add_LogMsg(QStringLiteral("قراءة بيانات القاعدة المحلية"));
+    MsgboxViw(0, QStringLiteral("بيانات القاعدة المحلية"));
+
+    pumpEvents();
+    const bool clockRead = web.Get_TimeDiff();
+    if (!run.Syn_Run)
+        return false;
+    if (!clockRead) {
+        const QString text = QStringLiteral("مشكلة في وقت السيرفر");
+        failStartUp(3, QStringLiteral("Time Server"), 2, text, text);
+        return false;
+    }
+
+    data::RecordsetVar& rs = vars.Rs_Target;
+    const bool opened = db.Open_Tab_Loc(rs, QStringLiteral("Proj_Tab"));
+    if (!run.Syn_Run)
+        return false;
+    if (!opened) {
+        failStartUp(4, QStringLiteral("Local database connection"), 2, QStringLiteral("خطاء بالاتصال رقم1"),
+                    QStringLiteral("خطاء باتصال القاعدة المحلية1"));
+        return false;
+    }
+    if (rs->recordCount() == 0) {
+        failStartUp(5, QStringLiteral("The local branch of the data is not registered"), 2,
+                    QStringLiteral("الفرع غير مسجل"), QStringLiteral("بيانات الفرع المحلي غير مسجلة"));
+        return false;
+    }
+    rs->moveFirst();
+    if (!sameBranch(rs->text(u"branch"), run.config.My_Branch)) {
+        failStartUp(6, QStringLiteral("Local branch is not compatible"), -1, QString(),
+                    QStringLiteral("الفرع المحلي غير متوافق"));
+        return false;
+    }
+    run.Syn_First = qint16(wholeNumber(rs->text(u"SynFirst")));
+    const QString noRiv = rs->text(u"No_Riv");
+    app.Riv_Local = noRiv.size() == 8 ? noRiv.mid(0, 2) + noRiv.mid(3, 2) + noRiv.mid(6, 2) : QStringLiteral("000000");
+    const bool withNoDat = app.Riv_Local >= QStringLiteral("010218");
+    if (withNoDat)
+        app.No_Dat_Loc = rs->text(u"NoDat");
+    run.Kin_Yer = rs->text(u"KinYer").right(2);
+
+    const QString& server = run.config.Riv_Server;
+    if (server > app.Riv_Local) {
+        const bool offered = options.updates->Check_UpDate();
+        if (!run.Syn_Run)
+            return false;
+        if (offered) {
+            options.updates->cmdDownload_Click(QStringLiteral("Update4.exe"), 1);
+            return false;
+        }
+        const QString text = QStringLiteral("البرنامج يحتاج الى تحديث");
+        failStartUp(9, QStringLiteral("Awaiting update lift"), 0, text, text);
+        return false;
+    }
+    if (server < app.Riv_Local) {
+        const QString text = QStringLiteral("القاعدة الحالية غير متوافقة");
+        failStartUp(10, QStringLiteral("The server database is old"), 0, text, text);
+        return false;
+    }
+    run.Err_Fields[8] = app.Riv_Local;
+    pumpEvents();
+    const bool echo = options.reachability->Ping_Host(run.config.Ip_Ser);
+    if (!run.Syn_Run)
+        return false;
+    if (!echo) {
+        failStartUp(12, "ip communication " + run.config.Ip_Ser, -1, QString(), QString());
+        return false;
+    }
+
+    logs.Add_LogMsg(QStringLiteral("OK"));
+    app.Sleep_Left = 0;
+    window.Label2.setText(0, run.config.My_Branch);
+    window.Label2.setText(1, run.config.DB_Name_Ser);
+    window.Label2.setText(2, db.DB_Name_Loc);
+    sync.Cnt_Send = -1;
+    sync.Cnt_Rece = -1;
+    sync.Cnt_Check = 0;
+    logs.Add_LogMsg(QStringLiteral("بدء المزامنة"));
+    MsgboxViw(0, QStringLiteral("الرجاء الانتظار ..."));
+    Syn_Statistic(0);
+
+    // The database number only when one is configured: an empty one must not blank the row's.
+    const QString& noDat = options.config.No_Dat;
+    if (withNoDat && !noDat.isEmpty() && noDat != app.No_Dat_Loc) {
+        guarded("SYN036", [&] {
+            bool ok = false;
+            const qlonglong n = noDat.toLongLong(&ok);
+            if (!ok)
+                return;
+            rs->setValue(u"NoDat", QStringLiteral("%1").arg(n, 2, 10, QChar(u'0')));
+            rs->update();
+        });
+    }
+    if (!run.Syn_Run)
+        return false;
+    ui.Timer1.set(true);
+    return true;
+}
+
+// ---- failure report and retry ----------------------------------------------------------------
+
+void Program::armRetry()
+{
+    ui.Timer4.set(true);
+    logs.Add_LogMsg(kRetryMessage);
+}
+
+void Program::Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, const QString& title)
+{
+    if (retryOnly != 0) {
+        ui.Timer1.set(false);
+        armRetry();
+        return;
+    }
+    logs.Add_LogMsg("Erorr " + title + " No=" + QString::number(errorNumber));
+    for (int k = 0; k <= 17; ++k)
+        if (run.Err_Fields[size_t(k)].isEmpty())
+            run.Err_Fields[size_t(k)] = QStringLiteral("xxx");
+    run.Err_Fields[17] = title;
+    if (kind == 1) {
+        const QDateTime localNow = now();
+        pumpEvents();
+        const data::HttpReply reply = web.Inet1.get(
+            web.requestUrl(QStringLiteral("LastSendError.php"), {{QStringLiteral("NoDev"), run.config.No_Dev}}));
+        if (!run.Syn_Run)
+            return;  // stopped while asking
+        const QString text = QString::fromUtf8(reply.body).trimmed();
+        if (!reply.success()) {
+            // The web service cannot be asked (network not up yet): retry, or nobody ever will.
+            errors.failure(QStringLiteral("SYN014"));
+            armRetry();
+            return;
+        }
+        if (!text.isEmpty() && text != u"--") {
+            const std::optional<QDateTime> last = data::parseServerTime(text);
+            if (!last) {
+                errors.failure(QStringLiteral("SYN014"));
+                armRetry();
+                return;
+            }
+            if (hourBoundaries(*last, localNow) < 6)
+                return;
+        }
+    }
+    armRetry();
+}
+
+void Program::Timer4_Timer()
+{
+    if (!ui.Timer4.isOn() || app.inStartup || app.inCycle)
+        return;
+    guarded("SYN037", [&] {
+        ++app.Retry_Cnt;
+        window.Label7.setText("60 - " + QString::number(app.Retry_Cnt));
+        if (app.Retry_Cnt >= 60) {
+            window.Label7.setText(QString());
+            app.Retry_Cnt = 0;
+            run.Syn_Run = false;
+            Command4_Click();
+        }
+    });
+}
+
+// ---- cycle timer and tick --------------------------------------------------------------------
+
+void Program::Timer1_Timer()
+{
+    if (!ui.Timer1.isOn() || app.inStartup || app.inCycle)
+        return;
+    guarded("SYN038", [&] {
+        window.Text4567.setText(QStringLiteral("Timer11"));
+        if (run.Syn_Stop) {
+            ui.Timer1.set(false);
+            return;
+        }
+        if (run.Syn_Run) {
+            --app.Sleep_Left;
+            window.Label7.setText(app.Sleep_Left <= 0 ? kStartingNow
+                                                      : "Sleeping For " + QString::number(app.Sleep_Left));
+            window.Text4567.setText(QStringLiteral("Timer12"));
+            if (app.Sleep_Left <= 0) {
+                ui.Timer1.set(false);
+                Syn_Click_S();
+            }
+        } else {
+            window.Label2.setText(7, sync::kSynOff);
+            ui.Timer1.set(false);
+        }
+    });
+}
+
+void Program::Syn_Click_S()
+{
+    window.Text4567.setText(QStringLiteral("Syn_Click_S"));
+    {
+        app.inCycle = true;
+        struct Leave {
+            bool& flag;
+            ~Leave() { flag = false; }
+        } leave{app.inCycle};
+
+        if (options.updates->Check_UpDateSyn())
+            return;
+        if (options.updates->Check_UpDate()) {
+            options.updates->cmdDownload_Click(QStringLiteral("Update4.exe"), 1);
+            return;
+        }
+        MsgboxViw(0, QString());
+        branch.Bra_Only = -1;
+        if (!run.Syn_Run) {
+            MsgboxViw(2, kStopped);
+            return;
+        }
+        MsgboxViw(1, QStringLiteral("صلاحيات الفرع ..."));
+        MsgboxViw(1, QStringLiteral("جاري مزامنة البيانات ..."));
+        // Whatever leaves the cycle, the bookkeeping and the next sleep still follow.
+        guarded("SYN031", [&] { options.cycle(ctx); });
+        ++app.cycles;
+        if (app.ended)
+            return;
+        Syn_Statistic(1);
+        if (!run.Syn_Run)
+            MsgboxViw(2, kStopped);
+        MsgboxViw(0, kIdle);
+        ui.Timer1.set(true);
+    }
+    if (app.startDeferred && !app.ended) {
+        app.startDeferred = false;
+        run.Syn_Run = false;
+        Command4_Click();
+    }
+}
+
+// ---- statistics ------------------------------------------------------------------------------
+
+void Program::Syn_Statistic(qint16 Mode)
+{
+    // Every step on its own: a failing one is skipped and the next runs.
+    auto step = [this](const std::function<void()>& fn) { guarded("SYN015", fn); };
+
+    if (Mode == 1) {
+        app.Syn_FromD = now().toString(kTimeFormat);
+        app.Syn_ToD = app.Syn_FromD;
+        const qint64 elapsed = QDateTime::fromString(app.Syn_FromD, kTimeFormat).secsTo(now());
+        app.Syn_ToD = now().toString(kTimeFormat);
+        if (sync.Cnt_Send > 0 || sync.Cnt_Rece > 0 || sync.Cnt_Check > 0 || run.Syn_First == 1)
+            app.Sleep_Left = 0;
+        else if (elapsed < 0 || elapsed > 120)
+            app.Sleep_Left = 0;
+        else
+            app.Sleep_Left = qint32(120 - elapsed);
+    } else {
+        app.Syn_FromD = now().toString(kTimeFormat);
+        app.Syn_ToD = app.Syn_FromD;
+        app.Sleep_Left = 0;
+    }
+
+    qint64 newR = 0, delR = 0;
+    for (int i = 0; i <= tables.Tab_Count && i < records::TableList::Slots; ++i) {
+        newR += tables.Tab_Rece[size_t(i)];
+        delR += tables.Tab_ReceDel[size_t(i)];
+    }
+
+    bool opened = false;
+    step([&] {
+        opened = db.Open_Rs_Loc_Where_Order(Rs_Work, kBranchSyn, "where no_rec = " + data::sqlLiteral(run.config.My_Branch),
+                                            QStringLiteral("no_rec"));
+    });
+    if (!opened)
+        return;
+    data::RecordsetVar rs = Rs_Work;
+    step([&] {
+        if (rs->recordCount() > 0) {
+            rs->moveFirst();
+        } else {
+            rs->addNew();
+            rs->setValue(u"no_rec", run.config.My_Branch);
+            rs->setValue(u"Na_Rec", QStringLiteral("--"));
+            rs->setValue(u"Ne_Rec", QStringLiteral("--"));
+        }
+    });
+    step([&] {
+        rs->setValue(u"New_C", QString::number(branch.Chk_Rec));
+        rs->setValue(u"Del_C", QString::number(branch.Chk_Del));
+        rs->setValue(u"New_R", QString::number(newR));
+        rs->setValue(u"Del_R", QString::number(delR));
+    });
+    if (Mode == 0) {
+        step([&] {
+            rs->setValue(u"FromD", app.Syn_FromD);
+            window.Label2.setText(4, app.Syn_FromD);
+        });
+    } else {
+        tables.raiseSend(kBranchSyn);
+    }
+    step([&] {
+        const QDateTime t = now();
+        const QCalendar hijri(QCalendar::System::IslamicCivil);
+        rs->setValue(u"ToD", app.Syn_ToD);
+        rs->setValue(u"DDiff", run.Time_Diff);
+        rs->setValue(u"No_Branch", run.config.My_Branch);
+        rs->setValue(u"Date_Edit_H", t.date().addDays(run.Hijri_Adj).toString(QStringLiteral("yyyy-MM-dd"), hijri));
+        rs->setValue(u"Date_Edit_G", t.date().toString(QStringLiteral("yyyy-MM-dd")));
+        rs->setValue(u"DatTim1", t.toString(QStringLiteral("yyyyMMddHHmmss")));
+        rs->setValue(u"DatTim3", t.toString(QStringLiteral("yyyyMMddHHmm")));
+        rs->setValue(u"SynAdd", QStringLiteral("5"));
+        rs->setValue(u"Time_Edit", t.toString(QStringLiteral("HH:mm:ss")));
+        rs->setValue(u"DatTim2", QStringLiteral("--"));
+        rs->setValue(u"NoBra2", QStringLiteral("--"));
+        rs->setValue(u"No_UseEdi", QStringLiteral("0100001"));
+        rs->setValue(u"No_Branch", run.config.My_Branch);
+        try {
+            rs->update();
+        } catch (...) {
+            rs->cancelUpdate();
+            throw;
+        }
+    });
+    window.Label2.setText(5, app.Syn_ToD);
+
+    records::RecordsContext rctx = ctx.records();
+    auto notice = [&](const QString& arabic, const QString& english) {
+        step([&] {
+            if (records::Add_Notice(rctx, arabic, english, run.config.My_Branch, kBranchSyn)) {
+                sync.Cnt_Send = 0;
+                sync.Cnt_Rece = 0;
+            }
+        });
+    };
+    ++app.Cnt_Cycle;
+    if (app.Cnt_Cycle >= 10) {
+        sync.Syn_AllPass = 1;
+        app.Cnt_Cycle = 0;
+        branch.Chk_Rec = 1;
+        branch.Chk_Del = 1;
+        tables.setAllCounters(1);
+        if (sync.Cnt_Send == 0 && sync.Cnt_Rece == 0)
+            notice(QStringLiteral("تحديث المزامنة في"), QStringLiteral("UpDate Syn at"));
+    }
+    if (sync.Cnt_Send == -1)
+        notice(QStringLiteral("بدء المزامنه في"), QStringLiteral("Start Syn at"));
+    if (sync.Cnt_Send > 0 || sync.Cnt_Rece > 0) {
+        const QString s = QString::number(sync.Cnt_Send), r = QString::number(sync.Cnt_Rece);
+        notice("ارسال " + s + " استقبال " + r + " في", "Send " + s + " Recepion " + r + " at");
+    }
+    sync.Cnt_Check = 0;
+}
+
+}  // namespace tarvelo::app

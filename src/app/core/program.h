@@ -1,0 +1,195 @@
+#pragma once
+#include "app/core/config.h"
+#include "app/core/host.h"
+#include "app/core/window_model.h"
+#include "data/activity_log.h"
+#include "data/database.h"
+#include "data/error_log.h"
+#include "data/reachability.h"
+#include "data/run_state.h"
+#include "data/web_service.h"
+#include "records/records_state.h"
+#include "records/table_list.h"
+#include "sync/sync_state.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace tarvelo::app {
+
+// The program's own version.
+struct Version {
+    int major, minor, revision;
+};
+inline constexpr Version kVersion{1, 0, 0};
+QString versionText(Version v);     // "01.00.00"
+QString versionCaption(Version v);  // "1.0.0"
+
+// Texts the program shows.
+inline const QString kStopped = QStringLiteral("المزامنة متوقفة");
+inline const QString kIdle = QStringLiteral("النظام خامل");
+inline const QString kRetryMessage = QStringLiteral("المحاولة القادمة بعد دقيقة");
+inline const QString kStartingNow = QStringLiteral("Starting Now ...");
+inline const QString kTitle = QStringLiteral("مزامنة الفروع ");
+
+// Thrown when the hook that ends the process at once returned (only tests let it return);
+// every handler of the program lets it pass.
+struct ProgramEnded {};
+
+// The two update checks before every start-up and cycle. Until the update flows exist they offer
+// nothing.
+class UpdateChecks {
+public:
+    virtual ~UpdateChecks() = default;
+    // True when a newer version of this program was offered: its updater was started and the
+    // program is ending.
+    virtual bool Check_UpDateSyn() { return false; }
+    // True when a newer revision of the accounting application is to be downloaded.
+    virtual bool Check_UpDate() { return false; }
+    // Downloads and starts the accounting application's updater; returns only when that failed.
+    virtual void cmdDownload_Click(const QString& Name_File, qint16 kin) {}
+};
+
+// The per-user list of programs started at logon.
+class AutoRun {
+public:
+    virtual ~AutoRun() = default;
+    virtual bool Get_AutoRun(const QString& name) = 0;
+    virtual void Set_AutoRun(const QString& name, const QString& program, bool enable) = 0;
+};
+
+// An XDG autostart entry: <config>/autostart/<name>.desktop.
+class XdgAutoRun : public AutoRun {
+public:
+    explicit XdgAutoRun(QString configBase) : base_(std::move(configBase)) {}
+    QString entryPath(const QString& name) const;
+    bool Get_AutoRun(const QString& name) override;
+    void Set_AutoRun(const QString& name, const QString& program, bool enable) override;
+
+private:
+    QString base_;
+};
+
+struct ProgramOptions {
+    ProgramConfig config;
+    QString settingsBase;   // the settings store's folder; empty: ${XDG_CONFIG_HOME:-~/.config}
+    QString programFolder;  // where Save_Code.txt goes
+    QString programPath;    // the executable, for the logon entry
+    data::EventPump pump;   // lets pending window events run
+    // Ends the process at once, without the exit steps. Must not return (tests' hooks may: the
+    // program then throws ProgramEnded).
+    std::function<void()> endAtOnce;
+    // Ends the event loop after the exit or unload steps.
+    std::function<void()> quit;
+    // True when another copy of the program already runs; empty: the per-user lock decides.
+    std::function<bool()> otherCopyRunning;
+    data::Reachability* reachability = nullptr;  // empty: the program's own
+    UpdateChecks* updates = nullptr;             // empty: no update is ever offered
+    AutoRun* autoRun = nullptr;                  // empty: the XDG autostart folder
+    std::function<void(sync::SyncContext&)> cycle;  // empty: the engine's Syn_Cycle
+    std::function<QDateTime()> clock;               // empty: the machine's local clock
+    std::chrono::milliseconds webTimeout = data::HttpClient::DefaultTimeout;
+};
+
+// The program's own state, beside the engine's.
+struct AppState {
+    qint32 Sleep_Left = 0;   // seconds before the next cycle
+    qint16 Retry_Cnt = 0;    // ticks of the retry timer
+    qint32 Cnt_Cycle = 0;    // bookkeeping calls since the last full rescan
+    QString Syn_FromD, Syn_ToD;
+    QString Riv_Local;       // the local database's revision, six digits
+    QString No_Dat_Loc;
+    bool Exit_On = false;
+    bool Loading = false;
+    bool Cmd44_Flag = false;
+    // Re-entry through the event pump: a start-up or a cycle in progress.
+    bool inStartup = false;
+    bool inCycle = false;
+    bool startDeferred = false;  // a start pressed during a cycle, run when it returns
+    bool ended = false;          // the exit or unload steps ran
+    qint32 startups = 0;         // start-ups begun, for diagnosis
+    qint32 cycles = 0;           // cycles run
+};
+
+// Owns every state object and model of the program and holds its logic; the window only draws
+// the models and forwards clicks. Everything runs on one thread.
+class Program : public QObject, public data::ServerFailureSink {
+    Q_OBJECT
+public:
+    explicit Program(ProgramOptions options);
+    ~Program() override;
+
+    // The load of the main window, ending with the press of the start button. False when the
+    // program is to end at once (a second copy).
+    bool Form1_Form_Load();
+
+    // Status line and tray icon.
+    void MsgboxViw(qint16 picture, const QString& text) override;
+    void Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, const QString& title) override;
+
+    // Clicks and events of the window.
+    void Bott1_Click(int index);
+    void Command44_Click(int index);
+    void Command4_Click();
+    void Check_Click(CheckBoxModel& box, int value);  // the user changed a box
+    void trayActivated();                            // left button released on the icon
+    void Form_Unload();
+
+    // Timers.
+    void Timer1_Timer();
+    void Timer4_Timer();
+
+    // The cycle bookkeeping: 0 after a start-up, 1 after a cycle.
+    void Syn_Statistic(qint16 Mode);
+
+    QDateTime now() const;
+
+    // State, in the order the context refers to it.
+    ProgramOptions options;
+    data::RunState run;
+    data::LampsModel lamps;
+    data::ErrorLog errors;
+    PrivateSettingsStore settings;
+    data::Database db;
+    data::WebService web;
+    records::TableList tables;
+    data::ActivityLogs logs;
+    records::BranchSettings branch;
+    records::RecordsetVars vars;
+    data::RecordsetVar Rs_Work;
+    sync::SyncState sync;
+    sync::SyncWindow window;
+    MainWindowModel ui;
+    AppState app;
+    sync::SyncContext ctx;
+    InstanceLock lock;
+
+private:
+    void Syn_Click_S();
+    void startUp();
+    void stop();
+    bool startUpChecks();
+    void failStartUp(qint16 number, const QString& title, int picture, const QString& status,
+                     const QString& field16);
+    void armRetry();
+    void setCheck(CheckBoxModel& box, int value);
+    void Show_AutoRun();
+    void saveCheckBoxes();
+    void endAtOnce();
+    void endLoop();
+    // Runs one handler step: a failure is logged under `code` and the program goes on.
+    void guarded(const char* code, const std::function<void()>& step);
+    void pumpEvents();
+
+    std::unique_ptr<data::Reachability> ownReachability_;
+    std::unique_ptr<UpdateChecks> ownUpdates_;
+    std::unique_ptr<AutoRun> ownAutoRun_;
+};
+
+// Whole hours between two local times as a calendar counts them: hour boundaries crossed.
+qint64 hourBoundaries(const QDateTime& from, const QDateTime& to);
+
+}  // namespace tarvelo::app

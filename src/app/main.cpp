@@ -1,0 +1,121 @@
+// tarvelo: the branch synchronisation client.
+#include "app/core/config.h"
+#include "app/core/host.h"
+#include "app/core/program.h"
+#include "app/window/main_window.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void usage(FILE* to)
+{
+    std::fprintf(to,
+                 "usage: tarvelo [--config FILE] [--screenshot FILE]\n"
+                 "  --config FILE      start-up configuration (default ${XDG_CONFIG_HOME:-~/.config}/Tarvelo/config.ini)\n"
+                 "  --screenshot FILE  on SIGUSR1, save an image of the main window to FILE\n"
+                 "SIGTERM, SIGINT and SIGHUP close the program as closing its window does.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace tarvelo::app;
+    QString configPath, screenshotPath;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == u"--help" || arg == u"-h") {
+            usage(stdout);
+            return 0;
+        }
+        if (arg == u"--version") {
+            std::printf("tarvelo %s\n", versionCaption(kVersion).toUtf8().constData());
+            return 0;
+        }
+        if ((arg == u"--config" || arg == u"--screenshot") && i + 1 < argc) {
+            (arg == u"--config" ? configPath : screenshotPath) = QString::fromLocal8Bit(argv[++i]);
+            continue;
+        }
+        std::fprintf(stderr, "tarvelo: unknown option or missing value: %s\n", argv[i]);
+        usage(stderr);
+        return 2;
+    }
+    if (configPath.isEmpty())
+        configPath = defaultConfigPath();
+
+    // Everything must be in place before the window: a bad configuration stops here.
+    QString error;
+    const std::optional<ProgramConfig> config = loadConfig(configPath, error);
+    if (!config) {
+        std::fprintf(stderr, "tarvelo: %s\n", error.toUtf8().constData());
+        return 2;
+    }
+    struct stat st {};
+    if (::stat(QFile::encodeName(configPath).constData(), &st) == 0 && (st.st_mode & 077))
+        std::fprintf(stderr, "tarvelo: warning: %s holds a database password and is readable by others "
+                             "(chmod 600 it)\n", configPath.toUtf8().constData());
+
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvelo"));
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    QApplication::setQuitOnLastWindowClosed(false);
+    StopSignals stopSignals;
+
+    ProgramOptions options;
+    options.config = *config;
+    options.programFolder = QCoreApplication::applicationDirPath();
+    options.programPath = QCoreApplication::applicationFilePath();
+    options.pump = [] { QCoreApplication::processEvents(); };
+    options.endAtOnce = [] {
+        std::fflush(nullptr);
+        ::_exit(0);
+    };
+    options.quit = [] { QCoreApplication::exit(0); };
+    Program program(std::move(options));
+
+    MainWindow window(program, QSystemTrayIcon::isSystemTrayAvailable());
+    QTimer timer1, timer4;
+    for (auto [timer, model, tick] : {std::tuple{&timer1, &program.ui.Timer1, &Program::Timer1_Timer},
+                                      std::tuple{&timer4, &program.ui.Timer4, &Program::Timer4_Timer}}) {
+        timer->setInterval(1000);
+        QObject::connect(timer, &QTimer::timeout, &program, [&program, tick = tick] { (program.*tick)(); });
+        QObject::connect(model, &SwitchModel::changed, timer, [timer](bool on) {
+            if (on)
+                timer->start();
+            else
+                timer->stop();
+        });
+    }
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &program, [&program] { program.Form_Unload(); });
+    QObject::connect(&stopSignals, &StopSignals::screenshotRequested, &window, [&window, screenshotPath] {
+        if (screenshotPath.isEmpty())
+            return;
+        if (window.saveScreenshot(screenshotPath))
+            std::printf("tarvelo: screenshot saved to %s\n", screenshotPath.toUtf8().constData());
+        else
+            std::fprintf(stderr, "tarvelo: cannot save a screenshot to %s\n", screenshotPath.toUtf8().constData());
+        std::fflush(stdout);
+    });
+
+    try {
+        if (!program.Form1_Form_Load())
+            return 0;
+    } catch (const ProgramEnded&) {
+        return 0;
+    }
+    if (program.app.ended)  // closed while loading, before the event loop ran
+        return 0;
+    try {
+        return qapp.exec();
+    } catch (const ProgramEnded&) {
+        return 0;
+    }
+}

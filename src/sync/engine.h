@@ -1,0 +1,78 @@
+#pragma once
+#include "sync/sync_state.h"
+
+#include <QString>
+#include <optional>
+
+namespace tarvelo::sync {
+
+// Texts the engine shows.
+inline const QString kSynOff = QStringLiteral("تشغيل المزامنة");
+inline const QString kLocalDbError = QStringLiteral("خطاء باتصال القاعدة المحلية");
+
+// ---- cycle ----------------------------------------------------------------------------------
+// One whole synchronisation cycle. Runs with the cycle timer off, so cycles never overlap.
+void Syn_Cycle(SyncContext& ctx);
+// In a hand-over run: ends the program when the calling application set "ClosSyn" to "0".
+void Check_ClosSyn(SyncContext& ctx);
+// Ends the first synchronisation in the local project row; false when it could not.
+bool Clear_SynFirst(SyncContext& ctx);
+
+// ---- branch settings and change queue --------------------------------------------------------
+// Reloads Bra_Only and Bra_Count from the local branch_tab when they are due.
+void Read_Branch_Set(SyncContext& ctx);
+// Turns new work_tab rows into pending send and send-delete work; false when the queue can't be read.
+bool Read_Work_Tab(SyncContext& ctx);
+// Raises the send counters of the detail tables of `table`.
+void Mark_Sub_Tabs(SyncContext& ctx, const QString& table);
+
+// ---- master and detail -----------------------------------------------------------------------
+// Whether the master in the current row of Rs_Source may be written now: every detail row of its
+// revision is in the local database. kin 1 sending, 0 receiving. A mismatch schedules the detail
+// table for receiving.
+bool Check_Save_Other(SyncContext& ctx, const QString& treco, qint16 kin);
+
+// ---- progress --------------------------------------------------------------------------------
+void Reset_Progress(SyncContext& ctx);
+void Show_Progress(SyncContext& ctx, qint16 index);
+
+// ---- record stamps ---------------------------------------------------------------------------
+// DatTim1's first 14 digits as a date and time plus Time_Diff seconds, "yyyyMMddhhmmss";
+// nothing when they do not form a date and time.
+std::optional<QString> editStampServerTime(const QString& DatTim1, const QString& Time_Diff);
+// Server time "yyyyMMddhhmmss" followed by characters 5 to 8 of the tick count's decimal text.
+QString newServerStamp(const QDateTime& localNow, const QString& Time_Diff, qint32 tickCount);
+// The system's millisecond tick count, as a signed 32-bit number.
+qint32 tickCount();
+// Time_Diff as a number; an empty or unreadable text counts 0.
+qint64 timeDiffSeconds(const QString& Time_Diff);
+
+// ---- per-table passes: each returns the work it left undone, 0 when the table is finished ----
+qint32 Send_Reco(SyncContext& ctx, const QString& treco);
+qint32 Send_Delete(SyncContext& ctx, const QString& treco);
+qint32 Rece_Reco(SyncContext& ctx, const QString& treco);
+qint32 Rece_Delete(SyncContext& ctx, const QString& treco);
+
+// ---- acknowledgement ledger, answer count and resolution -------------------------------------
+// Copies the server's new ledger rows into the local ledger and raises the work they call for.
+bool UpDate_Atten(SyncContext& ctx);
+// Closes this branch's announcements and answers other branches' closings; rows left open.
+qint32 Check_Send(SyncContext& ctx);
+// "OK1" all answered (deletion: all accepted), "OK2" deletion refused, "OK3" no other branch,
+// "OK4" not decided.
+QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
+                      const QString& branch, qint16 kin1, qint16 kin2);
+
+// ---- deletions -------------------------------------------------------------------------------
+// True when no local row refers to the record.
+bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_rec);
+// The record with its dependent rows and pictures, in the local or the server database.
+bool Delete_Reco_Loc(SyncContext& ctx, const QString& treco, const QString& no_rec);
+bool Delete_Reco_Ser(SyncContext& ctx, const QString& treco, const QString& no_rec);
+// Serial-number states set by a deleted invoice, back to the remaining history; 1 when done.
+qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec);
+qint16 Seri_Restore_Ser(SyncContext& ctx, const QString& no_rec);
+
+// ---- ledger and deletions (further procedures) -----------------------------------------------
+
+}  // namespace tarvelo::sync

@@ -1,0 +1,7 @@
+#include "sync/engine.h"
+
+namespace tarvelo::sync {
+
+qint32 Send_Reco(SyncContext&, const QString&) { return 0; }
+
+}  // namespace tarvelo::sync

@@ -1,0 +1,160 @@
+#pragma once
+#include "app/core/program.h"
+#include "data/settings_store.h"
+#include "support/ref_web_service.h"
+#include "support/test_db.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+namespace tarvelo::test {
+
+// A reachability check that answers as told, without the network.
+class FakeReachability : public data::Reachability {
+public:
+    bool answers = true;
+    bool Sock_Start() override { return true; }
+    void Sock_Clean() override {}
+    qint32 Ping_Ip(const QString&, data::EchoReply& reply) override
+    {
+        reply.Status = answers ? 0 : data::ip_status::ReqTimedOut;
+        return qint32(reply.Status);
+    }
+};
+
+class ScriptedAutoRun : public app::AutoRun {
+public:
+    bool failRead = false;
+    int writes = 0;
+    bool Get_AutoRun(const QString&) override
+    {
+        if (failRead)
+            throw std::runtime_error("no logon list");
+        return false;
+    }
+    void Set_AutoRun(const QString&, const QString&, bool) override { ++writes; }
+};
+
+inline void ensureApplication()
+{
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "test_app";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv);
+    }
+}
+
+// One branch installation: its database with a project row, the server database, the reference
+// web service, a settings folder holding the local database's settings, and the program over them.
+struct AppWorld {
+    AppWorld()
+    {
+        branchDb.exec(QStringLiteral(
+            "INSERT INTO proj_tab (no_rec, branch, No_Branch, SynFirst, No_Riv, NoDat, KinYer) "
+            "VALUES ('1', '01', '01', '0', '01.02.18', '05', '2024')"));
+        const data::DbSettings local = branchDb.settings();
+        setVeld(QStringLiteral("SaveInServer_Databes"), local.host);
+        setVeld(QStringLiteral("SaveInPort"), local.port);
+        setVeld(QStringLiteral("SaveInName_Databes"), local.name);
+        setVeld(QStringLiteral("SaveInUser_Databes"), local.user);
+        setVeld(QStringLiteral("SaveInPas_Databes"), local.password);
+    }
+
+    app::ProgramOptions options()
+    {
+        app::ProgramOptions o;
+        const data::DbSettings server = serverDb.settings();
+        data::StartupConfig& c = o.config.startup;
+        c.My_Branch = QStringLiteral("01");
+        c.Riv_Server = QStringLiteral("010218");
+        c.DB_Server_Ser = server.host;
+        c.DB_User_Ser = server.user;
+        c.DB_Pas_Ser = server.password;
+        c.DB_Name_Ser = server.name;
+        c.Ip_Ser = QStringLiteral("127.0.0.1");
+        c.No_Dev = QStringLiteral("DEV-1");
+        c.Url_Web = web.baseUrl();
+        c.Url_Downloads = web.downloadsUrl();
+        o.config.No_Dat = noDat;
+        o.settingsBase = base();
+        o.programFolder = home.path();
+        o.pump = [this] {
+            ++pumps;
+            if (onPump)
+                onPump();
+        };
+        o.endAtOnce = [this] { ++endedAtOnce; };
+        o.quit = [this] { ++quits; };
+        o.otherCopyRunning = [this] { return otherCopy; };
+        o.reachability = &reach;
+        o.autoRun = &autoRun;
+        o.cycle = [this](sync::SyncContext& ctx) {
+            if (cycle)
+                cycle(ctx);
+        };
+        o.clock = clock;
+        o.webTimeout = std::chrono::seconds(5);
+        return o;
+    }
+
+    // Builds the program and runs its load (and so the start-up).
+    app::Program& load()
+    {
+        program = std::make_unique<app::Program>(options());
+        program->Form1_Form_Load();
+        return *program;
+    }
+
+    QString base() const { return home.path() + "/config"; }
+    void setVeld(const QString& key, const QString& value) { data::IniSettingsStore(base()).write("Veld", "Settings", key, value); }
+    void setSetting(const QString& key, const QString& value)
+    {
+        data::IniSettingsStore(base()).write("Tarvelo", "Settings", key, value);
+    }
+    QString setting(const QString& key) const { return data::IniSettingsStore(base()).read("Tarvelo", "Settings", key); }
+
+    QStringList messages() const
+    {
+        QStringList out;
+        const data::GridModel& g = program->logs.MSFG2;
+        for (int r = 1; r < g.rows(); ++r)
+            out << g.textMatrix(r, 0);
+        return out;
+    }
+    QString errorLogText() const
+    {
+        QFile f(home.path() + "/Save_Code.txt");
+        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    }
+    // Runs cycle ticks until a cycle has run (or `limit` ticks passed).
+    int tickUntilCycle(int limit = 200)
+    {
+        const int before = program->app.cycles;
+        int ticks = 0;
+        while (program->app.cycles == before && ticks < limit) {
+            program->Timer1_Timer();
+            ++ticks;
+        }
+        return ticks;
+    }
+
+    QTemporaryDir home;
+    ScratchDatabase branchDb{QStringLiteral("branch")};
+    ScratchDatabase serverDb{QStringLiteral("server")};
+    RefWebService web;
+    FakeReachability reach;
+    ScriptedAutoRun autoRun;
+    QString noDat;
+    bool otherCopy = false;
+    int pumps = 0, endedAtOnce = 0, quits = 0;
+    std::function<void()> onPump;
+    std::function<void(sync::SyncContext&)> cycle;
+    std::function<QDateTime()> clock;
+    std::unique_ptr<app::Program> program;
+};
+
+}  // namespace tarvelo::test

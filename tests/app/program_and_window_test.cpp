@@ -1,0 +1,158 @@
+#include "app/window/main_window.h"
+#include "app_world.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QImage>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+
+namespace tarvelo::test {
+namespace {
+
+// A configuration file for the program over the world's databases and web service.
+QString writeConfig(AppWorld& w, const QString& path, const QStringList& drop = {},
+                    const QList<QPair<QString, QString>>& replace = {})
+{
+    const data::DbSettings server = w.serverDb.settings();
+    QList<QPair<QString, QString>> kv = {
+        {"DB_Server_Ser", server.host}, {"DB_User_Ser", server.user},    {"DB_Pas_Ser", server.password},
+        {"DB_Name_Ser", server.name},   {"My_Branch", "01"},             {"Riv_Server", "010218"},
+        {"Ip_Ser", "127.0.0.1"},        {"No_Dev", "DEV-1"},             {"Url_Web", w.web.baseUrl()},
+        {"Url_Downloads", w.web.downloadsUrl()},
+    };
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write("# start-up values\n[Tarvelo]\n");
+    for (auto [k, v] : kv) {
+        if (drop.contains(k))
+            continue;
+        for (const auto& [rk, rv] : replace)
+            if (rk == k)
+                v = rv;
+        f.write((k + " = " + v + "\n").toUtf8());
+    }
+    for (const auto& [rk, rv] : replace)
+        if (std::none_of(kv.begin(), kv.end(), [&](const auto& e) { return e.first == rk; }))
+            f.write((rk + " = " + rv + "\n").toUtf8());
+    return path;
+}
+
+TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
+{
+    ensureApplication();
+    AppWorld w;
+    const QString path = w.home.path() + "/config.ini";
+    struct Case {
+        QStringList drop;
+        QList<QPair<QString, QString>> replace;
+        QString key;
+    };
+    const std::vector<Case> cases = {
+        {{"DB_Name_Ser"}, {}, "DB_Name_Ser"},
+        {{}, {{"Riv_Server", "01021"}}, "Riv_Server"},
+        {{}, {{"Url_Web", "not an address"}}, "Url_Web"},
+        {{}, {{"Ip_Ser", "server.example"}}, "Ip_Ser"},
+        {{}, {{"No_Dat", "x"}}, "No_Dat"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key.toStdString());
+        writeConfig(w, path, c.drop, c.replace);
+        QProcess proc;
+        proc.start(TARVELO_EXE, {"--config", path});
+        ASSERT_TRUE(proc.waitForFinished(10000));
+        const QString err = QString::fromUtf8(proc.readAllStandardError());
+        EXPECT_NE(proc.exitCode(), 0);
+        EXPECT_TRUE(err.contains(path)) << err.toStdString();
+        EXPECT_TRUE(err.contains("key " + c.key)) << err.toStdString();
+    }
+    QProcess proc;
+    proc.start(TARVELO_EXE, {"--config", w.home.path() + "/none.ini"});
+    ASSERT_TRUE(proc.waitForFinished(10000));
+    EXPECT_EQ(proc.exitCode(), 2);
+    EXPECT_TRUE(proc.readAllStandardError().contains("none.ini"));
+}
+
+TEST(Executable, SignalRunsTheUnloadStepsAndUsr1SavesAScreenshot)
+{
+    ensureApplication();
+    AppWorld w;
+    const QString config = writeConfig(w, w.home.path() + "/config.ini");
+    w.setSetting("NameTab", "Acc");
+    const QString shot = w.home.path() + "/window.png";
+
+    QProcess proc;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", w.base());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    proc.setProcessEnvironment(env);
+    proc.start(TARVELO_EXE, {"--config", config, "--screenshot", shot});
+    ASSERT_TRUE(proc.waitForStarted(10000));
+
+    // Loaded once it took the hand-over; running once it wrote its statistics row.
+    for (int i = 0; i < 200 && w.branchDb.scalar("select count(*) from branchsyn_tab") != u"1"; ++i)
+        QThread::msleep(50);
+    EXPECT_EQ(w.setting("ClosSyn"), u"1");
+    EXPECT_EQ(w.setting("NameTab"), u"");
+
+    ::kill(pid_t(proc.processId()), SIGUSR1);
+    for (int i = 0; i < 100 && !QFile::exists(shot); ++i)
+        QThread::msleep(50);
+    QThread::msleep(200);
+    const QImage image(shot);
+    EXPECT_FALSE(image.isNull());
+    EXPECT_GT(image.width(), 300);
+
+    ::kill(pid_t(proc.processId()), SIGTERM);
+    ASSERT_TRUE(proc.waitForFinished(15000));
+    EXPECT_EQ(proc.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(proc.exitCode(), 0);
+    EXPECT_EQ(w.setting("Acc_In"), u"0");
+    EXPECT_EQ(w.setting("ClosSyn"), u"1");
+}
+
+TEST(Window, DrawsTheModelsAndMinimisesInsteadOfHidingWithoutATray)
+{
+    ensureApplication();
+    AppWorld w;
+    app::Program& p = w.load();
+    app::MainWindow window(p, false);
+    EXPECT_FALSE(window.hasTrayIcon());
+    EXPECT_EQ(window.layoutDirection(), Qt::RightToLeft);
+
+    p.MsgboxViw(1, QStringLiteral("جاري مزامنة البيانات ..."));
+    bool statusShown = false;
+    for (QLabel* l : window.findChildren<QLabel*>())
+        statusShown |= l->text() == u"جاري مزامنة البيانات ...";
+    EXPECT_TRUE(statusShown);
+
+    p.ui.visible.set(true);
+    p.Bott1_Click(2);  // hide: with no notification area the window is minimised, not lost
+    EXPECT_TRUE(window.isMinimized());
+    p.trayActivated();
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_TRUE(window.isVisible());
+
+    const QString shot = w.home.path() + "/w.png";
+    EXPECT_TRUE(window.saveScreenshot(shot));
+    EXPECT_FALSE(QImage(shot).isNull());
+}
+
+TEST(StatusLine, TooltipKeepsSixtyThreeCharactersAndTheLineTheWholeText)
+{
+    AppWorld w;
+    app::Program& p = w.load();
+    const QString text(70, u'ب');
+    p.MsgboxViw(2, text);
+    EXPECT_EQ(p.ui.Label3.text(6), text);
+    EXPECT_EQ(p.ui.tray.tooltip(), text.left(63));
+    EXPECT_EQ(p.ui.tray.picture(), 2);
+}
+
+}  // namespace
+}  // namespace tarvelo::test
