@@ -36,10 +36,10 @@ class RecordingStore : public data::IniSettingsStore {
 public:
     using IniSettingsStore::IniSettingsStore;
     QStringList written;  // "application/key=value"
-    void write(const QString& application, const QString& section, const QString& key, const QString& value) override
+    bool write(const QString& application, const QString& section, const QString& key, const QString& value) override
     {
         written << application + u'/' + key + u'=' + value;
-        IniSettingsStore::write(application, section, key, value);
+        return IniSettingsStore::write(application, section, key, value);
     }
 };
 

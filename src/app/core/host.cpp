@@ -67,17 +67,18 @@ QString PrivateSettingsStore::read(const QString& application, const QString& se
     return ini_.read(application, section, key);
 }
 
-void PrivateSettingsStore::write(const QString& application, const QString& section, const QString& key,
+bool PrivateSettingsStore::write(const QString& application, const QString& section, const QString& key,
                                  const QString& value)
 {
     const QString path = ini_.filePath(application);
     if (!createPrivateFile(path))
         throw std::runtime_error("cannot create the settings file " + path.toStdString());
-    ini_.write(application, section, key, value);
+    const bool written = ini_.write(application, section, key, value);
     // A rewrite through a temporary file may carry the process's default mode.
     ::chmod(QFile::encodeName(path).constData(), 0600);
-    if (ini_.read(application, section, key) != value)
+    if (!written || ini_.read(application, section, key) != value)
         throw std::runtime_error("cannot write " + key.toStdString() + " to " + path.toStdString());
+    return true;
 }
 
 namespace {

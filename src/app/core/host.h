@@ -37,7 +37,7 @@ public:
     const data::IniSettingsStore& files() const { return ini_; }
 
     QString read(const QString& application, const QString& section, const QString& key) const override;
-    void write(const QString& application, const QString& section, const QString& key,
+    bool write(const QString& application, const QString& section, const QString& key,
                const QString& value) override;
 
 private:
