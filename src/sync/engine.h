@@ -74,5 +74,8 @@ qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec);
 qint16 Seri_Restore_Ser(SyncContext& ctx, const QString& no_rec);
 
 // ---- ledger and deletions (further procedures) -----------------------------------------------
+// Reads the active branches other than this one from the local branch_tab for the answer count;
+// false (the last good list stays) when the read fails or finds no row.
+bool Read_Answer_Branches(SyncContext& ctx);
 
 }  // namespace tarvelo::sync

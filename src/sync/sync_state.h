@@ -15,6 +15,8 @@
 #include <array>
 #include <functional>
 #include <vector>
+#include <QStringList>  // ledger and deletions
+#include <map>          // ledger and deletions
 
 namespace tarvelo::sync {
 
@@ -161,6 +163,12 @@ struct SyncState {
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
 
     // --- ledger and deletions ---
+    // Active branches other than this one, from the last branch list the answer count read in
+    // full; only their answers are counted, and "no other branch" is decided only from such a read.
+    QStringList Ans_Branches;
+    bool Ans_Branches_Known = false;
+    // Reference-check look-ups of tables and columns ("table" or "table.column"): whether they exist.
+    std::map<QString, bool> Ref_Exists;
 };
 
 // The references the engine works through, built once by the program (or a test per branch).
