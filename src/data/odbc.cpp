@@ -3,7 +3,12 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <QRegularExpression>
+
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace tarvelo::data {
 namespace {
@@ -50,7 +55,63 @@ bool isBinaryType(SQLSMALLINT t)
     return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
 }
 
+struct FailureRule {
+    QRegularExpression pattern;
+    int left;
+    QString database;
+    std::thread::id thread;
+};
+
+std::atomic<bool> g_rulesArmed{false};
+std::mutex g_rulesMutex;
+std::vector<FailureRule> g_rules;
+
+void failIfArmed(const QString& sql, const QString& database)
+{
+    if (!g_rulesArmed.load(std::memory_order_relaxed))
+        return;
+    std::lock_guard lock(g_rulesMutex);
+    for (auto it = g_rules.begin(); it != g_rules.end(); ++it) {
+        if (it->thread != std::this_thread::get_id())
+            continue;
+        if (!it->database.isEmpty() && it->database.compare(database, Qt::CaseInsensitive) != 0)
+            continue;
+        if (!it->pattern.match(sql).hasMatch())
+            continue;
+        const QString pattern = it->pattern.pattern();
+        if (--it->left <= 0)
+            g_rules.erase(it);
+        g_rulesArmed.store(!g_rules.empty());
+        throw DbError("HY000 failure made on purpose for statements matching " + pattern);
+    }
+}
+
+QString databaseOf(const QString& connectionString)
+{
+    static const QRegularExpression re(QStringLiteral("(?:^|;)\\s*Database=\\{?([^;}]*)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(connectionString);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
 }  // namespace
+
+void failStatements(const QString& pattern, int times, const QString& database)
+{
+    if (times <= 0)
+        return;
+    std::lock_guard lock(g_rulesMutex);
+    g_rules.push_back({QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption), times, database,
+                       std::this_thread::get_id()});
+    g_rulesArmed.store(true);
+}
+
+void clearStatementFailures()
+{
+    std::lock_guard lock(g_rulesMutex);
+    g_rules.clear();
+    g_rulesArmed.store(false);
+}
 
 class OdbcConnection::Statement {
 public:
@@ -72,6 +133,8 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
 {
     std::shared_ptr<OdbcConnection> c(new OdbcConnection);
     c->queryTimeout_ = queryTimeoutSeconds;
+    c->database_ = databaseOf(connectionString);
+    failIfArmed(QStringLiteral("CONNECT"), c->database_);
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &c->env_)))
         throw DbError(QStringLiteral("cannot allocate an ODBC environment"));
     SQLSetEnvAttr(c->env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
@@ -115,6 +178,7 @@ OdbcConnection::~OdbcConnection()
 
 ResultData OdbcConnection::query(const QString& sql)
 {
+    failIfArmed(sql, database_);
     Statement st(*this);
     std::u16string text = wide(sql);
     st.ok(SQLExecDirectW(st.h, wptr(text), SQLINTEGER(text.size())), "running the statement");
@@ -184,6 +248,7 @@ ResultData OdbcConnection::query(const QString& sql)
 
 long long OdbcConnection::execute(const QString& sql, const std::vector<QVariant>& params)
 {
+    failIfArmed(sql, database_);
     Statement st(*this);
     std::vector<std::u16string> texts(params.size());
     std::vector<QByteArray> blobs(params.size());

@@ -53,8 +53,17 @@ private:
     void* env_ = nullptr;
     void* dbc_ = nullptr;
     int queryTimeout_ = 0;
+    QString database_;  // the database the connection string names, for the test hook
     class Statement;
 };
+
+// A process-wide test hook: the next `times` statements whose text matches `pattern` (a regular
+// expression, letter case ignored) on connections to the database `database` (empty: any) fail
+// with DbError, as a real failure would. Opening a connection counts as the statement "CONNECT".
+// Only statements run on the thread that armed the rule fail, so servers that tests run in
+// background threads are not hit. Costs one atomic load per statement while nothing is armed.
+void failStatements(const QString& pattern, int times = 1, const QString& database = {});
+void clearStatementFailures();
 
 // Brace-quotes a connection-string value where ODBC would otherwise split or misread it.
 QString odbcValue(const QString& value);

@@ -161,6 +161,8 @@ struct SyncState {
     qint32 Cnt_Check = 0;     // resolution steps in this cycle; the cycle bookkeeping resets it
     QString Name_Tab;         // hand-over name of a calling application, empty when run alone
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
+    qint16 Bra_Others = 0;    // active branches other than this one: the answers an announcement needs
+    bool Program_Ended = false;  // the hand-over check ordered the end of the program
 
     // --- ledger and deletions ---
     // Active branches other than this one, from the last branch list the answer count read in
