@@ -61,3 +61,64 @@ TEST(Acknowledgement, WithNoOtherActiveBranchARecordClosesInOnePassWithoutAClosi
     EXPECT_EQ(requestsWith(rig, "delete_syn.php", "&norec=0100001&kin1=0"), 1);
     expectLedgersEmpty(rig);
 }
+
+namespace {
+
+// A report with two detail rows and a picture, added in A and carried to every branch.
+void addReportEverywhere(SyncRig& rig)
+{
+    rig.A().add("sreport_tab", "0100011", {{"NRS1", "0100010"}, {"DRS1", "R1"}});
+    rig.A().add("sreport_tab", "0100012", {{"NRS1", "0100010"}, {"DRS1", "R1"}});
+    rig.A().add("mreport_tab", "0100010", {{"CRS1", "2"}, {"DRS1", "R1"}});
+    rig.A().add("picstream_tab", "0100013", {{"NoID", "0100010"}, {"rec_tab", "mreport_tab"}});
+    ASSERT_GT(rig.settle(), 0);
+    for (const auto& b : rig.branches) {
+        ASSERT_EQ(b->count("sreport_tab", "NRS1 = '0100010'"), 2) << b->number.toStdString();
+        ASSERT_EQ(b->count("picstream_tab", "NoID = '0100010'"), 1) << b->number.toStdString();
+    }
+}
+
+void expectReportGone(const ScratchDatabase& db, const std::string& where)
+{
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM mreport_tab"), "0") << where;
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM sreport_tab"), "0") << where;
+    EXPECT_EQ(db.scalar("SELECT COUNT(*) FROM picstream_tab"), "0") << where;
+}
+
+}  // namespace
+
+TEST(Acknowledgement, DeletionAcceptedByEveryBranchRemovesRecordWithDetailsAndPicturesEverywhere)
+{
+    SyncRig rig;
+    addReportEverywhere(rig);
+    rig.A().remove("mreport_tab", "0100010");
+    ASSERT_GT(rig.settle(), 0);
+
+    expectReportGone(rig.server, "server");
+    for (const auto& b : rig.branches)
+        expectReportGone(b->db, "branch " + b->number.toStdString());
+    EXPECT_EQ(requestsWith(rig, "save_syn.php", "&branch=01&kin1=2&kin2=1&mainbranch=0"), 1);
+    EXPECT_EQ(requestsWith(rig, "delete_syn.php", "&norec=0100010&kin1=2"), 1);
+    expectLedgersEmpty(rig);
+}
+
+TEST(Acknowledgement, DeletionRefusedByOneBranchRestoresTheRecordEverywhere)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    // Only C still names the city.
+    rig.C().db.exec("INSERT INTO user_tab (no_rec, No_Branch, SynAdd, SynDele, so3) "
+                    "VALUES ('0300001', '03', '0', '0', '0100001')");
+    rig.A().remove("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+
+    EXPECT_EQ(rig.serverValue("city_tab", "0100001", "SynDele"), "0");
+    for (const auto& b : rig.branches) {
+        EXPECT_EQ(b->value("city_tab", "0100001", "SynDele"), "0") << b->number.toStdString();
+        EXPECT_EQ(b->value("city_tab", "0100001", "NoBra3"), "--") << b->number.toStdString();
+    }
+    EXPECT_EQ(requestsWith(rig, "save_syn.php", "&branch=03&kin1=3&kin2=1&mainbranch=0"), 1) << "C refused";
+    EXPECT_EQ(requestsWith(rig, "save_syn.php", "&branch=01&kin1=2&kin2=2&mainbranch=0"), 1);
+    expectLedgersEmpty(rig);
+}
