@@ -1,6 +1,8 @@
 #include "sync/engine.h"
 #include "sync/ledger_rows.h"
 
+#include <QSet>
+
 namespace tarvelo::sync {
 
 using ledger::lit;
@@ -30,33 +32,41 @@ LedgerRow readRow(const data::Recordset& rs)
     return r;
 }
 
-// Deletion rows of older versions that are about to be dropped while their exchange is still open
-// leave the record marked deleted here (announced, or accepted) although a newer version lives on:
-// such a record is given back its life as a refused deletion is, and this branch's own stale
-// announcement is taken off the server so that no branch waits on it.
-bool releaseSupersededDeletion(SyncContext& ctx, const LedgerRow& newer)
+// Rows of older versions of the record are about to be dropped. Those of exchanges still open
+// would be left behind: this branch's own announcements and closings are taken off the server, as
+// nobody else will finish them, and a record whose deletion is superseded by a newer version (it
+// is marked deleted here, announced or accepted) is given back its life as a refused deletion is.
+bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
 {
     data::RecordsetVar rs;
-    const QString clause = "where NoRec = " + lit(newer.NoRec) + " and treco = " + lit(newer.treco)
-                           + " and kin1 = '2' and SynLast < " + lit(newer.SynLast);
-    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"), clause))
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+                            "where NoRec = " + lit(newer.NoRec) + " and treco = " + lit(newer.treco)
+                                + " and SynLast < " + lit(newer.SynLast)))
         return false;
     const QString& me = ctx.run.config.My_Branch;
-    bool open = false;
+    const bool newerRecord = newer.kin1 == 0 || newer.kin1 == 1;
+    bool openDeletion = false;
+    QSet<QString> removed;
     const long long n = rs->recordCount();
     if (n > 0)
         rs->moveFirst();
     for (long long i = 0; i < n; ++i, rs->moveNext()) {
         const bool own = rs->text(u"branch") == me;
+        const qint32 kin1 = num(rs->text(u"kin1"));
         const qint32 kin3 = num(rs->text(u"kin3"));
-        if (own && kin3 == 0) {
-            open = true;
-            ctx.web.Web_Delete_Syn(newer.treco, rs->text(u"SynLast"), newer.NoRec, 2);
-        } else if (!own && kin3 != 3) {
-            open = true;
+        const qint16 family = ledger::familyOf(kin1);
+        const QString oldVersion = rs->text(u"SynLast");
+        if (own && (kin1 == 0 || kin1 == 2) && kin3 < 2) {
+            const QString key = oldVersion + u'|' + QString::number(family);
+            if (!removed.contains(key)) {
+                removed.insert(key);
+                ctx.web.Web_Delete_Syn(newer.treco, oldVersion, newer.NoRec, family);
+            }
         }
+        if (kin1 == 2 && ((own && kin3 == 0) || (!own && kin3 != 3)))
+            openDeletion = true;
     }
-    if (!open)
+    if (!openDeletion || !newerRecord)
         return true;
     data::RecordsetVar exec;
     return ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), newer.treco,
@@ -141,9 +151,7 @@ bool UpDate_Atten(SyncContext& ctx)
                 scan->update();
             }
 
-            // A newer record version supersedes an open deletion of an older one.
-            if (r.kin1 == 0 || r.kin1 == 1)
-                releaseSupersededDeletion(ctx, r);
+            releaseSupersededRows(ctx, r);
             data::RecordsetVar del;
             const QString older = " and SynLast < " + lit(r.SynLast);
             const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
