@@ -95,3 +95,20 @@ TEST_F(Deletion, ReferenceCheckNamesAQuotedRecordNumberSafely)
     EXPECT_FALSE(sync::Check_Dele_Other(a.ctx, "city_tab", "C'1"));
     EXPECT_TRUE(sync::Check_Dele_Other(a.ctx, "city_tab", "C' or '1'='1"));
 }
+
+TEST_F(Deletion, SendDeleteCountsARowItCannotAnnounceAndGoesOn)
+{
+    a.db.exec("INSERT INTO city_tab (no_rec, No_Branch, SynAdd, SynDele, DatTim2) VALUES "
+              "('C1', '01', '0', '1', NULL), ('C2', '01', '0', '1', '20240101000000')");
+    EXPECT_EQ(sync::Send_Delete(a.ctx, "city_tab"), 1);
+    EXPECT_EQ(a.value("city_tab", "C1", "SynDele"), "1");
+    EXPECT_EQ(a.value("city_tab", "C2", "SynDele"), "2");
+    EXPECT_EQ(rig.server.scalar("SELECT CONCAT(NoRec, kin1, kin2) FROM atten_rec"), "C220");
+}
+
+TEST_F(Deletion, AnUnreadableLedgerLeavesResolutionWorkPending)
+{
+    data::failStatements("^select \\* from atten_rec $", 1, a.db.name());
+    EXPECT_EQ(sync::Check_Send(a.ctx), 1);
+    EXPECT_EQ(sync::Check_Send(a.ctx), 0);
+}
