@@ -122,3 +122,40 @@ TEST(Acknowledgement, DeletionRefusedByOneBranchRestoresTheRecordEverywhere)
     EXPECT_EQ(requestsWith(rig, "save_syn.php", "&branch=01&kin1=2&kin2=2&mainbranch=0"), 1);
     expectLedgersEmpty(rig);
 }
+
+TEST(Acknowledgement, InvoiceDeletionSetsSerialStatesBackEverywhere)
+{
+    SyncRig rig;
+    RigBranch& a = rig.A();
+    a.add("seri_tab", "0100001", {{"No_seri", "S1"}, {"NRS1", "0100090"}, {"DRS1", "R0"}, {"kin", "1"},
+                                   {"DatTim1", "20240101000000"}});
+    a.add("seri_tab", "0100002", {{"No_seri", "S1"}, {"NRS1", "0100091"}, {"DRS1", "R1"}, {"kin", "2"},
+                                   {"DatTim1", "20240201000000"}});
+    a.add("seri_tab", "0100003", {{"No_seri", "S2"}, {"NRS1", "0100091"}, {"DRS1", "R1"}, {"kin", "2"},
+                                   {"DatTim1", "20240201000000"}});
+    a.add("rowvoi_tab", "0100004", {{"NRS1", "0100091"}, {"DRS1", "R1"}});
+    a.add("invoice_tab", "0100091", {{"CRS1", "1"}, {"CRS2", "2"}, {"DRS1", "R1"}});
+    a.add("serim_tab", "0100005", {{"No_seri", "S1"}, {"NRS1", "0100091"}, {"kin", "2"}});
+    a.add("serim_tab", "0100006", {{"No_seri", "S2"}, {"NRS1", "0100091"}, {"kin", "2"}});
+    ASSERT_GT(rig.settle(), 0);
+    ASSERT_EQ(rig.C().count("serim_tab"), 2);
+    ASSERT_EQ(rig.C().count("seri_tab"), 3);
+
+    a.remove("invoice_tab", "0100091");
+    ASSERT_GT(rig.settle(), 0);
+
+    std::vector<const ScratchDatabase*> all{&rig.server};
+    for (const auto& b : rig.branches)
+        all.push_back(&b->db);
+    for (const ScratchDatabase* db : all) {
+        EXPECT_EQ(db->scalar("SELECT COUNT(*) FROM invoice_tab"), "0") << db->name().toStdString();
+        EXPECT_EQ(db->scalar("SELECT COUNT(*) FROM rowvoi_tab"), "0") << db->name().toStdString();
+        EXPECT_EQ(db->scalar("SELECT GROUP_CONCAT(no_rec) FROM seri_tab"), "0100001") << db->name().toStdString();
+        // S1's state is back at its earlier history, repaired in A and sent from there.
+        EXPECT_EQ(db->scalar("SELECT CONCAT(kin, ':', SynDele) FROM serim_tab WHERE no_rec = '0100005'"), "1:0")
+            << db->name().toStdString();
+    }
+    EXPECT_EQ(a.value("serim_tab", "0100005", "NRS1"), "0100090");
+    EXPECT_EQ(a.count("serim_tab", "No_seri = 'S2'"), 0) << "S2 had no history left";
+    expectLedgersEmpty(rig);
+}
