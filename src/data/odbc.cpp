@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -285,6 +286,25 @@ long long OdbcConnection::execute(const QString& sql, const std::vector<QVariant
 }
 
 QStringList OdbcConnection::primaryKey(const QString& table)
+{
+    // The schema is made outside the program and does not change while it runs; asking the
+    // catalogue for every saved recordset cost more than the save itself.
+    static std::mutex cacheMutex;
+    static std::map<QString, QStringList> cache;
+    const QString cacheKey = database_.toLower() + u'\n' + table.toLower();
+    {
+        std::lock_guard lock(cacheMutex);
+        if (auto it = cache.find(cacheKey); it != cache.end() && !database_.isEmpty())
+            return it->second;
+    }
+    QStringList key = primaryKeyFromCatalogue(table);
+    std::lock_guard lock(cacheMutex);
+    if (!database_.isEmpty() && !key.isEmpty())
+        cache[cacheKey] = key;
+    return key;
+}
+
+QStringList OdbcConnection::primaryKeyFromCatalogue(const QString& table)
 {
     Statement st(*this);
     std::u16string t = wide(table);

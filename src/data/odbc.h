@@ -50,6 +50,7 @@ public:
 
 private:
     OdbcConnection() = default;
+    QStringList primaryKeyFromCatalogue(const QString& table);
     void* env_ = nullptr;
     void* dbc_ = nullptr;
     int queryTimeout_ = 0;

@@ -47,11 +47,11 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
             if (ctx.state.Syn_AllPass == 0) {
                 // The resume point is the newest row received from the others: this branch's own
                 // rows carry stamps of its later sends and would skip older rows not yet received.
-                const QString own = run.Syn_First == 1 ? QString() : "where No_Branch <> " + sqlLiteral(me);
+                // Only the newest row is needed, not the whole table.
+                const QString own = run.Syn_First == 1 ? QString() : "where No_Branch <> " + sqlLiteral(me) + u' ';
                 data::RecordsetVar work;
-                if (ctx.db.Open_Rs_Loc_Where_Order(work, treco, own, QStringLiteral("DatTim2"))
-                    && work->recordCount() > 0) {
-                    work->moveLast();
+                if (ctx.db.Open_Rs_Loc(work, treco, own + "order by DatTim2 DESC limit 1") && work->recordCount() > 0) {
+                    work->moveFirst();
                     if (!work->isNull(u"DatTim2"))
                         bound = work->text(u"DatTim2");
                 }

@@ -105,7 +105,7 @@ qint32 Send_Reco(SyncContext& ctx, const QString& treco)
             }
             records::Copy_Reco(rctx, treco);
 
-            const QString serverStamp = newServerStamp(ctx.now(), run.Time_Diff, tickCount());
+            const QString serverStamp = newServerStamp(ctx.now(), run.Time_Diff, ctx.state.Last_Stamp);
             for (const char16_t* c : kCommonCopied)
                 tgt->setValue(QStringView(c), src->value(QStringView(c)));
             tgt->setValue(u"DatTim1", *stamp);

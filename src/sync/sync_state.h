@@ -163,6 +163,7 @@ struct SyncState {
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
     qint16 Bra_Others = 0;    // active branches other than this one: the answers an announcement needs
     bool Program_Ended = false;  // the hand-over check ordered the end of the program
+    QString Last_Stamp;       // the last server stamp this branch made
 
     // --- ledger and deletions ---
     // Active branches other than this one, from the last branch list the answer count read in
