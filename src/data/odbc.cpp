@@ -50,6 +50,12 @@ bool isBinaryType(SQLSMALLINT t)
     return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
 }
 
+bool isTextType(SQLSMALLINT t)
+{
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR || t == SQL_WVARCHAR
+           || t == SQL_WLONGVARCHAR;
+}
+
 }  // namespace
 
 class OdbcConnection::Statement {
@@ -88,6 +94,8 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         text += QStringLiteral("CONN_TIMEOUT=%1;").arg(loginTimeoutSeconds);
     if (queryTimeoutSeconds > 0)
         text += QStringLiteral("READ_TIMEOUT=%1;WRITE_TIMEOUT=%1;").arg(queryTimeoutSeconds + 5);
+    // The driver takes the last CharSet: a narrower one turns every character it lacks into '?'.
+    text += QStringLiteral("CharSet=utf8mb4;");
     std::u16string cs = wide(text);
     SQLRETURN rc = SQLDriverConnectW(c->dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
                                      SQL_DRIVER_NOPROMPT);
@@ -122,6 +130,10 @@ ResultData OdbcConnection::query(const QString& sql)
     ResultData out;
     SQLSMALLINT ncols = 0;
     st.ok(SQLNumResultCols(st.h, &ncols), "reading the result");
+    // Text columns come as the connection's UTF-8 bytes: the driver's own conversion to wide
+    // characters stops at the first NUL a value holds.
+    enum class Fetch { Wide, Utf8, Binary };
+    std::vector<Fetch> fetch;
     for (SQLSMALLINT i = 1; i <= ncols; ++i) {
         SQLWCHAR name[256] = {};
         SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
@@ -129,6 +141,7 @@ ResultData OdbcConnection::query(const QString& sql)
         st.ok(SQLDescribeColW(st.h, i, name, 256, &nameLen, &type, &size, &digits, &nullable), "describing a column");
         out.columns.push_back({QString::fromUtf16(reinterpret_cast<const char16_t*>(name), std::min<int>(nameLen, 255)),
                                isBinaryType(type)});
+        fetch.push_back(isBinaryType(type) ? Fetch::Binary : isTextType(type) ? Fetch::Utf8 : Fetch::Wide);
     }
     if (ncols == 0)
         return out;
@@ -143,15 +156,16 @@ ResultData OdbcConnection::query(const QString& sql)
         std::vector<QVariant> row;
         row.reserve(ncols);
         for (SQLSMALLINT i = 1; i <= ncols; ++i) {
-            const bool binary = out.columns[i - 1].binary;
+            const Fetch how = fetch[size_t(i - 1)];
+            const bool wideChars = how == Fetch::Wide;
             QString text;
             QByteArray bytes;
             bool isNull = false;
             for (;;) {
                 SQLLEN ind = 0;
-                SQLRETURN g = binary ? SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind)
-                                     : SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
-                                                  SQLLEN(wbuf.size() * sizeof(char16_t)), &ind);
+                SQLRETURN g = wideChars ? SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
+                                                     SQLLEN(wbuf.size() * sizeof(char16_t)), &ind)
+                                        : SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind);
                 if (g == SQL_NO_DATA)
                     break;
                 st.ok(g, "reading a value");
@@ -160,20 +174,24 @@ ResultData OdbcConnection::query(const QString& sql)
                     break;
                 }
                 // A truncated chunk fills the buffer (less the terminator for text); the last one says its length.
-                const bool more = g == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind >= SQLLEN(binary ? bbuf.size() : (wbuf.size() - 1) * sizeof(char16_t)));
-                if (binary) {
-                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
-                } else {
+                const bool more = g == SQL_SUCCESS_WITH_INFO
+                                  && (ind == SQL_NO_TOTAL
+                                      || ind >= SQLLEN(wideChars ? (wbuf.size() - 1) * sizeof(char16_t) : bbuf.size()));
+                if (wideChars) {
                     qsizetype n = more ? qsizetype(wbuf.size() - 1) : qsizetype(ind / sizeof(char16_t));
                     text.append(QStringView(wbuf.data(), n));
+                } else {
+                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
                 }
                 if (!more)
                     break;
             }
             if (isNull)
                 row.emplace_back();
-            else if (binary)
+            else if (how == Fetch::Binary)
                 row.emplace_back(bytes);
+            else if (how == Fetch::Utf8)
+                row.emplace_back(QString::fromUtf8(bytes));
             else
                 row.emplace_back(text);
         }

@@ -2,6 +2,7 @@
 #include "data/sql_text.h"
 #include "support/test_db.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -319,6 +320,60 @@ TEST_F(DatabaseCalls, SettingsComeFromTheStore)
               "Driver={mySQL ODBC 3.51 Driver};Server=;Port=;Database=;uid=;Pwd=; OPTION=3;CharSet=cp1256;");
     EXPECT_FALSE(unset.Open_Conn_Loc());
     EXPECT_EQ(lamps.colour(1), R);
+}
+
+TEST_F(DatabaseCalls, EveryCharacterSurvivesLiteralsAndBoundValues)
+{
+    branch.exec("CREATE TABLE chars_tab (no_rec VARCHAR(8) PRIMARY KEY, u TEXT CHARACTER SET utf8mb4, "
+                "c TEXT CHARACTER SET cp1256)");
+    // Persian yeh, CJK and emoji are not in cp1256; the second text is all in it.
+    const QString beyond = QStringLiteral("پیام 中文 😀 ۀ");
+    const QString cp1256 = QStringLiteral("بدء المزامنه في ؟،؛ پچژگ é");
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "chars_tab", "where 1 = 0"));
+    rs->addNew();
+    rs->setValue(u"no_rec", "bound");
+    rs->setValue(u"u", beyond);
+    rs->setValue(u"c", cp1256);
+    rs->addNew();
+    rs->setValue(u"no_rec", "literal");
+    rs->update();
+    ASSERT_TRUE(db.Update_Loc(rs, "u = " + data::sqlLiteral(beyond) + ", c = " + data::sqlLiteral(cp1256), "chars_tab",
+                              "where no_rec = 'literal'"));
+
+    const QString utf8Hex = QString::fromLatin1(beyond.toUtf8().toHex().toUpper());
+    const QString cp1256Hex = branch.scalar("SELECT HEX(CONVERT(CAST(X'" + QString::fromLatin1(cp1256.toUtf8().toHex())
+                                            + "' AS CHAR CHARACTER SET utf8mb4) USING cp1256))");
+    ASSERT_EQ(cp1256Hex.size(), 2 * cp1256.size());
+    for (const char* key : {"bound", "literal"}) {
+        EXPECT_EQ(branch.scalar(QStringLiteral("SELECT HEX(u) FROM chars_tab WHERE no_rec = '%1'").arg(key)), utf8Hex);
+        EXPECT_EQ(branch.scalar(QStringLiteral("SELECT HEX(c) FROM chars_tab WHERE no_rec = '%1'").arg(key)), cp1256Hex);
+        ASSERT_TRUE(db.Open_Rs_Loc(rs, "chars_tab", QStringLiteral("where no_rec = '%1'").arg(key)));
+        EXPECT_EQ(rs->text(u"u"), beyond);
+        EXPECT_EQ(rs->text(u"c"), cp1256);
+    }
+}
+
+TEST_F(DatabaseCalls, ArabicUserNameLogsIn)
+{
+    const QString user = QStringLiteral("مستخدم_%1").arg(QRandomGenerator::global()->bounded(100000));
+    const QString password = QStringLiteral("كلمة;سر");
+    const QString account = data::sqlLiteral(user) + "@'%'";
+    branch.exec("CREATE USER " + account + " IDENTIFIED BY " + data::sqlLiteral(password));
+    struct Drop {
+        const test::ScratchDatabase& d;
+        QString account;
+        ~Drop() { d.exec("DROP USER IF EXISTS " + account); }
+    } drop{branch, account};
+    branch.exec("GRANT ALL ON `" + branch.name() + "`.* TO " + account);
+    addBranches(branch);
+
+    db.DB_User_Loc = user;
+    db.DB_Pas_Loc = password;
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = '01'")) << db.lastError.toStdString();
+    EXPECT_EQ(rs->text(u"Ntel"), "111");
+    EXPECT_EQ(db.Conn_Loc->query("SELECT CURRENT_USER()").rows[0][0].toString(), user + "@%");
 }
 
 TEST(ConnectionString, QuotesOnlyValuesOdbcWouldMisread)

@@ -56,6 +56,17 @@ TEST_F(RecordsetOnDatabase, SavingARowDeletedMeanwhileIsAnError)
     EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM branch_tab"), "0");
 }
 
+TEST_F(RecordsetOnDatabase, TextHoldingNulReadsBackWhole)
+{
+    const QString value = QStringLiteral("nul") + QChar(0) + QStringLiteral("rest\u0628");
+    auto rs = open("select * from branch_tab where 1 = 0", "branch_tab");
+    rs->addNew();
+    rs->setValue(u"no_rec", "01");
+    rs->setValue(u"NAddres", value);
+    rs->update();
+    EXPECT_EQ(open("select * from branch_tab", "branch_tab")->text(u"NAddres"), value);
+}
+
 TEST_F(RecordsetOnDatabase, MovingSavesAPendingEditAndCancelDropsIt)
 {
     branch.exec("INSERT INTO branch_tab (no_rec, Ntel) VALUES ('01', 'a'), ('02', 'b')");
