@@ -3,7 +3,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 
 namespace tarvelo::data {
 namespace {
@@ -56,7 +58,65 @@ bool isTextType(SQLSMALLINT t)
            || t == SQL_WLONGVARCHAR;
 }
 
+QString infoText(SQLHDBC dbc, SQLUSMALLINT what)
+{
+    SQLWCHAR buf[256] = {};
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, what, buf, sizeof buf, &len)))
+        return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(buf),
+                              std::min<int>(len / int(sizeof(SQLWCHAR)), 255));
+}
+
 }  // namespace
+
+StatementTimeoutKind statementTimeoutKind(QStringView versionText)
+{
+    const bool mariadb = versionText.contains(u"mariadb", Qt::CaseInsensitive);
+    QStringView v = versionText;
+    // MariaDB 10 and later present themselves to old clients as "5.5.5-<real version>".
+    if (mariadb && v.startsWith(u"5.5.5-"))
+        v = v.mid(6);
+    int parts[3] = {0, 0, 0};
+    int n = 0;
+    qsizetype i = 0;
+    while (i < v.size() && !v[i].isDigit())
+        ++i;
+    while (n < 3 && i < v.size() && v[i].isDigit()) {
+        int x = 0;
+        for (; i < v.size() && v[i].isDigit(); ++i)
+            x = std::min(x * 10 + v[i].digitValue(), 1000000);
+        parts[n++] = x;
+        if (i + 1 < v.size() && v[i] == u'.' && v[i + 1].isDigit())
+            ++i;
+        else
+            break;
+    }
+    if (n < 2)
+        return StatementTimeoutKind::None;
+    const auto atLeast = [&](int a, int b, int c) {
+        return std::tie(parts[0], parts[1], parts[2]) >= std::make_tuple(a, b, c);
+    };
+    if (mariadb)
+        return atLeast(10, 1, 1) ? StatementTimeoutKind::MariaDb : StatementTimeoutKind::None;
+    // Anything numbered from 10 on that does not say MariaDB is no MySQL we know.
+    return atLeast(5, 7, 8) && !atLeast(10, 0, 0) ? StatementTimeoutKind::MySql : StatementTimeoutKind::None;
+}
+
+QString sessionSetupStatement(StatementTimeoutKind kind, int queryTimeoutSeconds)
+{
+    // From the server's default, so that a reused session comes back to the same mode whatever
+    // its previous user set; the commas around the list make the removal exact at any position.
+    QString sql = QStringLiteral(
+        "SET SESSION sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@GLOBAL.sql_mode, ','), "
+        "',NO_BACKSLASH_ESCAPES,', ',')), autocommit = 1");
+    const int seconds = std::max(queryTimeoutSeconds, 0);
+    if (kind == StatementTimeoutKind::MariaDb)
+        sql += QStringLiteral(", max_statement_time = %1").arg(seconds);
+    else if (kind == StatementTimeoutKind::MySql)
+        sql += QStringLiteral(", max_execution_time = %1").arg(qint64(seconds) * 1000);
+    return sql;
+}
 
 class OdbcConnection::Statement {
 public:
@@ -105,9 +165,11 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         c->dbc_ = nullptr;
         throw DbError(QStringLiteral("connecting: ") + msg);
     }
-    // The server ends a statement that outruns the command time-out, lock waits included.
-    if (queryTimeoutSeconds > 0)
-        c->query(QStringLiteral("SET SESSION max_statement_time = %1").arg(queryTimeoutSeconds));
+    // Decided by what the server said about itself in the handshake: no round trip, no trial.
+    c->serverVersion_ = infoText(c->dbc_, SQL_DBMS_NAME) + u' ' + infoText(c->dbc_, SQL_DBMS_VER);
+    c->timeoutKind_ = statementTimeoutKind(c->serverVersion_);
+    // The server-side bound ends a statement that outruns the command time-out, lock waits included.
+    c->query(sessionSetupStatement(c->timeoutKind_, queryTimeoutSeconds));
     return c;
 }
 

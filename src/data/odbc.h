@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QVariant>
 #include <memory>
 #include <stdexcept>
@@ -13,6 +14,21 @@ class DbError : public std::runtime_error {
 public:
     explicit DbError(const QString& message) : std::runtime_error(message.toStdString()) {}
 };
+
+// Which server-side statement time-out a server offers: MariaDB's max_statement_time (seconds,
+// every statement), MySQL's max_execution_time (milliseconds, SELECT only), or none, where only
+// the client-side read and write time-outs bound a statement.
+enum class StatementTimeoutKind { None, MariaDb, MySql };
+
+// Decides by the version text a server reports about itself, as SELECT VERSION() gives it
+// ("10.11.19-MariaDB-0+deb12u1", "8.0.36") or as the driver's product name and version
+// ("MariaDB 10.11.000019", "MySQL 08.00.0036").
+StatementTimeoutKind statementTimeoutKind(QStringView versionText);
+
+// The statement that puts a new or reused session into the state every call expects: sql_mode
+// without NO_BACKSLASH_ESCAPES (the literal helper relies on backslash escapes), autocommit on,
+// and the server-side time-out where the server has one.
+QString sessionSetupStatement(StatementTimeoutKind kind, int queryTimeoutSeconds);
 
 struct ResultColumn {
     QString name;
@@ -48,12 +64,16 @@ public:
     QStringList primaryKey(const QString& table);
     QVariant lastInsertId();
     int queryTimeout() const { return queryTimeout_; }
+    const QString& serverVersion() const { return serverVersion_; }
+    StatementTimeoutKind timeoutKind() const { return timeoutKind_; }
 
 private:
     OdbcConnection() = default;
     void* env_ = nullptr;
     void* dbc_ = nullptr;
     int queryTimeout_ = 0;
+    QString serverVersion_;
+    StatementTimeoutKind timeoutKind_ = StatementTimeoutKind::None;
     class Statement;
 };
 

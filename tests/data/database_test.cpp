@@ -322,6 +322,45 @@ TEST_F(DatabaseCalls, SettingsComeFromTheStore)
     EXPECT_EQ(lamps.colour(1), R);
 }
 
+TEST_F(DatabaseCalls, HostileValuesRoundTripAndNeverLeaveTheirLiteral)
+{
+    const QStringList hostile = {"it's",       "back\\slash", "trailing\\", QStringLiteral("nul") + QChar(0) + "end",
+                                 "two\nlines", "\\'",         "\\",         QStringLiteral("بدء المزامنه في"),
+                                 "zz' OR 1=1 -- "};
+    addBranches(branch);  // rows a clause that broke out of its literal would match
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where 1 = 0"));
+    for (int i = 0; i < hostile.size(); ++i) {
+        rs->addNew();
+        rs->setValue(u"no_rec", "h" + QString::number(i));
+        rs->setValue(u"Ntel", hostile[i]);
+        rs->update();
+    }
+
+    // The calls' connections drop NO_BACKSLASH_ESCAPES whatever the server's own mode, so every
+    // literal means exactly its value.
+    for (const QString& v : hostile) {
+        ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where Ntel = " + data::sqlLiteral(v)));
+        ASSERT_EQ(rs->recordCount(), 1) << v.toStdString();
+        EXPECT_EQ(rs->text(u"Ntel"), v);
+        EXPECT_EQ(db.Count_Rec_Loc(rs, "branch_tab", "where Ntel = " + data::sqlLiteralOpen(v)), 1);
+    }
+    EXPECT_EQ(db.Conn_Loc->query("SELECT @@SESSION.sql_mode LIKE '%NO_BACKSLASH_ESCAPES%'").rows[0][0], "0");
+
+    // On a session that has the mode, a backslash escape is no longer exact, but every value stays
+    // one literal: it matches its own row or none, never more.
+    auto raw = branch.connect();
+    raw->query("SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'NO_BACKSLASH_ESCAPES')");
+    for (const QString& v : hostile) {
+        const data::ResultData r = raw->query("SELECT Ntel FROM branch_tab WHERE Ntel = " + data::sqlLiteral(v));
+        const bool plain = !v.contains(u'\\') && !v.contains(QChar(0)) && !v.contains(u'\n');
+        ASSERT_EQ(r.rows.size(), plain ? 1u : 0u) << v.toStdString();
+        if (plain) {
+            EXPECT_EQ(r.rows.at(0).at(0).toString(), v);
+        }
+    }
+}
+
 TEST_F(DatabaseCalls, EveryCharacterSurvivesLiteralsAndBoundValues)
 {
     branch.exec("CREATE TABLE chars_tab (no_rec VARCHAR(8) PRIMARY KEY, u TEXT CHARACTER SET utf8mb4, "
@@ -389,9 +428,9 @@ TEST(ConnectionString, QuotesOnlyValuesOdbcWouldMisread)
 TEST(SqlText, EscapesQuotesBackslashesAndControls)
 {
     EXPECT_EQ(data::sqlLiteral(u"plain"), "'plain'");
-    EXPECT_EQ(data::sqlLiteral(u"it's"), "'it\\'s'");
+    EXPECT_EQ(data::sqlLiteral(u"it's"), "'it''s'");
     EXPECT_EQ(data::sqlLiteral(u"a\\b"), "'a\\\\b'");
-    EXPECT_EQ(data::sqlLiteralOpen(u"x'"), "'x\\'");
+    EXPECT_EQ(data::sqlLiteralOpen(u"x'"), "'x''");
     EXPECT_EQ(data::sqlLiteral(QString(QChar(0)) + "\n"), "'\\0\\n'");
 }
 
