@@ -44,6 +44,10 @@ TEST_F(RecordsetOnDatabase, AutoNumberedRowCanBeSavedAgain)
     EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM atten_rec"), "1");
     EXPECT_EQ(branch.scalar("SELECT kin2 FROM atten_rec"), "1");
     EXPECT_EQ(branch.scalar("SELECT kin3 FROM atten_rec"), "0");
+    // A column the insert left to its default is not taken as NULL to find the row.
+    rs->setValue(u"kin3", "1");
+    rs->update();
+    EXPECT_EQ(branch.scalar("SELECT kin3 FROM atten_rec"), "1");
 }
 
 TEST_F(RecordsetOnDatabase, SavingARowDeletedMeanwhileIsAnError)
