@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <stdexcept>
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
@@ -413,6 +414,88 @@ TEST_F(DatabaseCalls, ArabicUserNameLogsIn)
     ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = '01'")) << db.lastError.toStdString();
     EXPECT_EQ(rs->text(u"Ntel"), "111");
     EXPECT_EQ(db.Conn_Loc->query("SELECT CURRENT_USER()").rows[0][0].toString(), user + "@%");
+}
+
+TEST_F(DatabaseCalls, AnyExceptionInsideACallIsItsFailure)
+{
+    int pumped = 0, throwAt = 0;
+    bool standard = true;
+    data::Database calls{run, lamps, [&] {
+                             if (++pumped == throwAt) {
+                                 if (standard)
+                                     throw std::runtime_error("thrown by a window event");
+                                 throw 42;
+                             }
+                         },
+                         &sink};
+    const data::DbSettings s = server.settings();
+    test::pointAt(calls, run, branch.settings(), &s);
+
+    throwAt = 2;  // while the server connection opens
+    EXPECT_FALSE(calls.Open_Conn_Ser());
+    EXPECT_TRUE(run.Syn_Stop);
+    EXPECT_EQ(sink.retries, 1);
+    EXPECT_EQ(sink.status, QStringList{"0:خطاء باتصال السيرفر"});
+    EXPECT_EQ(colours(), (std::vector<quint32>{U, R, R, R, R}));
+    EXPECT_EQ(calls.lastError, "thrown by a window event");
+
+    RecordsetVar rs;
+    ASSERT_TRUE(calls.Open_Tab_Loc(rs, "branch_tab"));
+    const RecordsetVar held = rs;
+    standard = false;
+    pumped = 0;
+    throwAt = 6;  // after the connection, before the statement
+    EXPECT_FALSE(calls.Open_Rs_Loc(rs, "branch_tab", ""));
+    EXPECT_EQ(rs, held);
+    EXPECT_EQ(colours(), (std::vector<quint32>{G, R, R, R, R}));
+    pumped = 0;
+    EXPECT_FALSE(calls.Update_Loc(rs, "Ntel = '1'", "branch_tab", ""));
+    EXPECT_EQ(lamps.colour(0), O);
+    pumped = 0;
+    EXPECT_EQ(calls.Count_Rows_Loc("branch_tab", ""), std::nullopt);
+}
+
+TEST_F(DatabaseCalls, CountsAndLookupsSayWhetherTheyFailed)
+{
+    addBranches(branch);
+    server.exec("CREATE TABLE only_on_server (a INT)");
+    EXPECT_EQ(db.Count_Rows_Loc("branch_tab", "where SynAdd = '1'"), 2);
+    EXPECT_EQ(db.Count_Rows_Loc("work_tab", ""), 0);
+    EXPECT_EQ(db.Table_Exists_Loc("branch_tab"), true);
+    EXPECT_EQ(db.Table_Exists_Loc("Branch_Tab"), true);  // the servers fold table names
+    EXPECT_EQ(db.Table_Exists_Loc("only_on_server"), false);
+    EXPECT_EQ(db.Table_Exists_Loc("x' OR '1'='1"), false);
+    EXPECT_EQ(db.Column_Exists_Loc("branch_tab", "NTEL"), true);
+    EXPECT_EQ(db.Column_Exists_Loc("branch_tab", "no_such_column"), false);
+    EXPECT_EQ(db.Column_Exists_Loc("only_on_server", "a"), false);
+    EXPECT_EQ(lamps.colour(0), G);
+
+    EXPECT_EQ(db.Count_Rows_Loc("no_such_tab", ""), std::nullopt);
+    EXPECT_EQ(lamps.colour(0), O);
+    db.DB_Port_Loc = test::kClosedPort;
+    EXPECT_EQ(db.Count_Rows_Loc("branch_tab", ""), std::nullopt);
+    EXPECT_EQ(db.Table_Exists_Loc("branch_tab"), std::nullopt);
+    EXPECT_EQ(db.Column_Exists_Loc("branch_tab", "Ntel"), std::nullopt);
+    EXPECT_EQ(lamps.colour(1), R);
+}
+
+TEST_F(DatabaseCalls, HostSettingThatIsNoHostNameFailsWithoutConnectingElsewhere)
+{
+    for (const QString& host : {QStringLiteral("nohost.invalid;Server=127.0.0.1"), QStringLiteral("127.0.0.2;x"),
+                                QStringLiteral("127.0.0.1 "), QStringLiteral("{127.0.0.1}")}) {
+        db.DB_Server_Loc = host;
+        EXPECT_FALSE(db.Open_Conn_Loc()) << host.toStdString();
+        EXPECT_FALSE(db.Conn_Loc);
+        EXPECT_TRUE(db.lastError.contains(u"SaveInServer_Databes")) << db.lastError.toStdString();
+        run.config.DB_Server_Ser = host;
+        EXPECT_FALSE(db.Open_Conn_Ser());
+        EXPECT_TRUE(db.lastError.contains(u"DB_Server_Ser")) << db.lastError.toStdString();
+    }
+    EXPECT_EQ(sink.retries, 4);
+    for (const char* good : {"127.0.0.1", "db-1.branch.example", "srv_2", "::1", "fe80::1%eth0", "db.example."})
+        EXPECT_TRUE(data::isHostOrAddress(QString::fromLatin1(good))) << good;
+    for (const char* bad : {"", "a b", "a=b", "-x", "a..b", ":"})
+        EXPECT_FALSE(data::isHostOrAddress(QString::fromLatin1(bad))) << bad;
 }
 
 TEST(ConnectionString, QuotesOnlyValuesOdbcWouldMisread)
