@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <algorithm>
+#include <tuple>
 
 namespace tarvelo::data {
 namespace {
@@ -95,6 +97,22 @@ QString databaseOf(const QString& connectionString)
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
+bool isTextType(SQLSMALLINT t)
+{
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR || t == SQL_WVARCHAR
+           || t == SQL_WLONGVARCHAR;
+}
+
+QString infoText(SQLHDBC dbc, SQLUSMALLINT what)
+{
+    SQLWCHAR buf[256] = {};
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, what, buf, sizeof buf, &len)))
+        return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(buf),
+                              std::min<int>(len / int(sizeof(SQLWCHAR)), 255));
+}
+
 }  // namespace
 
 void failStatements(const QString& pattern, int times, const QString& database)
@@ -112,6 +130,54 @@ void clearStatementFailures()
     std::lock_guard lock(g_rulesMutex);
     g_rules.clear();
     g_rulesArmed.store(false);
+}
+
+StatementTimeoutKind statementTimeoutKind(QStringView versionText)
+{
+    const bool mariadb = versionText.contains(u"mariadb", Qt::CaseInsensitive);
+    QStringView v = versionText;
+    // MariaDB 10 and later present themselves to old clients as "5.5.5-<real version>".
+    if (mariadb && v.startsWith(u"5.5.5-"))
+        v = v.mid(6);
+    int parts[3] = {0, 0, 0};
+    int n = 0;
+    qsizetype i = 0;
+    while (i < v.size() && !v[i].isDigit())
+        ++i;
+    while (n < 3 && i < v.size() && v[i].isDigit()) {
+        int x = 0;
+        for (; i < v.size() && v[i].isDigit(); ++i)
+            x = std::min(x * 10 + v[i].digitValue(), 1000000);
+        parts[n++] = x;
+        if (i + 1 < v.size() && v[i] == u'.' && v[i + 1].isDigit())
+            ++i;
+        else
+            break;
+    }
+    if (n < 2)
+        return StatementTimeoutKind::None;
+    const auto atLeast = [&](int a, int b, int c) {
+        return std::tie(parts[0], parts[1], parts[2]) >= std::make_tuple(a, b, c);
+    };
+    if (mariadb)
+        return atLeast(10, 1, 1) ? StatementTimeoutKind::MariaDb : StatementTimeoutKind::None;
+    // Anything numbered from 10 on that does not say MariaDB is no MySQL we know.
+    return atLeast(5, 7, 8) && !atLeast(10, 0, 0) ? StatementTimeoutKind::MySql : StatementTimeoutKind::None;
+}
+
+QString sessionSetupStatement(StatementTimeoutKind kind, int queryTimeoutSeconds)
+{
+    // From the server's default, so that a reused session comes back to the same mode whatever
+    // its previous user set; the commas around the list make the removal exact at any position.
+    QString sql = QStringLiteral(
+        "SET SESSION sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@GLOBAL.sql_mode, ','), "
+        "',NO_BACKSLASH_ESCAPES,', ',')), autocommit = 1");
+    const int seconds = std::max(queryTimeoutSeconds, 0);
+    if (kind == StatementTimeoutKind::MariaDb)
+        sql += QStringLiteral(", max_statement_time = %1").arg(seconds);
+    else if (kind == StatementTimeoutKind::MySql)
+        sql += QStringLiteral(", max_execution_time = %1").arg(qint64(seconds) * 1000);
+    return sql;
 }
 
 class OdbcConnection::Statement {
@@ -152,6 +218,8 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         text += QStringLiteral("CONN_TIMEOUT=%1;").arg(loginTimeoutSeconds);
     if (queryTimeoutSeconds > 0)
         text += QStringLiteral("READ_TIMEOUT=%1;WRITE_TIMEOUT=%1;").arg(queryTimeoutSeconds + 5);
+    // The driver takes the last CharSet: a narrower one turns every character it lacks into '?'.
+    text += QStringLiteral("CharSet=utf8mb4;");
     std::u16string cs = wide(text);
     SQLRETURN rc = SQLDriverConnectW(c->dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
                                      SQL_DRIVER_NOPROMPT);
@@ -161,9 +229,11 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         c->dbc_ = nullptr;
         throw DbError(QStringLiteral("connecting: ") + msg);
     }
-    // The server ends a statement that outruns the command time-out, lock waits included.
-    if (queryTimeoutSeconds > 0)
-        c->query(QStringLiteral("SET SESSION max_statement_time = %1").arg(queryTimeoutSeconds));
+    // Decided by what the server said about itself in the handshake: no round trip, no trial.
+    c->serverVersion_ = infoText(c->dbc_, SQL_DBMS_NAME) + u' ' + infoText(c->dbc_, SQL_DBMS_VER);
+    c->timeoutKind_ = statementTimeoutKind(c->serverVersion_);
+    // The server-side bound ends a statement that outruns the command time-out, lock waits included.
+    c->query(sessionSetupStatement(c->timeoutKind_, queryTimeoutSeconds));
     return c;
 }
 
@@ -187,6 +257,10 @@ ResultData OdbcConnection::query(const QString& sql)
     ResultData out;
     SQLSMALLINT ncols = 0;
     st.ok(SQLNumResultCols(st.h, &ncols), "reading the result");
+    // Text columns come as the connection's UTF-8 bytes: the driver's own conversion to wide
+    // characters stops at the first NUL a value holds.
+    enum class Fetch { Wide, Utf8, Binary };
+    std::vector<Fetch> fetch;
     for (SQLSMALLINT i = 1; i <= ncols; ++i) {
         SQLWCHAR name[256] = {};
         SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
@@ -194,6 +268,7 @@ ResultData OdbcConnection::query(const QString& sql)
         st.ok(SQLDescribeColW(st.h, i, name, 256, &nameLen, &type, &size, &digits, &nullable), "describing a column");
         out.columns.push_back({QString::fromUtf16(reinterpret_cast<const char16_t*>(name), std::min<int>(nameLen, 255)),
                                isBinaryType(type)});
+        fetch.push_back(isBinaryType(type) ? Fetch::Binary : isTextType(type) ? Fetch::Utf8 : Fetch::Wide);
     }
     if (ncols == 0)
         return out;
@@ -208,15 +283,16 @@ ResultData OdbcConnection::query(const QString& sql)
         std::vector<QVariant> row;
         row.reserve(ncols);
         for (SQLSMALLINT i = 1; i <= ncols; ++i) {
-            const bool binary = out.columns[i - 1].binary;
+            const Fetch how = fetch[size_t(i - 1)];
+            const bool wideChars = how == Fetch::Wide;
             QString text;
             QByteArray bytes;
             bool isNull = false;
             for (;;) {
                 SQLLEN ind = 0;
-                SQLRETURN g = binary ? SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind)
-                                     : SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
-                                                  SQLLEN(wbuf.size() * sizeof(char16_t)), &ind);
+                SQLRETURN g = wideChars ? SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
+                                                     SQLLEN(wbuf.size() * sizeof(char16_t)), &ind)
+                                        : SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind);
                 if (g == SQL_NO_DATA)
                     break;
                 st.ok(g, "reading a value");
@@ -225,20 +301,24 @@ ResultData OdbcConnection::query(const QString& sql)
                     break;
                 }
                 // A truncated chunk fills the buffer (less the terminator for text); the last one says its length.
-                const bool more = g == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind >= SQLLEN(binary ? bbuf.size() : (wbuf.size() - 1) * sizeof(char16_t)));
-                if (binary) {
-                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
-                } else {
+                const bool more = g == SQL_SUCCESS_WITH_INFO
+                                  && (ind == SQL_NO_TOTAL
+                                      || ind >= SQLLEN(wideChars ? (wbuf.size() - 1) * sizeof(char16_t) : bbuf.size()));
+                if (wideChars) {
                     qsizetype n = more ? qsizetype(wbuf.size() - 1) : qsizetype(ind / sizeof(char16_t));
                     text.append(QStringView(wbuf.data(), n));
+                } else {
+                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
                 }
                 if (!more)
                     break;
             }
             if (isNull)
                 row.emplace_back();
-            else if (binary)
+            else if (how == Fetch::Binary)
                 row.emplace_back(bytes);
+            else if (how == Fetch::Utf8)
+                row.emplace_back(QString::fromUtf8(bytes));
             else
                 row.emplace_back(text);
         }
