@@ -112,32 +112,6 @@ const std::vector<References>& referenceList()
     return list;
 }
 
-// Bridges until the data layer's own look-ups are merged in.
-std::optional<bool> tableExistsLoc(data::Database& db, const QString& table)
-{
-    data::RecordsetVar rs;
-    if (!db.Open_Rs_Loc(rs, QStringLiteral("information_schema.tables"),
-                        "where table_schema = database() and table_name = " + lit(table)))
-        return std::nullopt;
-    return rs->recordCount() > 0;
-}
-std::optional<bool> columnExistsLoc(data::Database& db, const QString& table, const QString& column)
-{
-    data::RecordsetVar rs;
-    if (!db.Open_Rs_Loc(rs, QStringLiteral("information_schema.columns"),
-                        "where table_schema = database() and table_name = " + lit(table) + " and column_name = "
-                            + lit(column)))
-        return std::nullopt;
-    return rs->recordCount() > 0;
-}
-std::optional<qint64> countRowsLoc(data::Database& db, const QString& table, const QString& clause)
-{
-    data::RecordsetVar rs;
-    if (!db.Open_Rs_Loc(rs, table, clause))
-        return std::nullopt;
-    return rs->recordCount();
-}
-
 // Whether a table or column is there, asked once per process: the schema only changes with an
 // application update, which restarts the program. A failed look-up is not remembered.
 std::optional<bool> exists(SyncContext& ctx, const QString& table, const QString& column = {})
@@ -147,7 +121,7 @@ std::optional<bool> exists(SyncContext& ctx, const QString& table, const QString
     if (const auto it = cache.find(key); it != cache.end())
         return it->second;
     const std::optional<bool> found =
-        column.isEmpty() ? tableExistsLoc(ctx.db, table) : columnExistsLoc(ctx.db, table, column);
+        column.isEmpty() ? ctx.db.Table_Exists_Loc(table) : ctx.db.Column_Exists_Loc(table, column);
     if (found)
         cache[key] = *found;
     return found;
@@ -202,7 +176,7 @@ bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_
             } else if (c.extra == Extra::OtherInvoice) {
                 clause = "where No_Rec <> " + value + " and (" + terms.join(QStringLiteral(" or ")) + u')';
             }
-            const std::optional<qint64> rows = countRowsLoc(ctx.db, table, clause);
+            const std::optional<qint64> rows = ctx.db.Count_Rows_Loc(table, clause);
             if (!rows || *rows > 0)
                 return false;
         }
