@@ -36,16 +36,14 @@ bool Check_Save_Other(SyncContext& ctx, const QString& treco, qint16 kin)
                 continue;
             const double expected = records::leadingNumber(src.text(QStringView(p.countColumn)));
             const QString noRec = src.text(u"no_rec");
-            // The row count closes the last literal itself.
             const QString clause = "where DRS1 = " + data::sqlLiteral(src.text(u"DRS1")) + " and NRS1 = "
-                                   + (kin == 1 ? data::sqlLiteral(noRec) + " and SynAdd <> " + data::sqlLiteralOpen(u"1")
-                                               : data::sqlLiteralOpen(noRec));
-            data::RecordsetVar rs;
-            const qint64 found = ctx.db.Count_Rec_Loc(rs, QString::fromUtf16(p.detail), clause);
+                                   + data::sqlLiteral(noRec)
+                                   + (kin == 1 ? " and SynAdd <> " + data::sqlLiteral(u"1") : QString());
+            const std::optional<qint64> found = ctx.db.Count_Rows_Loc(QString::fromUtf16(p.detail), clause);
             // A count that failed says nothing about the details: the master waits.
-            if (!rs || !rs->isOpen())
+            if (!found)
                 return false;
-            if (double(found) != expected) {
+            if (double(*found) != expected) {
                 ctx.tables.raiseRece(QStringView(p.detail));
                 return false;
             }
