@@ -1,5 +1,7 @@
 #include "data/database.h"
 
+#include "data/sql_text.h"
+
 namespace tarvelo::data {
 
 namespace {
@@ -12,6 +14,40 @@ QString connectionString(const DbSettings& s)
     return "Driver={mySQL ODBC 3.51 Driver};Server=" + odbcValue(s.host) + ";Port=" + odbcValue(s.port)
            + ";Database=" + odbcValue(s.name) + ";uid=" + odbcValue(s.user) + ";Pwd=" + odbcValue(s.password)
            + "; OPTION=3;CharSet=cp1256;";
+}
+
+bool isHostOrAddress(QStringView host)
+{
+    if (host.isEmpty() || host.size() > 253)
+        return false;
+    const auto isAscii = [](QChar c, QStringView extra) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || extra.contains(c);
+    };
+    if (host.contains(u':')) {  // IPv6, possibly with a zone
+        const qsizetype zone = host.indexOf(u'%');
+        const QStringView address = zone < 0 ? host : host.left(zone);
+        for (QChar c : address)
+            if (!(c.isDigit() || (c.toLower() >= u'a' && c.toLower() <= u'f') || c == u':' || c == u'.'))
+                return false;
+        if (zone >= 0) {
+            const QStringView name = host.mid(zone + 1);
+            if (name.isEmpty())
+                return false;
+            for (QChar c : name)
+                if (!isAscii(c, u"-_."))
+                    return false;
+        }
+        return address.count(u':') >= 2;
+    }
+    QStringView name = host.endsWith(u'.') ? host.chopped(1) : host;
+    for (QStringView label : name.split(u'.')) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-') || label.endsWith(u'-'))
+            return false;
+        for (QChar c : label)
+            if (!isAscii(c, u"-_"))
+                return false;
+    }
+    return true;
 }
 
 Database::Database(RunState& run, LampsModel& LabD, EventPump pump, ServerFailureSink* sink)
@@ -54,60 +90,93 @@ DbSettings Database::serverSettings() const
 
 void Database::Show_Conn_Err()
 {
-    for (int i = 1; i <= 4; ++i)
-        lamps_.paint(i, LampsModel::DarkRed);
+    try {
+        for (int i = 1; i <= 4; ++i)
+            lamps_.paint(i, LampsModel::DarkRed);
+    } catch (...) {
+        // A painting error ends the painting silently.
+    }
+}
+
+void Database::noteError()
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        lastError = QString::fromUtf8(e.what());
+    } catch (...) {
+        lastError = QStringLiteral("unknown error");
+    }
+}
+
+void Database::connectionFailed(Side side)
+{
+    try {
+        if (side == Side::Server)
+            run_.Syn_Stop = true;
+        Show_Conn_Err();
+        if (side == Side::Server && sink_) {
+            sink_->MsgboxViw(0, QStringLiteral("خطاء باتصال السيرفر"));
+            sink_->Report_Error(1, 39, 1, QStringLiteral("Server connectivity"));
+        }
+    } catch (...) {
+        // The reaction itself failing leaves the call's failure as it is.
+    }
+}
+
+bool Database::openConnection(Side side)
+{
+    const bool local = side == Side::Local;
+    auto& conn = local ? Conn_Loc : Conn_Ser;
+    try {
+        pump();
+        conn.reset();  // a new connection on every call; the old one lives on in its recordsets
+        pump();
+        pump();
+        pump();
+        const DbSettings settings = local ? localSettings() : serverSettings();
+        if (!isHostOrAddress(settings.host))
+            throw DbError(QStringLiteral("the %1 \"%2\" is not a host name or an address")
+                              .arg(local ? QStringLiteral("local database host setting SaveInServer_Databes")
+                                         : QStringLiteral("server database host DB_Server_Ser"),
+                                   settings.host));
+        const QString cs = connectionString(settings);
+        pump();
+        conn = OdbcConnection::open(cs, local ? LocalTimeout : ServerTimeout);
+    } catch (...) {
+        noteError();
+        connectionFailed(side);
+        return false;
+    }
+    try {
+        if (local) {
+            for (int i = 0; i <= 4; ++i)
+                lamps_.paint(i, LampsModel::Green);
+        } else {
+            lamps_.paint(0, LampsModel::Green);
+        }
+    } catch (...) {
+        // The connection is open: the failure path runs, the result stays true.
+        noteError();
+        connectionFailed(side);
+    }
+    return true;
 }
 
 bool Database::Open_Conn_Loc()
 {
-    try {
-        pump();
-        Conn_Loc.reset();  // a new connection on every call; the old one lives on in its recordsets
-        pump();
-        pump();
-        pump();
-        const QString cs = connectionString(localSettings());
-        pump();
-        Conn_Loc = OdbcConnection::open(cs, LocalTimeout);
-    } catch (const DbError& e) {
-        lastError = QString::fromStdString(e.what());
-        Show_Conn_Err();
-        return false;
-    }
-    for (int i = 0; i <= 4; ++i)
-        lamps_.paint(i, LampsModel::Green);
-    return true;
+    return openConnection(Side::Local);
 }
 
 bool Database::Open_Conn_Ser()
 {
-    try {
-        pump();
-        Conn_Ser.reset();
-        pump();
-        pump();
-        pump();
-        const QString cs = connectionString(serverSettings());
-        pump();
-        Conn_Ser = OdbcConnection::open(cs, ServerTimeout);
-    } catch (const DbError& e) {
-        lastError = QString::fromStdString(e.what());
-        run_.Syn_Stop = true;
-        Show_Conn_Err();
-        if (sink_) {
-            sink_->MsgboxViw(0, QStringLiteral("خطاء باتصال السيرفر"));
-            sink_->Report_Error(1, 39, 1, QStringLiteral("Server connectivity"));
-        }
-        return false;
-    }
-    lamps_.paint(0, LampsModel::Green);
-    return true;
+    return openConnection(Side::Server);
 }
 
 bool Database::run(Side side, RecordsetVar& rs, const QString& sql, const QString& table, OnFailure onFailure,
                    bool paintOnSuccess)
 {
-    if (!(side == Side::Local ? Open_Conn_Loc() : Open_Conn_Ser()))
+    if (!openConnection(side))
         return false;
     try {
         pump();
@@ -117,16 +186,24 @@ bool Database::run(Side side, RecordsetVar& rs, const QString& sql, const QStrin
         if (!conn)
             throw DbError(QStringLiteral("no open connection"));
         rs->open(conn, sql, table);
-    } catch (const DbError& e) {
-        lastError = QString::fromStdString(e.what());
-        if (onFailure == OnFailure::ConnErr)
-            Show_Conn_Err();
-        else
-            lamps_.paint(0, LampsModel::Orange);
+    } catch (...) {
+        noteError();
+        try {
+            if (onFailure == OnFailure::ConnErr)
+                Show_Conn_Err();
+            else
+                lamps_.paint(0, LampsModel::Orange);
+        } catch (...) {
+        }
         return false;
     }
-    if (paintOnSuccess)
-        lamps_.paint(0, LampsModel::Green);
+    if (paintOnSuccess) {
+        try {
+            lamps_.paint(0, LampsModel::Green);
+        } catch (...) {
+            noteError();
+        }
+    }
     return true;
 }
 
@@ -165,6 +242,52 @@ qint64 Database::Count_Rec_Loc(RecordsetVar& rs, const QString& table, const QSt
     if (!run(Side::Local, rs, sql, table, OnFailure::Orange, false))
         return 0;
     return rs->recordCount();
+}
+
+std::optional<qint64> Database::countLoc(const QString& sql)
+{
+    RecordsetVar rs;
+    if (!run(Side::Local, rs, sql, QString(), OnFailure::Orange, false))
+        return std::nullopt;
+    try {
+        bool ok = false;
+        const qint64 n = rs->recordCount() == 1 ? rs->value(rs->columnNames().value(0)).toLongLong(&ok) : 0;
+        if (ok)
+            return n;
+        lastError = "no count from: " + sql;
+        lamps_.paint(0, LampsModel::Orange);
+    } catch (...) {
+        noteError();
+    }
+    return std::nullopt;
+}
+
+std::optional<qint64> Database::Count_Rows_Loc(const QString& table, const QString& clause)
+{
+    return countLoc("select COUNT(*) from " + table + (clause.isEmpty() ? QString() : u' ' + clause));
+}
+
+namespace {
+// Table names compare as the server stores them: exactly where lower_case_table_names is 0.
+QString tableNameIs(const QString& table)
+{
+    const QString name = sqlLiteral(table);
+    return "TABLE_NAME = " + name + " AND (@@lower_case_table_names <> 0 OR BINARY TABLE_NAME = " + name + ")";
+}
+}  // namespace
+
+std::optional<bool> Database::Table_Exists_Loc(const QString& table)
+{
+    const auto n = countLoc("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
+                            + tableNameIs(table));
+    return n ? std::optional<bool>(*n > 0) : std::nullopt;
+}
+
+std::optional<bool> Database::Column_Exists_Loc(const QString& table, const QString& column)
+{
+    const auto n = countLoc("SELECT COUNT(*) FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND "
+                            + tableNameIs(table) + " AND COLUMN_NAME = " + sqlLiteral(column));
+    return n ? std::optional<bool>(*n > 0) : std::nullopt;
 }
 
 bool Database::Update_Loc(RecordsetVar& rs, const QString& assignments, const QString& table, const QString& clause)

@@ -5,6 +5,7 @@
 #include "data/settings_store.h"
 
 #include <memory>
+#include <optional>
 
 namespace tarvelo::data {
 
@@ -22,6 +23,11 @@ struct DbSettings {
 };
 
 QString connectionString(const DbSettings& s);
+
+// A host name (letters, digits, '-', '_', dot-separated) or an IPv4/IPv6 address. Anything else
+// (';', braces, '=', blanks) could smuggle further keys into the connection string, which the
+// driver honours even inside braces.
+bool isHostOrAddress(QStringView host);
 
 // The two databases: settings, connections and the ten calls through which every statement runs.
 // Each call opens a fresh connection of its side, replaces the caller's recordset variable with a
@@ -51,6 +57,15 @@ public:
     bool Delete_Loc(RecordsetVar& rs, const QString& table, const QString& clause);
     bool Delete_Ser(RecordsetVar& rs, const QString& table, const QString& clause);
 
+    // Counts that say whether they failed, for callers that must not take a failure for "none".
+    // `clause` is a complete where clause (its literals closed) or empty; counted with COUNT(*).
+    // nullopt on any failure, with lamp 0 orange as after a failed count.
+    std::optional<qint64> Count_Rows_Loc(const QString& table, const QString& clause);
+    // Whether the local database (the connection's current one) has the table, or the table
+    // that column; nullopt on any failure, painted as a failed count.
+    std::optional<bool> Table_Exists_Loc(const QString& table);
+    std::optional<bool> Column_Exists_Loc(const QString& table, const QString& column);
+
     // Local settings, as read from the store.
     QString DB_User_Loc, DB_Server_Loc, DB_Name_Loc, DB_Pas_Loc, DB_Port_Loc;
     QString DB_Port_Ser;  // always the local port
@@ -67,7 +82,11 @@ public:
 private:
     enum class Side { Local, Server };
     enum class OnFailure { ConnErr, Orange };
+    bool openConnection(Side side);
+    void connectionFailed(Side side);
     bool run(Side side, RecordsetVar& rs, const QString& sql, const QString& table, OnFailure onFailure, bool paintOnSuccess);
+    std::optional<qint64> countLoc(const QString& sql);
+    void noteError();
     void pump() const;
 
     RunState& run_;

@@ -3,7 +3,15 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <QRegularExpression>
+
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <algorithm>
+#include <tuple>
 
 namespace tarvelo::data {
 namespace {
@@ -50,7 +58,127 @@ bool isBinaryType(SQLSMALLINT t)
     return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
 }
 
+struct FailureRule {
+    QRegularExpression pattern;
+    int left;
+    QString database;
+    std::thread::id thread;
+};
+
+std::atomic<bool> g_rulesArmed{false};
+std::mutex g_rulesMutex;
+std::vector<FailureRule> g_rules;
+
+void failIfArmed(const QString& sql, const QString& database)
+{
+    if (!g_rulesArmed.load(std::memory_order_relaxed))
+        return;
+    std::lock_guard lock(g_rulesMutex);
+    for (auto it = g_rules.begin(); it != g_rules.end(); ++it) {
+        if (it->thread != std::this_thread::get_id())
+            continue;
+        if (!it->database.isEmpty() && it->database.compare(database, Qt::CaseInsensitive) != 0)
+            continue;
+        if (!it->pattern.match(sql).hasMatch())
+            continue;
+        const QString pattern = it->pattern.pattern();
+        if (--it->left <= 0)
+            g_rules.erase(it);
+        g_rulesArmed.store(!g_rules.empty());
+        throw DbError("HY000 failure made on purpose for statements matching " + pattern);
+    }
+}
+
+QString databaseOf(const QString& connectionString)
+{
+    static const QRegularExpression re(QStringLiteral("(?:^|;)\\s*Database=\\{?([^;}]*)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(connectionString);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+bool isTextType(SQLSMALLINT t)
+{
+    return t == SQL_CHAR || t == SQL_VARCHAR || t == SQL_LONGVARCHAR || t == SQL_WCHAR || t == SQL_WVARCHAR
+           || t == SQL_WLONGVARCHAR;
+}
+
+QString infoText(SQLHDBC dbc, SQLUSMALLINT what)
+{
+    SQLWCHAR buf[256] = {};
+    SQLSMALLINT len = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, what, buf, sizeof buf, &len)))
+        return {};
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(buf),
+                              std::min<int>(len / int(sizeof(SQLWCHAR)), 255));
+}
+
 }  // namespace
+
+void failStatements(const QString& pattern, int times, const QString& database)
+{
+    if (times <= 0)
+        return;
+    std::lock_guard lock(g_rulesMutex);
+    g_rules.push_back({QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption), times, database,
+                       std::this_thread::get_id()});
+    g_rulesArmed.store(true);
+}
+
+void clearStatementFailures()
+{
+    std::lock_guard lock(g_rulesMutex);
+    g_rules.clear();
+    g_rulesArmed.store(false);
+}
+
+StatementTimeoutKind statementTimeoutKind(QStringView versionText)
+{
+    const bool mariadb = versionText.contains(u"mariadb", Qt::CaseInsensitive);
+    QStringView v = versionText;
+    // MariaDB 10 and later present themselves to old clients as "5.5.5-<real version>".
+    if (mariadb && v.startsWith(u"5.5.5-"))
+        v = v.mid(6);
+    int parts[3] = {0, 0, 0};
+    int n = 0;
+    qsizetype i = 0;
+    while (i < v.size() && !v[i].isDigit())
+        ++i;
+    while (n < 3 && i < v.size() && v[i].isDigit()) {
+        int x = 0;
+        for (; i < v.size() && v[i].isDigit(); ++i)
+            x = std::min(x * 10 + v[i].digitValue(), 1000000);
+        parts[n++] = x;
+        if (i + 1 < v.size() && v[i] == u'.' && v[i + 1].isDigit())
+            ++i;
+        else
+            break;
+    }
+    if (n < 2)
+        return StatementTimeoutKind::None;
+    const auto atLeast = [&](int a, int b, int c) {
+        return std::tie(parts[0], parts[1], parts[2]) >= std::make_tuple(a, b, c);
+    };
+    if (mariadb)
+        return atLeast(10, 1, 1) ? StatementTimeoutKind::MariaDb : StatementTimeoutKind::None;
+    // Anything numbered from 10 on that does not say MariaDB is no MySQL we know.
+    return atLeast(5, 7, 8) && !atLeast(10, 0, 0) ? StatementTimeoutKind::MySql : StatementTimeoutKind::None;
+}
+
+QString sessionSetupStatement(StatementTimeoutKind kind, int queryTimeoutSeconds)
+{
+    // From the server's default, so that a reused session comes back to the same mode whatever
+    // its previous user set; the commas around the list make the removal exact at any position.
+    QString sql = QStringLiteral(
+        "SET SESSION sql_mode = TRIM(BOTH ',' FROM REPLACE(CONCAT(',', @@GLOBAL.sql_mode, ','), "
+        "',NO_BACKSLASH_ESCAPES,', ',')), autocommit = 1");
+    const int seconds = std::max(queryTimeoutSeconds, 0);
+    if (kind == StatementTimeoutKind::MariaDb)
+        sql += QStringLiteral(", max_statement_time = %1").arg(seconds);
+    else if (kind == StatementTimeoutKind::MySql)
+        sql += QStringLiteral(", max_execution_time = %1").arg(qint64(seconds) * 1000);
+    return sql;
+}
 
 class OdbcConnection::Statement {
 public:
@@ -72,6 +200,8 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
 {
     std::shared_ptr<OdbcConnection> c(new OdbcConnection);
     c->queryTimeout_ = queryTimeoutSeconds;
+    c->database_ = databaseOf(connectionString);
+    failIfArmed(QStringLiteral("CONNECT"), c->database_);
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &c->env_)))
         throw DbError(QStringLiteral("cannot allocate an ODBC environment"));
     SQLSetEnvAttr(c->env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
@@ -88,6 +218,8 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         text += QStringLiteral("CONN_TIMEOUT=%1;").arg(loginTimeoutSeconds);
     if (queryTimeoutSeconds > 0)
         text += QStringLiteral("READ_TIMEOUT=%1;WRITE_TIMEOUT=%1;").arg(queryTimeoutSeconds + 5);
+    // The driver takes the last CharSet: a narrower one turns every character it lacks into '?'.
+    text += QStringLiteral("CharSet=utf8mb4;");
     std::u16string cs = wide(text);
     SQLRETURN rc = SQLDriverConnectW(c->dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
                                      SQL_DRIVER_NOPROMPT);
@@ -97,9 +229,11 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
         c->dbc_ = nullptr;
         throw DbError(QStringLiteral("connecting: ") + msg);
     }
-    // The server ends a statement that outruns the command time-out, lock waits included.
-    if (queryTimeoutSeconds > 0)
-        c->query(QStringLiteral("SET SESSION max_statement_time = %1").arg(queryTimeoutSeconds));
+    // Decided by what the server said about itself in the handshake: no round trip, no trial.
+    c->serverVersion_ = infoText(c->dbc_, SQL_DBMS_NAME) + u' ' + infoText(c->dbc_, SQL_DBMS_VER);
+    c->timeoutKind_ = statementTimeoutKind(c->serverVersion_);
+    // The server-side bound ends a statement that outruns the command time-out, lock waits included.
+    c->query(sessionSetupStatement(c->timeoutKind_, queryTimeoutSeconds));
     return c;
 }
 
@@ -115,6 +249,7 @@ OdbcConnection::~OdbcConnection()
 
 ResultData OdbcConnection::query(const QString& sql)
 {
+    failIfArmed(sql, database_);
     Statement st(*this);
     std::u16string text = wide(sql);
     st.ok(SQLExecDirectW(st.h, wptr(text), SQLINTEGER(text.size())), "running the statement");
@@ -122,6 +257,10 @@ ResultData OdbcConnection::query(const QString& sql)
     ResultData out;
     SQLSMALLINT ncols = 0;
     st.ok(SQLNumResultCols(st.h, &ncols), "reading the result");
+    // Text columns come as the connection's UTF-8 bytes: the driver's own conversion to wide
+    // characters stops at the first NUL a value holds.
+    enum class Fetch { Wide, Utf8, Binary };
+    std::vector<Fetch> fetch;
     for (SQLSMALLINT i = 1; i <= ncols; ++i) {
         SQLWCHAR name[256] = {};
         SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
@@ -129,6 +268,7 @@ ResultData OdbcConnection::query(const QString& sql)
         st.ok(SQLDescribeColW(st.h, i, name, 256, &nameLen, &type, &size, &digits, &nullable), "describing a column");
         out.columns.push_back({QString::fromUtf16(reinterpret_cast<const char16_t*>(name), std::min<int>(nameLen, 255)),
                                isBinaryType(type)});
+        fetch.push_back(isBinaryType(type) ? Fetch::Binary : isTextType(type) ? Fetch::Utf8 : Fetch::Wide);
     }
     if (ncols == 0)
         return out;
@@ -143,15 +283,16 @@ ResultData OdbcConnection::query(const QString& sql)
         std::vector<QVariant> row;
         row.reserve(ncols);
         for (SQLSMALLINT i = 1; i <= ncols; ++i) {
-            const bool binary = out.columns[i - 1].binary;
+            const Fetch how = fetch[size_t(i - 1)];
+            const bool wideChars = how == Fetch::Wide;
             QString text;
             QByteArray bytes;
             bool isNull = false;
             for (;;) {
                 SQLLEN ind = 0;
-                SQLRETURN g = binary ? SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind)
-                                     : SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
-                                                  SQLLEN(wbuf.size() * sizeof(char16_t)), &ind);
+                SQLRETURN g = wideChars ? SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
+                                                     SQLLEN(wbuf.size() * sizeof(char16_t)), &ind)
+                                        : SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind);
                 if (g == SQL_NO_DATA)
                     break;
                 st.ok(g, "reading a value");
@@ -160,20 +301,24 @@ ResultData OdbcConnection::query(const QString& sql)
                     break;
                 }
                 // A truncated chunk fills the buffer (less the terminator for text); the last one says its length.
-                const bool more = g == SQL_SUCCESS_WITH_INFO && (ind == SQL_NO_TOTAL || ind >= SQLLEN(binary ? bbuf.size() : (wbuf.size() - 1) * sizeof(char16_t)));
-                if (binary) {
-                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
-                } else {
+                const bool more = g == SQL_SUCCESS_WITH_INFO
+                                  && (ind == SQL_NO_TOTAL
+                                      || ind >= SQLLEN(wideChars ? (wbuf.size() - 1) * sizeof(char16_t) : bbuf.size()));
+                if (wideChars) {
                     qsizetype n = more ? qsizetype(wbuf.size() - 1) : qsizetype(ind / sizeof(char16_t));
                     text.append(QStringView(wbuf.data(), n));
+                } else {
+                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
                 }
                 if (!more)
                     break;
             }
             if (isNull)
                 row.emplace_back();
-            else if (binary)
+            else if (how == Fetch::Binary)
                 row.emplace_back(bytes);
+            else if (how == Fetch::Utf8)
+                row.emplace_back(QString::fromUtf8(bytes));
             else
                 row.emplace_back(text);
         }
@@ -184,6 +329,7 @@ ResultData OdbcConnection::query(const QString& sql)
 
 long long OdbcConnection::execute(const QString& sql, const std::vector<QVariant>& params)
 {
+    failIfArmed(sql, database_);
     Statement st(*this);
     std::vector<std::u16string> texts(params.size());
     std::vector<QByteArray> blobs(params.size());
@@ -220,6 +366,25 @@ long long OdbcConnection::execute(const QString& sql, const std::vector<QVariant
 }
 
 QStringList OdbcConnection::primaryKey(const QString& table)
+{
+    // The schema is made outside the program and does not change while it runs; asking the
+    // catalogue for every saved recordset cost more than the save itself.
+    static std::mutex cacheMutex;
+    static std::map<QString, QStringList> cache;
+    const QString cacheKey = database_.toLower() + u'\n' + table.toLower();
+    {
+        std::lock_guard lock(cacheMutex);
+        if (auto it = cache.find(cacheKey); it != cache.end() && !database_.isEmpty())
+            return it->second;
+    }
+    QStringList key = primaryKeyFromCatalogue(table);
+    std::lock_guard lock(cacheMutex);
+    if (!database_.isEmpty() && !key.isEmpty())
+        cache[cacheKey] = key;
+    return key;
+}
+
+QStringList OdbcConnection::primaryKeyFromCatalogue(const QString& table)
 {
     Statement st(*this);
     std::u16string t = wide(table);

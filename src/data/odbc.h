@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QVariant>
 #include <memory>
 #include <stdexcept>
@@ -14,6 +15,21 @@ public:
     explicit DbError(const QString& message) : std::runtime_error(message.toStdString()) {}
 };
 
+// Which server-side statement time-out a server offers: MariaDB's max_statement_time (seconds,
+// every statement), MySQL's max_execution_time (milliseconds, SELECT only), or none, where only
+// the client-side read and write time-outs bound a statement.
+enum class StatementTimeoutKind { None, MariaDb, MySql };
+
+// Decides by the version text a server reports about itself, as SELECT VERSION() gives it
+// ("10.11.19-MariaDB-0+deb12u1", "8.0.36") or as the driver's product name and version
+// ("MariaDB 10.11.000019", "MySQL 08.00.0036").
+StatementTimeoutKind statementTimeoutKind(QStringView versionText);
+
+// The statement that puts a new or reused session into the state every call expects: sql_mode
+// without NO_BACKSLASH_ESCAPES (the literal helper relies on backslash escapes), autocommit on,
+// and the server-side time-out where the server has one.
+QString sessionSetupStatement(StatementTimeoutKind kind, int queryTimeoutSeconds);
+
 struct ResultColumn {
     QString name;
     bool binary = false;
@@ -26,7 +42,8 @@ struct ResultData {
     std::vector<std::vector<QVariant>> rows;
 };
 
-// One ODBC connection (with its own environment), opened with a connection string. Shared
+// One ODBC connection (with its own environment), opened with a connection string. Text travels
+// as utf8mb4 whatever CharSet the string names, so no character is lost on the way. Shared
 // between the caller that opened it and every recordset made on it, so a recordset stays usable
 // after the caller has moved on to a newer connection.
 class OdbcConnection {
@@ -47,14 +64,28 @@ public:
     QStringList primaryKey(const QString& table);
     QVariant lastInsertId();
     int queryTimeout() const { return queryTimeout_; }
+    const QString& serverVersion() const { return serverVersion_; }
+    StatementTimeoutKind timeoutKind() const { return timeoutKind_; }
 
 private:
     OdbcConnection() = default;
+    QStringList primaryKeyFromCatalogue(const QString& table);
     void* env_ = nullptr;
     void* dbc_ = nullptr;
     int queryTimeout_ = 0;
+    QString database_;  // the database the connection string names, for the test hook
+    QString serverVersion_;
+    StatementTimeoutKind timeoutKind_ = StatementTimeoutKind::None;
     class Statement;
 };
+
+// A process-wide test hook: the next `times` statements whose text matches `pattern` (a regular
+// expression, letter case ignored) on connections to the database `database` (empty: any) fail
+// with DbError, as a real failure would. Opening a connection counts as the statement "CONNECT".
+// Only statements run on the thread that armed the rule fail, so servers that tests run in
+// background threads are not hit. Costs one atomic load per statement while nothing is armed.
+void failStatements(const QString& pattern, int times = 1, const QString& database = {});
+void clearStatementFailures();
 
 // Brace-quotes a connection-string value where ODBC would otherwise split or misread it.
 QString odbcValue(const QString& value);

@@ -1,5 +1,7 @@
 #include "data/recordset.h"
 
+#include <algorithm>
+
 namespace tarvelo::data {
 
 QString quoteIdentifier(QStringView name)
@@ -21,6 +23,7 @@ void Recordset::open(std::shared_ptr<OdbcConnection> connection, const QString& 
     for (auto& r : data.rows) {
         Row row;
         row.changed.assign(r.size(), false);
+        row.known.assign(r.size(), true);
         row.original = r;
         row.values = std::move(r);
         rows_.push_back(std::move(row));
@@ -189,6 +192,7 @@ void Recordset::addNew()
     Row row;
     row.values.resize(columns_.size());
     row.changed.assign(columns_.size(), false);
+    row.known.assign(columns_.size(), false);
     row.stored = false;
     rows_.push_back(std::move(row));
     pos_ = static_cast<long long>(rows_.size()) - 1;
@@ -254,6 +258,10 @@ void Recordset::update()
             row.values[size_t(key_[0])] = conn_->lastInsertId();
         row.stored = true;
         row.original = row.values;
+        // Columns the insert left to their defaults hold values this row has not seen.
+        row.known = row.changed;
+        if (key_.size() == 1)
+            row.known[size_t(key_[0])] = true;
         row.changed.assign(columns_.size(), false);
         return;
     }
@@ -268,24 +276,30 @@ void Recordset::update()
     }
     if (sets.isEmpty())
         return;
+    // Optimistic locking: the row is found by its key and by what the changed columns held when
+    // read, so a change another program made meanwhile is never overwritten. Without a key,
+    // every value read addresses it.
     QStringList where;
-    if (!key_.empty()) {
-        for (int k : key_) {
-            where << quoteIdentifier(columns_[size_t(k)].name) + " <=> ?";
-            params.push_back(row.original[size_t(k)]);
-        }
-    } else {
-        for (size_t c = 0; c < columns_.size(); ++c) {
-            where << quoteIdentifier(columns_[c].name) + " <=> ?";
-            params.push_back(row.original[c]);
-        }
+    const auto addCondition = [&](size_t c) {
+        where << quoteIdentifier(columns_[c].name) + " <=> ?";
+        params.push_back(row.original[c]);
+    };
+    for (int k : key_)
+        addCondition(size_t(k));
+    for (size_t c = 0; c < columns_.size(); ++c) {
+        const bool isKey = std::find(key_.begin(), key_.end(), int(c)) != key_.end();
+        if (row.known[c] && !isKey && (key_.empty() || row.changed[c]))
+            addCondition(c);
     }
     QString sql = "UPDATE " + quotedTable() + " SET " + sets.join(", ") + " WHERE " + where.join(" AND ");
     if (key_.empty())
         sql += " LIMIT 1";
+    // Matched rows, not changed ones (the connection's options ask for found rows): saving a
+    // value the row already holds still finds it.
     const long long matched = conn_->execute(sql, params);
     if (matched < 1)
-        throw DbError("the row to save is no longer in " + table_ + ": it was changed or deleted meanwhile");
+        throw DbError("not saved to " + table_
+                      + ": the row was changed or deleted by someone else since it was read");
     row.original = row.values;
     row.changed.assign(columns_.size(), false);
 }

@@ -48,6 +48,9 @@ public:
     // Changes the current row; the change is held until update() (or a move, which saves it first).
     void setValue(QStringView column, const QVariant& value);
     void addNew();
+    // Saves the current row. An edited row is found by its key and the values its changed
+    // columns held when read; when another program changed or deleted it meanwhile, nothing is
+    // written and DbError says so.
     void update();
     void cancelUpdate();
     bool editPending() const;
@@ -57,6 +60,7 @@ private:
         std::vector<QVariant> values;
         std::vector<QVariant> original;  // as the database holds it; empty for a row not yet saved
         std::vector<bool> changed;
+        std::vector<bool> known;  // whether `original` holds what the database has for the column
         bool stored = true;
     };
     void requireOpen() const;

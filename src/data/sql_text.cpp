@@ -8,7 +8,9 @@ QString sqlEscape(QStringView value)
     out.reserve(value.size() + 8);
     for (QChar c : value) {
         switch (c.unicode()) {
-        case u'\'': out += "\\'"; break;
+        // Doubled, not backslash-escaped: a quote must close nothing even where a server's
+        // sql_mode holds NO_BACKSLASH_ESCAPES.
+        case u'\'': out += "''"; break;
         case u'\\': out += "\\\\"; break;
         case u'\0': out += "\\0"; break;
         // A lone control character in a statement is harmless but unreadable in logs and traces.

@@ -160,12 +160,13 @@ QString WebService::Web_Save_Syn(const QString& treco, const QString& SynLast, c
     return replyText(reply);
 }
 
-QString WebService::Web_Delete_Syn(const QString& treco, const QString& SynLast, const QString& norec)
+QString WebService::Web_Delete_Syn(const QString& treco, const QString& SynLast, const QString& norec, qint16 kin1)
 {
     QueryItems query = serverCredentials();
     query.insert(query.end(), {{QStringLiteral("treco"), treco},
                                {QStringLiteral("SynLast"), SynLast},
-                               {QStringLiteral("norec"), norec}});
+                               {QStringLiteral("norec"), norec},
+                               {QStringLiteral("kin1"), QString::number(kin1)}});
     const HttpReply reply = askScript(Inet8, requestUrl(QStringLiteral("delete_syn.php"), query));
     if (!reply.ok)
         return QStringLiteral("NotOk");

@@ -38,8 +38,11 @@ public:
     // never keeps; the empty text when the request failed.
     QString Web_Save_Syn(const QString& treco, const QString& SynLast, const QString& norec, qint16 kin1,
                          qint16 kin2, const QString& mainbranch);
-    // Removes the server's ledger rows of one record; "1" means done, "NotOk" a failed request.
-    QString Web_Delete_Syn(const QString& treco, const QString& SynLast, const QString& norec);
+    // Removes the server's ledger rows of one announcement; "1" means done, "NotOk" a failed request.
+    // `kin1` names the family: 0 the record rows (kinds 0 and 1), 2 the deletion rows (2 and 3).
+    // A record exchange and a deletion announced right after it share treco, SynLast and norec, so
+    // without the family closing one would remove the other; scripts that predate the key ignore it.
+    QString Web_Delete_Syn(const QString& treco, const QString& SynLast, const QString& norec, qint16 kin1);
     // Measures Time_Diff from the server's clock; false when it could not.
     bool Get_TimeDiff();
     // The cycle's first request; its answer's numeric value, 0 when there is none.

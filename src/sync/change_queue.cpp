@@ -1,8 +1,85 @@
 #include "sync/engine.h"
 
+#include "data/sql_text.h"
+
+#include <initializer_list>
+#include <utility>
+
 namespace tarvelo::sync {
 
-bool Read_Work_Tab(SyncContext&) { return true; }
-void Mark_Sub_Tabs(SyncContext&, const QString&) {}
+namespace {
+
+struct SubTables {
+    const char16_t* table;
+    std::initializer_list<const char16_t*> details;
+};
+
+// Wider than the checked master and detail pairs: an invoice also schedules its bills and
+// account rows.
+const SubTables kSubTabs[] = {
+    {u"mreport_tab", {u"sreport_tab"}},
+    {u"sheft_tab", {u"sheftrow_tab"}},
+    {u"rowshef_tab", {u"rst_tab"}},
+    {u"invoice_tab", {u"inbill_tab", u"rowvoi_tab", u"seri_tab", u"rowacc_tab"}},
+    {u"inbill_tab", {u"rowacc_tab"}},
+    {u"stock_tab", {u"stocinf_tab", u"stocgro_tab"}},
+    {u"accreg_tab", {u"rowacc_tab"}},
+    {u"accbud_tab", {u"rowbud_tab"}},
+    {u"kinreg_tab", {u"kinregr_tab"}},
+};
+
+}  // namespace
+
+void Mark_Sub_Tabs(SyncContext& ctx, const QString& table)
+{
+    records::TableList& t = ctx.tables;
+    for (const SubTables& entry : kSubTabs) {
+        if (table != QStringView(entry.table))
+            continue;
+        for (const char16_t* detail : entry.details)
+            for (int i = 0; i <= t.Tab_Count && i < records::TableList::Slots; ++i)
+                if (t.Syn_Tabs[size_t(i)] == QStringView(detail))
+                    ++t.Tab_Send[size_t(i)];
+    }
+}
+
+bool Read_Work_Tab(SyncContext& ctx)
+{
+    const QString& mark = ctx.state.Work_Mark[0];
+    const QString clause = mark.isEmpty() || mark == u"--" ? QString() : "where no_rec  > " + data::sqlLiteral(mark);
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc_Where_Order(rs, QStringLiteral("work_tab"), clause, QStringLiteral("No_Rec")))
+        return false;
+    records::TableList& t = ctx.tables;
+    try {
+        const long long n = rs->recordCount();
+        if (n == 0)
+            return true;
+        rs->moveFirst();
+        for (long long i = 1; i <= n; ++i, rs->moveNext()) {
+            if (!ctx.run.Syn_Run) {
+                ctx.window.Label2.setText(7, kSynOff);
+                return true;
+            }
+            const QString table = rs->text(u"Ne_KinTab");
+            const QString kind = rs->text(u"Ne_Rec");
+            for (int s = 0; s <= t.Tab_Count && s < records::TableList::Slots; ++s) {
+                const QString name = t.Syn_Tabs[size_t(s)];
+                if (name.isEmpty() || name != table)
+                    continue;
+                if (kind == u"Add" || kind == u"Edit") {
+                    ++t.Tab_Send[size_t(s)];
+                    Mark_Sub_Tabs(ctx, name);
+                } else if (kind == u"Delete" || kind == u"Order_Delete") {
+                    ++t.Tab_SendDel[size_t(s)];
+                }
+            }
+            ctx.state.Work_Mark[1] = rs->text(u"no_rec");
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
 
 }  // namespace tarvelo::sync

@@ -1,9 +1,227 @@
 #include "sync/engine.h"
 
+#include "data/sql_text.h"
+#include "records/record_copy.h"
+
+#include <cmath>
+
 namespace tarvelo::sync {
 
-void Syn_Cycle(SyncContext&) {}
-void Check_ClosSyn(SyncContext&) {}
-bool Clear_SynFirst(SyncContext&) { return false; }
+namespace {
+
+using data::sqlLiteral;
+
+// After every table an operation ran for: true when the cycle must end here.
+bool stopChecks(SyncContext& ctx)
+{
+    if (ctx.run.Syn_Stop)
+        return true;
+    if (!ctx.run.Syn_Run) {
+        ctx.window.Label2.setText(7, kSynOff);
+        return true;
+    }
+    return false;
+}
+
+using TablePass = qint32 (*)(SyncContext&, const QString&);
+using Counters = std::array<qint32, records::TableList::Slots>;
+
+enum class PassEnd { Completed, Stopped, BranchesChanged };
+
+// One pass over the table list. `branchFirst`: branch_tab runs whatever its counter and every
+// other table only while Bra_Only is 0.
+PassEnd tablePass(SyncContext& ctx, TablePass op, Counters& counters, bool branchRule)
+{
+    records::TableList& t = ctx.tables;
+    const int last = t.Tab_Count;  // read once when the pass starts
+    for (int i = 0; i <= last && i < records::TableList::Slots; ++i) {
+        const QString name = t.Syn_Tabs[size_t(i)];
+        if (branchRule && name == u"branch_tab") {
+            t.Tab_Index = qint16(i);
+            counters[size_t(i)] = op(ctx, name);
+            if (stopChecks(ctx))
+                return PassEnd::Stopped;
+            Show_Progress(ctx, t.Tab_Index);
+            if (ctx.state.Bra_Changed) {
+                Read_Branch_Set(ctx);
+                return PassEnd::BranchesChanged;
+            }
+            continue;
+        }
+        if (branchRule && ctx.branch.Bra_Only != 0)
+            continue;
+        if (name.isEmpty() || counters[size_t(i)] == 0)
+            continue;
+        t.Tab_Index = qint16(i);
+        counters[size_t(i)] = op(ctx, name);
+        if (stopChecks(ctx))
+            return PassEnd::Stopped;
+        Show_Progress(ctx, t.Tab_Index);
+    }
+    return PassEnd::Completed;
+}
+
+void endSteps(SyncContext& ctx)
+{
+    ctx.state.Syn_AllPass = 0;
+    ctx.window.ImgLoa.setVisible(false);
+    if (ctx.state.Name_Tab.isEmpty() && ctx.run.Syn_First == 0) {
+        ctx.window.Label2.setText(3, QString());
+        if (ctx.devices) {
+            if (ctx.logs.MSFG4.rows() > 1) {
+                ctx.devices->Run_Pull_Plan();
+                ctx.devices->Next_Pull_Plan();
+                if (ctx.run.Syn_Stop)
+                    return;
+            } else {
+                ctx.devices->Load_Pull_Plan();
+            }
+        }
+    }
+    ctx.window.Text4567.setText(QStringLiteral("MakData5"));
+}
+
+// Removes from the local ledger every exchange this branch has finished with.
+// False when the cycle must end without its end steps.
+bool purgeLedger(SyncContext& ctx)
+{
+    ctx.window.Text4567.setText(QStringLiteral("MakData1"));
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"), "where kin3 > " + sqlLiteral(u"1"))) {
+        ctx.window.Text4567.setText(QStringLiteral("MakData4"));
+        return true;
+    }
+    ctx.window.Text4567.setText(QStringLiteral("MakData2"));
+    if (rs->recordCount() == 0) {
+        ctx.window.Text4567.setText(QStringLiteral("MakData4"));
+        return true;
+    }
+    ctx.window.Text4567.setText(QStringLiteral("MakData3"));
+    rs->moveFirst();
+    const long long n = rs->recordCount();
+    for (long long i = 1; i <= n; ++i, rs->moveNext()) {
+        if (stopChecks(ctx))
+            return false;
+        const QString no = rs->text(u"NoRec");
+        const QString treco = rs->text(u"treco");
+        const double kin1 = records::leadingNumber(rs->text(u"kin1"));
+        auto familyDelete = [&](const char16_t* announce, const char16_t* answer) {
+            data::RecordsetVar del;
+            ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                              "where NoRec = " + sqlLiteral(no) + " and treco = " + sqlLiteral(treco)
+                                  + " and kin1 = " + sqlLiteral(announce) + " or NoRec = " + sqlLiteral(no)
+                                  + " and treco = " + sqlLiteral(treco) + " and kin1 = " + sqlLiteral(answer));
+        };
+        if (kin1 == 0 || kin1 == 1)
+            familyDelete(u"0", u"1");
+        if (kin1 == 2 || kin1 == 3)
+            familyDelete(u"2", u"3");
+    }
+    ctx.window.Text4567.setText(QStringLiteral("MakData4"));
+    return true;
+}
+
+}  // namespace
+
+void Check_ClosSyn(SyncContext& ctx)
+{
+    const QString v = ctx.settings.read(QStringLiteral("Tarvelo"), QStringLiteral("Settings"), QStringLiteral("ClosSyn"));
+    if (std::nearbyint(records::leadingNumber(v)) != 0)
+        return;
+    ctx.state.Program_Ended = true;
+    if (ctx.exitProgram)
+        ctx.exitProgram();
+}
+
+bool Clear_SynFirst(SyncContext& ctx)
+{
+    try {
+        if (!ctx.db.Open_Tab_Loc(ctx.vars.Rs_Target, QStringLiteral("Proj_Tab")))
+            return false;
+        data::Recordset& rs = *ctx.vars.Rs_Target;
+        if (rs.recordCount() < 1)
+            return false;
+        rs.moveFirst();
+        rs.setValue(u"SynFirst", QStringLiteral("0"));
+        rs.update();
+        ctx.run.Syn_First = 0;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void Syn_Cycle(SyncContext& ctx)
+{
+    records::TableList& t = ctx.tables;
+    ctx.web.Int_Branx();
+    t.Tab_Index = 0;
+    Reset_Progress(ctx);
+
+    if (!ctx.state.Name_Tab.isEmpty()) {
+        Check_ClosSyn(ctx);
+        if (ctx.state.Program_Ended)  // an exit that returned (tests): nothing more runs
+            return;
+    }
+
+    if (ctx.run.Syn_First == 1) {
+        for (int i = 0; i <= t.Tab_Count && i < records::TableList::Slots; ++i) {
+            const QString name = t.Syn_Tabs[size_t(i)];
+            if (name.isEmpty() || t.Tab_Rece[size_t(i)] == 0)
+                continue;
+            t.Tab_Index = qint16(i);
+            t.Tab_Rece[size_t(i)] = Rece_Reco(ctx, name);
+            if (stopChecks(ctx))
+                return;
+            Show_Progress(ctx, t.Tab_Index);
+        }
+        qint64 left = 0;
+        for (int i = 0; i <= t.Tab_Count && i < records::TableList::Slots; ++i) {
+            const QString& name = t.Syn_Tabs[size_t(i)];
+            if (!name.isEmpty() && name != u"notic_tab" && name != u"branchsyn_tab")
+                left += t.Tab_Rece[size_t(i)];
+        }
+        if (left != 0 || !Clear_SynFirst(ctx)) {
+            endSteps(ctx);
+            return;
+        }
+    }
+
+    Read_Branch_Set(ctx);
+    ctx.pumpEvents();
+    if (!Read_Work_Tab(ctx))
+        return;
+
+    if (tablePass(ctx, &Send_Reco, t.Tab_Send, true) != PassEnd::Completed)
+        return;
+    if (tablePass(ctx, &Send_Delete, t.Tab_SendDel, false) != PassEnd::Completed)
+        return;
+    ctx.state.Work_Mark[0] = ctx.state.Work_Mark[1];
+    ctx.state.Work_Mark[1] = QString();
+
+    UpDate_Atten(ctx);
+
+    if (tablePass(ctx, &Rece_Reco, t.Tab_Rece, true) != PassEnd::Completed)
+        return;
+    if (tablePass(ctx, &Rece_Delete, t.Tab_ReceDel, false) != PassEnd::Completed)
+        return;
+
+    records::BranchSettings& b = ctx.branch;
+    if (b.Chk_Rec != 0 || b.Chk_Del != 0) {
+        const qint32 left = Check_Send(ctx);
+        b.Chk_Rec = left;
+        if (ctx.run.Syn_Stop)
+            return;
+        if (!ctx.run.Syn_Run) {
+            ctx.window.Label2.setText(7, kSynOff);
+            return;
+        }
+        b.Chk_Del = left;
+    }
+
+    if (!purgeLedger(ctx))
+        return;
+    endSteps(ctx);
+}
 
 }  // namespace tarvelo::sync

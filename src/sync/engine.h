@@ -40,10 +40,9 @@ void Show_Progress(SyncContext& ctx, qint16 index);
 // DatTim1's first 14 digits as a date and time plus Time_Diff seconds, "yyyyMMddhhmmss";
 // nothing when they do not form a date and time.
 std::optional<QString> editStampServerTime(const QString& DatTim1, const QString& Time_Diff);
-// Server time "yyyyMMddhhmmss" followed by characters 5 to 8 of the tick count's decimal text.
-QString newServerStamp(const QDateTime& localNow, const QString& Time_Diff, qint32 tickCount);
-// The system's millisecond tick count, as a signed 32-bit number.
-qint32 tickCount();
+// Server time "yyyyMMddhhmmss" followed by four digits of the millisecond, always above `last`
+// (the previous stamp this branch made, updated here), so versions sort in the order they were made.
+QString newServerStamp(const QDateTime& localNow, const QString& Time_Diff, QString& last);
 // Time_Diff as a number; an empty or unreadable text counts 0.
 qint64 timeDiffSeconds(const QString& Time_Diff);
 
@@ -74,5 +73,8 @@ qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec);
 qint16 Seri_Restore_Ser(SyncContext& ctx, const QString& no_rec);
 
 // ---- ledger and deletions (further procedures) -----------------------------------------------
+// Reads the active branches other than this one from the local branch_tab for the answer count;
+// false (the last good list stays) when the read fails or finds no row.
+bool Read_Answer_Branches(SyncContext& ctx);
 
 }  // namespace tarvelo::sync

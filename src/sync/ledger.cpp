@@ -1,10 +1,195 @@
 #include "sync/engine.h"
+#include "sync/ledger_rows.h"
+
+#include <QSet>
 
 namespace tarvelo::sync {
 
-bool UpDate_Atten(SyncContext&)
+using ledger::lit;
+using ledger::num;
+
+namespace {
+
+// A server ledger row, read once.
+struct LedgerRow {
+    QString NoRec, treco, branch, SynLast, kin2Text, DTNow, mainbranch;
+    qint32 kin1 = 0, kin2 = 0, kin3 = 0;
+};
+
+LedgerRow readRow(const data::Recordset& rs)
 {
-    return true;
+    LedgerRow r;
+    r.NoRec = rs.text(u"NoRec");
+    r.treco = rs.text(u"treco");
+    r.branch = rs.text(u"branch");
+    r.SynLast = rs.text(u"SynLast");
+    r.kin1 = num(rs.text(u"kin1"));
+    r.kin2Text = rs.text(u"kin2");
+    r.kin2 = num(r.kin2Text);
+    r.kin3 = num(rs.text(u"kin3"));
+    r.mainbranch = rs.text(u"mainbranch");
+    r.DTNow = rs.text(u"DTNow");
+    return r;
+}
+
+// Rows of older versions of the record are about to be dropped. Those of exchanges still open
+// would be left behind: this branch's own announcements and closings are taken off the server, as
+// nobody else will finish them, and a record whose deletion is superseded by a newer version (it
+// is marked deleted here, announced or accepted) is given back its life as a refused deletion is.
+bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
+{
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+                            "where NoRec = " + lit(newer.NoRec) + " and treco = " + lit(newer.treco)
+                                + " and SynLast < " + lit(newer.SynLast)))
+        return false;
+    const QString& me = ctx.run.config.My_Branch;
+    const bool newerRecord = newer.kin1 == 0 || newer.kin1 == 1;
+    bool openDeletion = false;
+    QSet<QString> removed;
+    const long long n = rs->recordCount();
+    if (n > 0)
+        rs->moveFirst();
+    for (long long i = 0; i < n; ++i, rs->moveNext()) {
+        const bool own = rs->text(u"branch") == me;
+        const qint32 kin1 = num(rs->text(u"kin1"));
+        const qint32 kin3 = num(rs->text(u"kin3"));
+        const qint16 family = ledger::familyOf(kin1);
+        const QString oldVersion = rs->text(u"SynLast");
+        if (own && (kin1 == 0 || kin1 == 2) && kin3 < 2) {
+            const QString key = oldVersion + u'|' + QString::number(family);
+            if (!removed.contains(key)) {
+                removed.insert(key);
+                ctx.web.Web_Delete_Syn(newer.treco, oldVersion, newer.NoRec, family);
+            }
+        }
+        if (kin1 == 2 && ((own && kin3 == 0) || (!own && kin3 != 3)))
+            openDeletion = true;
+    }
+    if (!openDeletion || !newerRecord)
+        return true;
+    data::RecordsetVar exec;
+    return ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), newer.treco,
+                             "where No_Rec = " + lit(newer.NoRec) + " and SynDele = '2'");
+}
+
+}  // namespace
+
+bool UpDate_Atten(SyncContext& ctx)
+{
+    SyncState& s = ctx.state;
+    records::TableList& tabs = ctx.tables;
+    const QString& me = ctx.run.config.My_Branch;
+    try {
+        // Watermark: the newest row copied so far; only that row is needed, not the whole ledger.
+        data::RecordsetVar scan;
+        if (!ctx.db.Open_Rs_Loc(scan, QStringLiteral("atten_rec"),
+                                QStringLiteral("where DTNow = (select max(DTNow) from atten_rec)")))
+            return false;
+        s.Atten_Mark = scan->recordCount() > 0 ? (scan->moveFirst(), scan->text(u"DTNow")) : QStringLiteral("000000");
+
+        data::RecordsetVar server;
+        if (!ctx.db.Open_Rs_Ser_Where_Order(server, QStringLiteral("atten_rec"), "where DTNow  >= " + lit(s.Atten_Mark),
+                                            QStringLiteral("DTNow")))
+            return false;
+
+        const long long n = server->recordCount();
+        if (n > 0)
+            server->moveFirst();
+        for (long long i = 1; i <= n; ++i, server->moveNext()) {
+            ctx.window.Label7.setText(QStringLiteral("UpDate_Atten_%1_to_%2").arg(i).arg(n));
+            if (!ctx.run.Syn_Run) {
+                ctx.window.Label2.setText(7, kSynOff);
+                return true;
+            }
+            const LedgerRow r = readRow(*server);
+            if (!ledger::isSynchronised(r.treco))
+                continue;
+            const QString version = "where NoRec  = " + lit(r.NoRec) + " and treco  = " + lit(r.treco);
+
+            // A closing is only taken for a version this branch has seen announced.
+            const bool closing = (r.kin1 == 0 && r.kin2 == 1) || (r.kin1 == 2 && (r.kin2 == 1 || r.kin2 == 2));
+            if (closing) {
+                data::RecordsetVar chk;
+                if (!ctx.db.Open_Rs_Loc_Where_Order(chk, QStringLiteral("atten_rec"),
+                                                    version + " and SynLast  = " + lit(r.SynLast),
+                                                    QStringLiteral("DTNow")))
+                    return false;
+                if (chk->recordCount() == 0)
+                    continue;
+            }
+            // Answers to a closing go to the branch that announced.
+            const bool closingAnswer = (r.kin1 == 1 && r.kin2 == 1) || (r.kin1 == 3 && r.kin2 == 2);
+            if (closingAnswer && num(r.mainbranch) != 0 && r.mainbranch != me)
+                continue;
+            if (r.kin3 > 1)
+                continue;
+
+            if (!ctx.db.Open_Rs_Loc_Where_Order(scan, QStringLiteral("atten_rec"),
+                                                "where NoRec  = " + lit(r.NoRec) + " and branch  = " + lit(r.branch)
+                                                    + " and treco  = " + lit(r.treco) + " and SynLast  = "
+                                                    + lit(r.SynLast) + " and kin1  = " + lit(QString::number(r.kin1)),
+                                                QStringLiteral("DTNow")))
+                return false;
+            if (scan->recordCount() == 0) {
+                scan->addNew();
+                scan->setValue(u"NoRec", r.NoRec);
+                scan->setValue(u"branch", r.branch);
+                scan->setValue(u"treco", r.treco);
+                scan->setValue(u"SynLast", r.SynLast);
+                scan->setValue(u"kin1", QString::number(r.kin1));
+                scan->setValue(u"kin2", r.kin2Text);
+                scan->setValue(u"DTNow", r.DTNow);
+                scan->setValue(u"mainbranch", r.mainbranch);
+                scan->update();
+            } else {
+                scan->moveFirst();
+                if (num(scan->text(u"kin2")) == r.kin2 && scan->text(u"DTNow") == r.DTNow)
+                    continue;
+                scan->setValue(u"kin2", r.kin2Text);
+                scan->setValue(u"DTNow", r.DTNow);
+                scan->update();
+            }
+
+            releaseSupersededRows(ctx, r);
+            data::RecordsetVar del;
+            const QString older = " and SynLast < " + lit(r.SynLast);
+            const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
+            ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                              base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
+                                  + lit(r.treco) + " and kin1 = '1'" + older);
+            ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                              base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
+                                  + lit(r.treco) + " and kin1 = '3'" + older);
+
+            if (r.kin1 == 0 || r.kin1 == 1)
+                ++ctx.branch.Chk_Rec;
+            else if (r.kin1 == 2 || r.kin1 == 3)
+                ++ctx.branch.Chk_Del;
+
+            const bool other = r.branch != me;
+            if (r.kin1 == 0 && r.kin2 == 0 && other) {
+                const int j = tabs.slotOf(r.treco);
+                if (j >= 0) {
+                    ++tabs.Tab_Rece[size_t(j)];
+                    Mark_Sub_Tabs(ctx, tabs.Syn_Tabs[size_t(j)]);
+                }
+            } else if (r.kin1 == 2 && r.kin2 == 0 && other) {
+                const int j = tabs.slotOf(r.treco);
+                if (j >= 0)
+                    ++tabs.Tab_ReceDel[size_t(j)];
+            }
+        }
+
+        for (int j = 0; j <= tabs.Tab_Count && j < records::TableList::Slots; ++j) {
+            const QString& name = tabs.Syn_Tabs[size_t(j)];
+            if (name == u"branch_tab" || name == u"branchsyn_tab" || name == u"notic_tab")
+                ++tabs.Tab_Rece[size_t(j)];
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 }  // namespace tarvelo::sync

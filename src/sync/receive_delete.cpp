@@ -1,10 +1,90 @@
 #include "sync/engine.h"
+#include "sync/ledger_rows.h"
 
 namespace tarvelo::sync {
 
-qint32 Rece_Delete(SyncContext&, const QString&)
+using ledger::lit;
+
+qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
 {
-    return 0;
+    SyncWindow& w = ctx.window;
+    const QString prefix = "RD_" + treco.left(3) + "_rec_";
+    w.Label7.setText(prefix + "0_0");
+
+    data::RecordsetVar atten;
+    if (!ctx.db.Open_Rs_Loc(atten, QStringLiteral("atten_rec"),
+                            "where treco =" + lit(treco) + " and branch <> " + lit(ctx.run.config.My_Branch)
+                                + " and kin1 = '2' and kin2 = '0' and kin3 = '0'"))
+        return 1;
+    qint32 failed = 0;
+    try {
+        const long long n = atten->recordCount();
+        if (n == 0)
+            return 0;
+        atten->moveFirst();
+        for (long long i = 1; i <= n; ++i, atten->moveNext()) {
+            if (!ctx.run.Syn_Run) {
+                w.Label2.setText(7, kSynOff);
+                return failed;
+            }
+            w.ImgLoa.setVisible(true);
+            w.Label7.setText(prefix + QString::number(n) + u'_' + QString::number(i));
+
+            const QString NoRec = atten->text(u"NoRec");
+            const QString SynLast = atten->text(u"SynLast");
+            data::RecordsetVar& rec = ctx.vars.Rs_Target;
+            if (!ctx.db.Open_Rs_Loc(rec, treco, "where No_Rec = " + lit(NoRec))) {
+                w.XXXK.setForeColor(StatusLabelModel::Red);
+                w.Label2.setText(7, kLocalDbError);
+                return failed + 1;
+            }
+            const data::RecordsetVar record = rec;
+            QString reply;
+            if (record->recordCount() > 0) {
+                record->moveFirst();
+                if (record->isNull(u"no_rec") || record->isNull(u"DatTim2"))
+                    throw data::DbError(QStringLiteral("a record without no_rec or DatTim2"));
+                const QString held = record->text(u"DatTim2");
+                // Only the announced version is answered: an answer about another version is never
+                // counted and would stall the exchange.
+                if (held < SynLast) {
+                    ++failed;  // our copy of the announced version has not arrived yet
+                    continue;
+                }
+                if (held > SynLast) {
+                    // A newer version lives here: the announcement is superseded.
+                    atten->setValue(u"kin3", QStringLiteral("1"));
+                    atten->update();
+                    continue;
+                }
+                const bool free = Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
+                w.ImgSav.setVisible(true);
+                reply = ctx.web.Web_Save_Syn(treco, held, record->text(u"no_rec"), 3, free ? 0 : 1,
+                                             QStringLiteral("0"));
+                if (reply == u"OK" && free) {
+                    record->setValue(u"SynDele", QStringLiteral("2"));
+                    record->update();
+                }
+            } else {
+                // Nothing here to keep: accepted at once.
+                w.ImgSav.setVisible(true);
+                reply = ctx.web.Web_Save_Syn(treco, SynLast, NoRec, 3, 0, QStringLiteral("0"));
+            }
+            if (reply != u"OK") {
+                ++failed;
+                continue;
+            }
+            atten->setValue(u"kin3", QStringLiteral("1"));
+            atten->update();
+        }
+    } catch (const std::exception&) {
+        w.ImgSav.setVisible(false);
+        w.ImgLoa.setVisible(false);
+        return failed + 1;
+    }
+    w.ImgSav.setVisible(false);
+    w.ImgLoa.setVisible(false);
+    return failed;
 }
 
 }  // namespace tarvelo::sync

@@ -1,9 +1,5 @@
 #include "sync/engine.h"
 
-#include <QElapsedTimer>
-
-#include <ctime>
-
 namespace tarvelo::sync {
 
 qint64 timeDiffSeconds(const QString& Time_Diff)
@@ -30,18 +26,19 @@ std::optional<QString> editStampServerTime(const QString& DatTim1, const QString
     return at.addSecs(timeDiffSeconds(Time_Diff)).toString(QStringLiteral("yyyyMMddhhmmss"));
 }
 
-QString newServerStamp(const QDateTime& localNow, const QString& Time_Diff, qint32 ticks)
+QString newServerStamp(const QDateTime& localNow, const QString& Time_Diff, QString& last)
 {
-    return localNow.addSecs(timeDiffSeconds(Time_Diff)).toString(QStringLiteral("yyyyMMddhhmmss"))
-           + QString::number(ticks).mid(4, 4);
-}
-
-qint32 tickCount()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const quint64 ms = quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1'000'000u;
-    return qint32(quint32(ms));  // wraps like the system's 32-bit tick count
+    // Milliseconds, not characters of the tick count: those wrap within a second and would give a
+    // later version a smaller stamp, which the receive bound and the ledger take for an older one.
+    const QDateTime at = localNow.addSecs(timeDiffSeconds(Time_Diff));
+    QString stamp = at.toString(QStringLiteral("yyyyMMddhhmmss"))
+                    + QStringLiteral("%1").arg(at.time().msec() * 10, 4, 10, QChar(u'0'));
+    bool ok = false;
+    const qulonglong previous = last.size() == stamp.size() ? last.toULongLong(&ok) : 0;
+    if (ok && stamp <= last)
+        stamp = QString::number(previous + 1);
+    last = stamp;
+    return stamp;
 }
 
 }  // namespace tarvelo::sync

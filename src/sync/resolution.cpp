@@ -1,15 +1,271 @@
 #include "sync/engine.h"
+#include "sync/ledger_rows.h"
+
+#include "records/record_copy.h"
+
+#include <QSet>
 
 namespace tarvelo::sync {
 
-qint32 Check_Send(SyncContext&)
+using ledger::lit;
+using ledger::num;
+
+namespace {
+
+const QString kOK1 = QStringLiteral("OK1");
+const QString kOK2 = QStringLiteral("OK2");
+const QString kOK3 = QStringLiteral("OK3");
+const QString kOK4 = QStringLiteral("OK4");
+
+// A failed step of a rule: the row stays as it is and is taken up again by the next pass.
+struct StepFailed {};
+
+void require(bool ok)
 {
-    return 0;
+    if (!ok)
+        throw StepFailed{};
 }
 
-QString Check_Answers(SyncContext&, const QString&, const QString&, const QString&, const QString&, qint16, qint16)
+}  // namespace
+
+bool Read_Answer_Branches(SyncContext& ctx)
 {
-    return QStringLiteral("OK4");
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("branch_tab"), QString()))
+        return false;
+    try {
+        const long long n = rs->recordCount();
+        // Every branch holds its own row: an empty list is a read that says nothing.
+        if (n == 0)
+            return false;
+        QStringList others;
+        rs->moveFirst();
+        for (long long i = 0; i < n; ++i, rs->moveNext()) {
+            if (rs->isNull(u"no_rec"))
+                continue;
+            const QString no = rs->text(u"no_rec");
+            if (no != ctx.run.config.My_Branch && records::leadingNumber(rs->text(u"kinSyn")) == 0
+                && records::leadingNumber(rs->text(u"DesEna")) == 0)
+                others << no;
+        }
+        ctx.state.Ans_Branches = others;
+        ctx.state.Ans_Branches_Known = true;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
+                      const QString&, qint16 kin1, qint16 kin2)
+{
+    SyncState& s = ctx.state;
+    if (!s.Ans_Branches_Known && !Read_Answer_Branches(ctx))
+        return kOK4;
+
+    // The answer kind that settles the row asked about; a deletion announcement takes both answers.
+    QString kinds;
+    const bool deletionAnnouncement = kin1 == 2 && kin2 == 0;
+    if (kin1 == 0 && kin2 == 0)
+        kinds = QStringLiteral("kin1 = '1' and kin2 = '0'");
+    else if (kin1 == 0 && kin2 == 1)
+        kinds = QStringLiteral("kin1 = '1' and kin2 = '1'");
+    else if (deletionAnnouncement)
+        kinds = QStringLiteral("kin1 = '3' and (kin2 = '0' or kin2 = '1')");
+    else if (kin1 == 2 && kin2 == 1)
+        kinds = QStringLiteral("kin1 = '3' and kin2 = '1'");
+    else if (kin1 == 2 && kin2 == 2)
+        kinds = QStringLiteral("kin1 = '3' and kin2 = '2'");
+    else
+        return kOK4;
+
+    if (s.Ans_Branches.isEmpty())
+        return kOK3;
+
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+                            "where treco = " + lit(treco) + " and norec = " + lit(NoRec) + " and SynLast = "
+                                + lit(SynLast) + " and " + kinds))
+        return kOK4;
+    try {
+        QSet<QString> answered;
+        bool refused = false;
+        const long long n = rs->recordCount();
+        if (n > 0)
+            rs->moveFirst();
+        for (long long i = 0; i < n; ++i, rs->moveNext()) {
+            const QString from = rs->text(u"branch");
+            if (from == ctx.run.config.My_Branch)
+                continue;
+            // A refusal stands whoever gives it; only the active branches' answers are counted.
+            if (deletionAnnouncement && num(rs->text(u"kin2")) == 1)
+                refused = true;
+            if (s.Ans_Branches.contains(from))
+                answered.insert(from);
+        }
+        if (answered.size() != s.Ans_Branches.size())
+            return kOK4;
+        return refused ? kOK2 : kOK1;
+    } catch (const std::exception&) {
+        return kOK4;
+    }
+}
+
+qint32 Check_Send(SyncContext& ctx)
+{
+    SyncState& s = ctx.state;
+    SyncWindow& w = ctx.window;
+    const QString& me = ctx.run.config.My_Branch;
+    qint32 count = 0;
+
+    w.Label7.setText(QStringLiteral("CS_0_0_(0)"));
+    // The branches whose answers settle an announcement; a failed read keeps the last good list.
+    Read_Answer_Branches(ctx);
+
+    data::RecordsetVar scan;
+    if (!ctx.db.Open_Rs_Loc(scan, QStringLiteral("atten_rec"), QString())) {
+        w.XXXK.setForeColor(StatusLabelModel::Red);
+        w.Label2.setText(7, ledger::kConnectionError);
+        return 1;  // the ledger could not be looked at: work may be left
+    }
+    try {
+        const long long n = scan->recordCount();
+        if (n <= 0)
+            return 0;
+        scan->moveFirst();
+        for (long long i = 1; i <= n; ++i, scan->moveNext()) {
+            if (!ctx.run.Syn_Run) {
+                w.Label2.setText(7, kSynOff);
+                return count;
+            }
+            const QString treco = scan->text(u"treco");
+            w.Label7.setText("CS_" + treco.left(3) + "_rec_" + QString::number(n) + u'_' + QString::number(i) + "_("
+                             + QString::number(s.Cnt_Check) + u')');
+            if (s.Cnt_Check > 1000) {
+                ++count;
+                ++s.Cnt_Check;
+                return count;
+            }
+            if (treco == u"branchsyn_tab" || treco == u"notic_tab" || !ledger::isSynchronised(treco))
+                continue;
+
+            const QString NoRec = scan->text(u"NoRec");
+            const QString SynLast = scan->text(u"SynLast");
+            const QString branch = scan->text(u"branch");
+            const qint32 kin1 = num(scan->text(u"kin1"));
+            const qint32 kin2 = num(scan->text(u"kin2"));
+            const qint32 kin3 = num(scan->text(u"kin3"));
+            const bool own = branch == me;
+            data::RecordsetVar exec;
+
+            // Only the announced version is marked closed, and a local edit waiting to be sent is
+            // never overwritten: it will be announced and closed on its own.
+            const QString closedSet = QStringLiteral("SynAdd=  '4'");
+            const QString announced = "where no_rec = " + lit(NoRec) + " and DatTim2 = " + lit(SynLast);
+            const QString notPending = QStringLiteral(" and (SynAdd is null or SynAdd not in ('1','5'))");
+            auto closeLocal = [&] { require(ctx.db.Update_Loc(exec, closedSet, treco, announced + notPending)); };
+            auto closeServer = [&] { require(ctx.db.Update_Ser(exec, closedSet, treco, announced)); };
+            auto restoreLocal = [&] {
+                require(ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), treco,
+                                          "where No_Rec = " + lit(NoRec)));
+            };
+            auto post = [&](qint16 k1, qint16 k2, const QString& mainbranch) {
+                require(ctx.web.Web_Save_Syn(treco, SynLast, NoRec, k1, k2, mainbranch) == u"OK");
+                ++s.Cnt_Check;
+            };
+            auto finish = [&](qint16 family) {
+                require(ctx.web.Web_Delete_Syn(treco, SynLast, NoRec, family) == u"1");
+                ++s.Cnt_Check;
+            };
+            auto save = [&](const char* kin3Value) {
+                scan->setValue(u"kin3", QString::fromLatin1(kin3Value));
+                scan->update();
+            };
+            auto deleteBoth = [&] {
+                require(Delete_Reco_Loc(ctx, treco, NoRec));
+                require(Delete_Reco_Ser(ctx, treco, NoRec));
+                ++s.Cnt_Check;
+            };
+
+            try {
+                if (kin1 == 0) {
+                    if (own && kin2 == 0 && kin3 == 0) {
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, 0);
+                        if (a == kOK4) {
+                            ++count;
+                        } else if (a == kOK3) {
+                            closeLocal();
+                            closeServer();
+                            ++s.Cnt_Check;
+                            finish(0);
+                            save("2");
+                        } else if (a == kOK1) {
+                            closeLocal();
+                            closeServer();
+                            ++s.Cnt_Check;
+                            post(0, 1, QStringLiteral("0"));
+                            save("1");
+                        }
+                    } else if (own && kin2 != 0 && kin3 != 2) {
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, qint16(kin2));
+                        if (a == kOK4) {
+                            ++count;
+                        } else if (a == kOK1 || a == kOK3) {
+                            finish(0);
+                            save("2");
+                        }
+                    } else if (!own && kin2 == 1 && kin3 != 3) {
+                        post(1, 1, branch);
+                        closeLocal();
+                        save("3");
+                    }
+                }
+                if (kin1 == 2) {
+                    if (own && kin2 == 0 && kin3 == 0) {
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, 0);
+                        if (a == kOK4) {
+                            ++count;
+                        } else if (a == kOK3) {
+                            deleteBoth();
+                            finish(2);
+                            save("2");
+                        } else if (a == kOK1) {
+                            deleteBoth();
+                            post(2, 1, QStringLiteral("0"));
+                            save("1");
+                        } else if (a == kOK2) {
+                            restoreLocal();
+                            post(2, 2, QStringLiteral("0"));
+                            save("1");
+                        }
+                    } else if (own && kin2 != 0 && kin3 != 2) {
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, qint16(kin2));
+                        if (a == kOK4) {
+                            ++count;
+                        } else if (a == kOK1 || a == kOK2 || a == kOK3) {
+                            finish(2);
+                            save("2");
+                        }
+                    } else if (!own && kin2 == 1 && kin3 != 3) {
+                        post(3, 1, branch);
+                        require(Delete_Reco_Loc(ctx, treco, NoRec));
+                        save("3");
+                    } else if (!own && kin2 == 2 && kin3 != 3) {
+                        post(3, 2, branch);
+                        restoreLocal();
+                        save("3");
+                    }
+                }
+            } catch (const StepFailed&) {
+                ++count;
+            }
+        }
+        return count;
+    } catch (const std::exception&) {
+        ++count;
+        ++s.Cnt_Check;
+        return count;
+    }
 }
 
 }  // namespace tarvelo::sync

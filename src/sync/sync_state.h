@@ -15,6 +15,8 @@
 #include <array>
 #include <functional>
 #include <vector>
+#include <QStringList>  // ledger and deletions
+#include <map>          // ledger and deletions
 
 namespace tarvelo::sync {
 
@@ -159,8 +161,17 @@ struct SyncState {
     qint32 Cnt_Check = 0;     // resolution steps in this cycle; the cycle bookkeeping resets it
     QString Name_Tab;         // hand-over name of a calling application, empty when run alone
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
+    qint16 Bra_Others = 0;    // active branches other than this one: the answers an announcement needs
+    bool Program_Ended = false;  // the hand-over check ordered the end of the program
+    QString Last_Stamp;       // the last server stamp this branch made
 
     // --- ledger and deletions ---
+    // Active branches other than this one, from the last branch list the answer count read in
+    // full; only their answers are counted, and "no other branch" is decided only from such a read.
+    QStringList Ans_Branches;
+    bool Ans_Branches_Known = false;
+    // Reference-check look-ups of tables and columns ("table" or "table.column"): whether they exist.
+    std::map<QString, bool> Ref_Exists;
 };
 
 // The references the engine works through, built once by the program (or a test per branch).

@@ -2,7 +2,9 @@
 #include "data/sql_text.h"
 #include "support/test_db.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <stdexcept>
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
@@ -321,6 +323,181 @@ TEST_F(DatabaseCalls, SettingsComeFromTheStore)
     EXPECT_EQ(lamps.colour(1), R);
 }
 
+TEST_F(DatabaseCalls, HostileValuesRoundTripAndNeverLeaveTheirLiteral)
+{
+    const QStringList hostile = {"it's",       "back\\slash", "trailing\\", QStringLiteral("nul") + QChar(0) + "end",
+                                 "two\nlines", "\\'",         "\\",         QStringLiteral("بدء المزامنه في"),
+                                 "zz' OR 1=1 -- "};
+    addBranches(branch);  // rows a clause that broke out of its literal would match
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where 1 = 0"));
+    for (int i = 0; i < hostile.size(); ++i) {
+        rs->addNew();
+        rs->setValue(u"no_rec", "h" + QString::number(i));
+        rs->setValue(u"Ntel", hostile[i]);
+        rs->update();
+    }
+
+    // The calls' connections drop NO_BACKSLASH_ESCAPES whatever the server's own mode, so every
+    // literal means exactly its value.
+    for (const QString& v : hostile) {
+        ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where Ntel = " + data::sqlLiteral(v)));
+        ASSERT_EQ(rs->recordCount(), 1) << v.toStdString();
+        EXPECT_EQ(rs->text(u"Ntel"), v);
+        EXPECT_EQ(db.Count_Rec_Loc(rs, "branch_tab", "where Ntel = " + data::sqlLiteralOpen(v)), 1);
+    }
+    EXPECT_EQ(db.Conn_Loc->query("SELECT @@SESSION.sql_mode LIKE '%NO_BACKSLASH_ESCAPES%'").rows[0][0], "0");
+
+    // On a session that has the mode, a backslash escape is no longer exact, but every value stays
+    // one literal: it matches its own row or none, never more.
+    auto raw = branch.connect();
+    raw->query("SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'NO_BACKSLASH_ESCAPES')");
+    for (const QString& v : hostile) {
+        const data::ResultData r = raw->query("SELECT Ntel FROM branch_tab WHERE Ntel = " + data::sqlLiteral(v));
+        const bool plain = !v.contains(u'\\') && !v.contains(QChar(0)) && !v.contains(u'\n');
+        ASSERT_EQ(r.rows.size(), plain ? 1u : 0u) << v.toStdString();
+        if (plain) {
+            EXPECT_EQ(r.rows.at(0).at(0).toString(), v);
+        }
+    }
+}
+
+TEST_F(DatabaseCalls, EveryCharacterSurvivesLiteralsAndBoundValues)
+{
+    branch.exec("CREATE TABLE chars_tab (no_rec VARCHAR(8) PRIMARY KEY, u TEXT CHARACTER SET utf8mb4, "
+                "c TEXT CHARACTER SET cp1256)");
+    // Persian yeh, CJK and emoji are not in cp1256; the second text is all in it.
+    const QString beyond = QStringLiteral("پیام 中文 😀 ۀ");
+    const QString cp1256 = QStringLiteral("بدء المزامنه في ؟،؛ پچژگ é");
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "chars_tab", "where 1 = 0"));
+    rs->addNew();
+    rs->setValue(u"no_rec", "bound");
+    rs->setValue(u"u", beyond);
+    rs->setValue(u"c", cp1256);
+    rs->addNew();
+    rs->setValue(u"no_rec", "literal");
+    rs->update();
+    ASSERT_TRUE(db.Update_Loc(rs, "u = " + data::sqlLiteral(beyond) + ", c = " + data::sqlLiteral(cp1256), "chars_tab",
+                              "where no_rec = 'literal'"));
+
+    const QString utf8Hex = QString::fromLatin1(beyond.toUtf8().toHex().toUpper());
+    const QString cp1256Hex = branch.scalar("SELECT HEX(CONVERT(CAST(X'" + QString::fromLatin1(cp1256.toUtf8().toHex())
+                                            + "' AS CHAR CHARACTER SET utf8mb4) USING cp1256))");
+    ASSERT_EQ(cp1256Hex.size(), 2 * cp1256.size());
+    for (const char* key : {"bound", "literal"}) {
+        EXPECT_EQ(branch.scalar(QStringLiteral("SELECT HEX(u) FROM chars_tab WHERE no_rec = '%1'").arg(key)), utf8Hex);
+        EXPECT_EQ(branch.scalar(QStringLiteral("SELECT HEX(c) FROM chars_tab WHERE no_rec = '%1'").arg(key)), cp1256Hex);
+        ASSERT_TRUE(db.Open_Rs_Loc(rs, "chars_tab", QStringLiteral("where no_rec = '%1'").arg(key)));
+        EXPECT_EQ(rs->text(u"u"), beyond);
+        EXPECT_EQ(rs->text(u"c"), cp1256);
+    }
+}
+
+TEST_F(DatabaseCalls, ArabicUserNameLogsIn)
+{
+    const QString user = QStringLiteral("مستخدم_%1").arg(QRandomGenerator::global()->bounded(100000));
+    const QString password = QStringLiteral("كلمة;سر");
+    const QString account = data::sqlLiteral(user) + "@'%'";
+    branch.exec("CREATE USER " + account + " IDENTIFIED BY " + data::sqlLiteral(password));
+    struct Drop {
+        const test::ScratchDatabase& d;
+        QString account;
+        ~Drop() { d.exec("DROP USER IF EXISTS " + account); }
+    } drop{branch, account};
+    branch.exec("GRANT ALL ON `" + branch.name() + "`.* TO " + account);
+    addBranches(branch);
+
+    db.DB_User_Loc = user;
+    db.DB_Pas_Loc = password;
+    RecordsetVar rs;
+    ASSERT_TRUE(db.Open_Rs_Loc(rs, "branch_tab", "where no_rec = '01'")) << db.lastError.toStdString();
+    EXPECT_EQ(rs->text(u"Ntel"), "111");
+    EXPECT_EQ(db.Conn_Loc->query("SELECT CURRENT_USER()").rows[0][0].toString(), user + "@%");
+}
+
+TEST_F(DatabaseCalls, AnyExceptionInsideACallIsItsFailure)
+{
+    int pumped = 0, throwAt = 0;
+    bool standard = true;
+    data::Database calls{run, lamps, [&] {
+                             if (++pumped == throwAt) {
+                                 if (standard)
+                                     throw std::runtime_error("thrown by a window event");
+                                 throw 42;
+                             }
+                         },
+                         &sink};
+    const data::DbSettings s = server.settings();
+    test::pointAt(calls, run, branch.settings(), &s);
+
+    throwAt = 2;  // while the server connection opens
+    EXPECT_FALSE(calls.Open_Conn_Ser());
+    EXPECT_TRUE(run.Syn_Stop);
+    EXPECT_EQ(sink.retries, 1);
+    EXPECT_EQ(sink.status, QStringList{"0:خطاء باتصال السيرفر"});
+    EXPECT_EQ(colours(), (std::vector<quint32>{U, R, R, R, R}));
+    EXPECT_EQ(calls.lastError, "thrown by a window event");
+
+    RecordsetVar rs;
+    ASSERT_TRUE(calls.Open_Tab_Loc(rs, "branch_tab"));
+    const RecordsetVar held = rs;
+    standard = false;
+    pumped = 0;
+    throwAt = 6;  // after the connection, before the statement
+    EXPECT_FALSE(calls.Open_Rs_Loc(rs, "branch_tab", ""));
+    EXPECT_EQ(rs, held);
+    EXPECT_EQ(colours(), (std::vector<quint32>{G, R, R, R, R}));
+    pumped = 0;
+    EXPECT_FALSE(calls.Update_Loc(rs, "Ntel = '1'", "branch_tab", ""));
+    EXPECT_EQ(lamps.colour(0), O);
+    pumped = 0;
+    EXPECT_EQ(calls.Count_Rows_Loc("branch_tab", ""), std::nullopt);
+}
+
+TEST_F(DatabaseCalls, CountsAndLookupsSayWhetherTheyFailed)
+{
+    addBranches(branch);
+    server.exec("CREATE TABLE only_on_server (a INT)");
+    EXPECT_EQ(db.Count_Rows_Loc("branch_tab", "where SynAdd = '1'"), 2);
+    EXPECT_EQ(db.Count_Rows_Loc("work_tab", ""), 0);
+    EXPECT_EQ(db.Table_Exists_Loc("branch_tab"), true);
+    EXPECT_EQ(db.Table_Exists_Loc("Branch_Tab"), true);  // the servers fold table names
+    EXPECT_EQ(db.Table_Exists_Loc("only_on_server"), false);
+    EXPECT_EQ(db.Table_Exists_Loc("x' OR '1'='1"), false);
+    EXPECT_EQ(db.Column_Exists_Loc("branch_tab", "NTEL"), true);
+    EXPECT_EQ(db.Column_Exists_Loc("branch_tab", "no_such_column"), false);
+    EXPECT_EQ(db.Column_Exists_Loc("only_on_server", "a"), false);
+    EXPECT_EQ(lamps.colour(0), G);
+
+    EXPECT_EQ(db.Count_Rows_Loc("no_such_tab", ""), std::nullopt);
+    EXPECT_EQ(lamps.colour(0), O);
+    db.DB_Port_Loc = test::kClosedPort;
+    EXPECT_EQ(db.Count_Rows_Loc("branch_tab", ""), std::nullopt);
+    EXPECT_EQ(db.Table_Exists_Loc("branch_tab"), std::nullopt);
+    EXPECT_EQ(db.Column_Exists_Loc("branch_tab", "Ntel"), std::nullopt);
+    EXPECT_EQ(lamps.colour(1), R);
+}
+
+TEST_F(DatabaseCalls, HostSettingThatIsNoHostNameFailsWithoutConnectingElsewhere)
+{
+    for (const QString& host : {QStringLiteral("nohost.invalid;Server=127.0.0.1"), QStringLiteral("127.0.0.2;x"),
+                                QStringLiteral("127.0.0.1 "), QStringLiteral("{127.0.0.1}")}) {
+        db.DB_Server_Loc = host;
+        EXPECT_FALSE(db.Open_Conn_Loc()) << host.toStdString();
+        EXPECT_FALSE(db.Conn_Loc);
+        EXPECT_TRUE(db.lastError.contains(u"SaveInServer_Databes")) << db.lastError.toStdString();
+        run.config.DB_Server_Ser = host;
+        EXPECT_FALSE(db.Open_Conn_Ser());
+        EXPECT_TRUE(db.lastError.contains(u"DB_Server_Ser")) << db.lastError.toStdString();
+    }
+    EXPECT_EQ(sink.retries, 4);
+    for (const char* good : {"127.0.0.1", "db-1.branch.example", "srv_2", "::1", "fe80::1%eth0", "db.example."})
+        EXPECT_TRUE(data::isHostOrAddress(QString::fromLatin1(good))) << good;
+    for (const char* bad : {"", "a b", "a=b", "-x", "a..b", ":"})
+        EXPECT_FALSE(data::isHostOrAddress(QString::fromLatin1(bad))) << bad;
+}
+
 TEST(ConnectionString, QuotesOnlyValuesOdbcWouldMisread)
 {
     EXPECT_EQ(data::connectionString({"10.0.0.5", "3306", "shop", "admin", "secret"}),
@@ -334,9 +511,9 @@ TEST(ConnectionString, QuotesOnlyValuesOdbcWouldMisread)
 TEST(SqlText, EscapesQuotesBackslashesAndControls)
 {
     EXPECT_EQ(data::sqlLiteral(u"plain"), "'plain'");
-    EXPECT_EQ(data::sqlLiteral(u"it's"), "'it\\'s'");
+    EXPECT_EQ(data::sqlLiteral(u"it's"), "'it''s'");
     EXPECT_EQ(data::sqlLiteral(u"a\\b"), "'a\\\\b'");
-    EXPECT_EQ(data::sqlLiteralOpen(u"x'"), "'x\\'");
+    EXPECT_EQ(data::sqlLiteralOpen(u"x'"), "'x''");
     EXPECT_EQ(data::sqlLiteral(QString(QChar(0)) + "\n"), "'\\0\\n'");
 }
 

@@ -60,4 +60,26 @@ TEST(OdbcTimeouts, StatementsEndAtTheCommandTimeout)
     EXPECT_EQ(db.scalar("SELECT Ntel FROM branch_tab"), "a");
 }
 
+TEST(ServerKind, StatementTimeOutFollowsTheVersionTheServerReports)
+{
+    using K = data::StatementTimeoutKind;
+    const std::pair<const char*, K> cases[] = {
+        {"10.11.19-MariaDB-0+deb12u1", K::MariaDb}, {"5.5.5-10.6.12-MariaDB-log", K::MariaDb},
+        {"MariaDB 10.11.000019", K::MariaDb},       {"11.4.2-MariaDB", K::MariaDb},
+        {"10.1.0-MariaDB", K::None},                {"5.5.68-MariaDB", K::None},
+        {"8.0.36-0ubuntu0.22.04.1", K::MySql},      {"MySQL 08.00.0036", K::MySql},
+        {"5.7.8-rc-log", K::MySql},                 {"9.1.0", K::MySql},
+        {"5.7.7-rc", K::None},                      {"5.6.51-log", K::None},
+        {"MySQL 05.06.0051", K::None},              {"15.4 PostgreSQL", K::None},
+        {"", K::None},                              {"unknown", K::None},
+    };
+    for (const auto& [text, kind] : cases)
+        EXPECT_EQ(data::statementTimeoutKind(QString::fromLatin1(text)), kind) << text;
+
+    // MariaDB counts seconds and ends every statement; MySQL counts milliseconds.
+    EXPECT_TRUE(data::sessionSetupStatement(K::MariaDb, 15).endsWith(", max_statement_time = 15"));
+    EXPECT_TRUE(data::sessionSetupStatement(K::MySql, 10).endsWith(", max_execution_time = 10000"));
+    EXPECT_FALSE(data::sessionSetupStatement(K::None, 10).contains(u"max_"));
+}
+
 }  // namespace

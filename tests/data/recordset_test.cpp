@@ -44,6 +44,10 @@ TEST_F(RecordsetOnDatabase, AutoNumberedRowCanBeSavedAgain)
     EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM atten_rec"), "1");
     EXPECT_EQ(branch.scalar("SELECT kin2 FROM atten_rec"), "1");
     EXPECT_EQ(branch.scalar("SELECT kin3 FROM atten_rec"), "0");
+    // A column the insert left to its default is not taken as NULL to find the row.
+    rs->setValue(u"kin3", "1");
+    rs->update();
+    EXPECT_EQ(branch.scalar("SELECT kin3 FROM atten_rec"), "1");
 }
 
 TEST_F(RecordsetOnDatabase, SavingARowDeletedMeanwhileIsAnError)
@@ -54,6 +58,44 @@ TEST_F(RecordsetOnDatabase, SavingARowDeletedMeanwhileIsAnError)
     rs->setValue(u"Ntel", "b");
     EXPECT_THROW(rs->update(), data::DbError);
     EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM branch_tab"), "0");
+}
+
+TEST_F(RecordsetOnDatabase, SavingOverAnotherProgramsChangeIsAnErrorAndKeepsTheirChange)
+{
+    branch.exec("INSERT INTO branch_tab (no_rec, Ntel, Nfax) VALUES ('01', 'a', NULL), ('02', 'x', 'y')");
+    auto rs = open("select * from branch_tab order by no_rec", "branch_tab");
+    branch.exec("UPDATE branch_tab SET Ntel = 'theirs' WHERE no_rec = '01'");
+    branch.exec("UPDATE branch_tab SET Nfax = 'theirs' WHERE no_rec = '02'");
+
+    rs->setValue(u"Ntel", "mine");
+    try {
+        rs->update();
+        ADD_FAILURE() << "the save overwrote another program's change";
+    } catch (const data::DbError& e) {
+        EXPECT_TRUE(QString::fromUtf8(e.what()).contains(u"changed or deleted by someone else")) << e.what();
+    }
+    EXPECT_EQ(branch.scalar("SELECT Ntel FROM branch_tab WHERE no_rec = '01'"), "theirs");
+    rs->cancelUpdate();
+
+    // A change to a column this save does not touch stands beside it; a value set to what the
+    // row already holds still finds the row.
+    rs->moveNext();
+    rs->setValue(u"Ntel", "mine");
+    rs->update();
+    rs->setValue(u"Ntel", "mine");
+    rs->update();
+    EXPECT_EQ(branch.scalar("SELECT CONCAT(Ntel, '/', Nfax) FROM branch_tab WHERE no_rec = '02'"), "mine/theirs");
+}
+
+TEST_F(RecordsetOnDatabase, TextHoldingNulReadsBackWhole)
+{
+    const QString value = QStringLiteral("nul") + QChar(0) + QStringLiteral("rest\u0628");
+    auto rs = open("select * from branch_tab where 1 = 0", "branch_tab");
+    rs->addNew();
+    rs->setValue(u"no_rec", "01");
+    rs->setValue(u"NAddres", value);
+    rs->update();
+    EXPECT_EQ(open("select * from branch_tab", "branch_tab")->text(u"NAddres"), value);
 }
 
 TEST_F(RecordsetOnDatabase, MovingSavesAPendingEditAndCancelDropsIt)

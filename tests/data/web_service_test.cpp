@@ -70,7 +70,7 @@ TEST_F(WebRequests, EachRequestSendsItsKeysInOrderWithEveryValuePercentEncoded)
     EXPECT_EQ(pumps, 1);
     EXPECT_EQ(requestsAtPump, 0) << "events run before the request goes out";
 
-    ws.Web_Delete_Syn("invoice_tab", "20240102030405", "a~b.c_d-e");
+    ws.Web_Delete_Syn("invoice_tab", "20240102030405", "a~b.c_d-e", 0);
     ws.Int_Branx();
     ws.Get_TimeDiff();
     EXPECT_EQ(pumps, 1) << "only the acknowledgement post lets events run";
@@ -83,7 +83,7 @@ TEST_F(WebRequests, EachRequestSendsItsKeysInOrderWithEveryValuePercentEncoded)
                                + "&treco=invoice_tab&SynLast=20240102030405&norec=3-24%2F0001%20%2B%26%3D%23&branch=3"
                                  "&kin1=0&kin2=1&mainbranch=%D9%81%D8%B1%D8%B9%202",
                            "/test1/delete_syn.php?" + credentials
-                               + "&treco=invoice_tab&SynLast=20240102030405&norec=a~b.c_d-e",
+                               + "&treco=invoice_tab&SynLast=20240102030405&norec=a~b.c_d-e&kin1=0",
                            "/test1/intBranx.php?" + credentials, "/test1/getnow.php"}));
 }
 
@@ -152,8 +152,8 @@ TEST_F(WebRequests, RepliesComeBackExactlyAsReceived)
 
     web.failNext("delete_syn.php", 1, Fault::reply("1"));
     web.failNext("delete_syn.php", 1, Fault::reply("1\n"));
-    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1"), "1");
-    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1"), "1\n");
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1", 0), "1");
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1", 0), "1\n");
 }
 
 TEST_F(WebRequests, AnEmptyAnswerIsHandedBackAndNotTakenAsAccepted)
@@ -161,7 +161,7 @@ TEST_F(WebRequests, AnEmptyAnswerIsHandedBackAndNotTakenAsAccepted)
     web.failNext("save_syn.php", 1, Fault::emptyBody());
     EXPECT_EQ(ws.Web_Save_Syn("invoice_tab", "1", "1", 0, 0, "3"), "");
     web.failNext("delete_syn.php", 1, Fault::emptyBody());
-    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1"), "");
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1", 0), "");
     EXPECT_EQ(errorLogText(), "") << "an answer, however wrong, is no failure of the request";
 }
 
@@ -185,7 +185,7 @@ TEST_F(WebRequests, AnErrorStatusAfterRedirectsOrAnOverlongAnswerIsAFailedReques
     web.failNext("delete_syn.php", 1, Fault::redirect(web.baseUrl() + "missing.php", 302, "1"));
     web.failNext("delete_syn.php", 1, Fault::streamed(2 << 20));
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1"), "NotOk") << i;
+        EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1", 0), "NotOk") << i;
     EXPECT_EQ(errorLogText(), "");
 
     web.failNext("intBranx.php", 1, Fault::httpError(500, "1"));
@@ -202,7 +202,7 @@ TEST_F(WebRequests, AFailedRequestGivesTheFailureResultAndKeepsTheCount)
     EXPECT_EQ(run.Snd_Pass, 1);
     EXPECT_EQ(run.Rec_Pass, 1);
     EXPECT_EQ(pumps, 1);
-    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1"), "NotOk");
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1", 0), "NotOk");
     EXPECT_EQ(errorLogText(), "") << "the ledger requests write no error line";
 }
 
@@ -213,7 +213,7 @@ TEST_F(WebRequests, ARequestThatOutlastsTheTimeOutFails)
     web.failNext("delete_syn.php", 1, Fault::delayed(3s));
     EXPECT_EQ(ws.Web_Save_Syn("invoice_tab", "1", "1", 0, 0, "3"), "");
     EXPECT_EQ(run.Snd_Pass, 1);
-    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1"), "NotOk");
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "1", "1", 0), "NotOk");
 
     // The next request, on a fresh connection, is answered again.
     web.failNext("save_syn.php", 1, Fault::reply("OK"));
@@ -396,11 +396,11 @@ TEST_F(WebLedger, ValuesWithQuerySignsAndArabicArriveIntact)
               QString::fromLatin1(QStringLiteral("فرع").toUtf8().toHex().toUpper()));
     EXPECT_EQ(server.scalar("SELECT SynLast FROM atten_rec"), "2024 01");
 
-    EXPECT_EQ(ws.Web_Delete_Syn(treco, "2024 01", norec), "1");
+    EXPECT_EQ(ws.Web_Delete_Syn(treco, "2024 01", norec, 0), "1");
     EXPECT_EQ(server.scalar("SELECT COUNT(*) FROM atten_rec"), "0");
 }
 
-TEST_F(WebLedger, DeleteRemovesEveryRowOfTheRecordAndNothingElse)
+TEST_F(WebLedger, DeleteRemovesOneFamilyOfOneRecordVersionAndNothingElse)
 {
     ASSERT_EQ(ws.Web_Save_Syn("invoice_tab", "20240101101010", "3-24-000001", 0, 0, "3"), "OK");
     ASSERT_EQ(ws.Web_Save_Syn("invoice_tab", "20240101101010", "3-24-000001", 2, 0, "3"), "OK");
@@ -410,12 +410,16 @@ TEST_F(WebLedger, DeleteRemovesEveryRowOfTheRecordAndNothingElse)
     ASSERT_EQ(ws.Web_Save_Syn("invoice_tab", "20240101101010", "3-24-000002", 0, 0, "4"), "OK");
     ASSERT_EQ(ws.Web_Save_Syn("store_tab", "20240101101010", "3-24-000001", 0, 0, "4"), "OK");
 
-    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "20240101101010", "3-24-000001"), "1");
-    EXPECT_EQ(rows(), "3-24-000001|invoice_tab|4|20240202101010|0|0|0|4\n"
+    // The record exchange goes; the deletion announced for the same version stays.
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "20240101101010", "3-24-000001", 0), "1");
+    EXPECT_EQ(rows(), "3-24-000001|invoice_tab|3|20240101101010|2|0|0|3\n"
+                      "3-24-000001|invoice_tab|4|20240202101010|0|0|0|4\n"
                       "3-24-000002|invoice_tab|4|20240101101010|0|0|0|4\n"
                       "3-24-000001|store_tab|4|20240101101010|0|0|0|4");
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "20240101101010", "3-24-000001", 2), "1");
+    EXPECT_EQ(rows("kin1 = '2'"), "");
     // Nothing left to remove is still done.
-    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "20240101101010", "3-24-000001"), "1");
+    EXPECT_EQ(ws.Web_Delete_Syn("invoice_tab", "20240101101010", "3-24-000001", 0), "1");
 }
 
 TEST_F(WebLedger, WrongCredentialsOrAMissingKeyAreNotAcceptedAndStoreNothing)
@@ -424,7 +428,7 @@ TEST_F(WebLedger, WrongCredentialsOrAMissingKeyAreNotAcceptedAndStoreNothing)
     const QString saved = ws.Web_Save_Syn("invoice_tab", "1", "1", 0, 0, "3");
     EXPECT_NE(saved, "OK");
     EXPECT_FALSE(saved.isEmpty());
-    EXPECT_NE(ws.Web_Delete_Syn("invoice_tab", "1", "1"), "1");
+    EXPECT_NE(ws.Web_Delete_Syn("invoice_tab", "1", "1", 0), "1");
     EXPECT_NE(ws.Int_Branx(), 1);
 
     run.config.DB_Pas_Ser = server.settings().password;

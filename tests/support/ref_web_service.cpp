@@ -116,6 +116,21 @@ RefWebService::Fault RefWebService::Fault::redirect(QString location, int status
     return f;
 }
 
+RefWebService::Fault RefWebService::Fault::lostReply()
+{
+    Fault f;
+    f.kind = Kind::AfterWork;
+    return f;
+}
+
+RefWebService::Fault RefWebService::Fault::garbageAfterWork(std::string body)
+{
+    Fault f;
+    f.kind = Kind::AfterWork;
+    f.body = std::move(body);
+    return f;
+}
+
 RefWebService::Fault RefWebService::Fault::streamed(qint64 bytes)
 {
     Fault f;
@@ -124,6 +139,11 @@ RefWebService::Fault RefWebService::Fault::streamed(qint64 bytes)
     f.bytes = bytes;
     return f;
 }
+
+namespace {
+// The after-work fault taken by the request this worker thread is handling.
+thread_local std::optional<RefWebService::Fault> t_afterWork;
+}  // namespace
 
 struct RefWebService::Impl {
     Options options;
@@ -227,27 +247,55 @@ struct RefWebService::Impl {
             [&](data::OdbcConnection& conn) {
                 const QString dtNow = nextDtNow();
                 const long long matched = conn.execute(
-                    QStringLiteral("UPDATE atten_rec SET kin2 = ?, DTNow = ? WHERE NoRec = ? AND branch = ? AND "
-                                   "treco = ? AND SynLast = ? AND kin1 = ?"),
-                    {param(req, "kin2"), dtNow, param(req, "norec"), param(req, "branch"), param(req, "treco"),
-                     param(req, "SynLast"), param(req, "kin1")});
+                    QStringLiteral("UPDATE atten_rec SET kin2 = ?, mainbranch = ?, DTNow = ? WHERE NoRec = ? AND "
+                                   "branch = ? AND treco = ? AND SynLast = ? AND kin1 = ?"),
+                    {param(req, "kin2"), param(req, "mainbranch"), dtNow, param(req, "norec"), param(req, "branch"),
+                     param(req, "treco"), param(req, "SynLast"), param(req, "kin1")});
                 if (matched == 0)
                     conn.execute(QStringLiteral("INSERT INTO atten_rec (NoRec, treco, branch, SynLast, kin1, kin2, "
                                                 "mainbranch, DTNow) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
                                  {param(req, "norec"), param(req, "treco"), param(req, "branch"), param(req, "SynLast"),
                                   param(req, "kin1"), param(req, "kin2"), param(req, "mainbranch"), dtNow});
             });
-        res.set_content(outcome, kTextType);
+        answer(res, outcome);
+    }
+
+    // The script's answer, unless an after-work fault loses it.
+    void answer(Response& res, const std::string& outcome)
+    {
+        std::optional<Fault> fault;
+        fault.swap(t_afterWork);
+        if (!fault) {
+            res.set_content(outcome, kTextType);
+            return;
+        }
+        if (!fault->body.empty()) {
+            res.set_content(fault->body, kTextType);
+            return;
+        }
+        // Headers promise a body that never comes: the client sees the connection drop.
+        res.set_content_provider(
+            64, kTextType, [](size_t, size_t, httplib::DataSink&) { return false; });
     }
 
     void deleteSyn(const Request& req, Response& res)
     {
         const std::string outcome = withDatabase(
             req, {"host", "user", "pasw", "datb", "treco", "SynLast", "norec"}, [&](data::OdbcConnection& conn) {
-                conn.execute(QStringLiteral("DELETE FROM atten_rec WHERE treco = ? AND SynLast = ? AND NoRec = ?"),
-                             {param(req, "treco"), param(req, "SynLast"), param(req, "norec")});
+                std::vector<QVariant> params{param(req, "treco"), param(req, "SynLast"), param(req, "norec")};
+                QString sql = QStringLiteral("DELETE FROM atten_rec WHERE treco = ? AND SynLast = ? AND NoRec = ?");
+                // The family key: a closed record exchange must not take a fresh deletion
+                // announcement of the same version with it, nor the other way round.
+                if (req.has_param("kin1")) {
+                    const QString family = param(req, "kin1");
+                    const bool deletions = family.toInt() >= 2;
+                    sql += QStringLiteral(" AND kin1 IN (?, ?)");
+                    params.push_back(deletions ? QStringLiteral("2") : QStringLiteral("0"));
+                    params.push_back(deletions ? QStringLiteral("3") : QStringLiteral("1"));
+                }
+                conn.execute(sql, params);
             });
-        res.set_content(outcome == "OK" ? std::string("1") : outcome, kTextType);
+        answer(res, outcome == "OK" ? std::string("1") : outcome);
     }
 
     void intBranx(const Request& req, Response& res)
@@ -354,6 +402,7 @@ struct RefWebService::Impl {
     void routes()
     {
         server.set_pre_routing_handler([this](const Request& req, Response& res) {
+            t_afterWork.reset();
             {
                 std::lock_guard lock(state);
                 targets.push_back(req.target);
@@ -392,6 +441,9 @@ struct RefWebService::Impl {
                 });
                 return httplib::Server::HandlerResponse::Handled;
             }
+            case Fault::Kind::AfterWork:
+                t_afterWork = *fault;
+                return httplib::Server::HandlerResponse::Unhandled;
             case Fault::Kind::Delay:
                 if (!pause(fault->delay)) {
                     res.status = 503;

@@ -13,8 +13,11 @@ namespace tarvelo::test {
 // tests and for running the program locally. Serves in background threads from construction to
 // destruction.
 //
-//   /test1/save_syn.php     stores or refreshes one atten_rec row, answers "OK"
-//   /test1/delete_syn.php   removes the atten_rec rows of one record, answers "1"
+//   /test1/save_syn.php     stores or refreshes the one atten_rec row of its key (NoRec, branch,
+//                           treco, SynLast, kin1), answers "OK"
+//   /test1/delete_syn.php   removes the atten_rec rows of one record version, answers "1"; with
+//                           kin1 "0" only the record family (kin1 0 and 1), with "2" only the
+//                           deletion family (2 and 3)
 //   /test1/getnow.php       the server clock, "yyyy-MM-dd hh:mm:ss", shifted by the clock offset
 //   /test1/intBranx.php     answers "1" once the server database accepts the credentials
 //   /test1/VerNumSyn.php, /test1/VerNum.php, /test1/LastSendError.php   texts set by the test
@@ -34,7 +37,9 @@ public:
 
     // What the next requests of a script get instead of the script's work.
     struct Fault {
-        enum class Kind { HttpStatus, Body, Delay, Redirect, Stream };
+        // AfterWork: the script does its work, then the reply is lost: with an empty body the
+        // connection closes mid-answer, else `body` comes back in place of the script's answer.
+        enum class Kind { HttpStatus, Body, Delay, Redirect, Stream, AfterWork };
         Kind kind = Kind::HttpStatus;
         int status = 500;
         std::string body;                   // for HttpStatus, Body (answers 200) and Redirect
@@ -48,6 +53,8 @@ public:
         static Fault delayed(std::chrono::milliseconds delay);
         static Fault redirect(QString location, int status = 302, std::string body = "OK");
         static Fault streamed(qint64 bytes);
+        static Fault lostReply();
+        static Fault garbageAfterWork(std::string body = "<html><body>Gateway Time-out</body></html>");
     };
 
     RefWebService();

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
 
 using namespace tarvelo::sync;
 
@@ -21,11 +20,12 @@ TEST(EditStamp, TextThatIsNoDateGivesNothing)
     EXPECT_FALSE(editStampServerTime("2024-02-29 12:0", "0"));
 }
 
-TEST(ServerStamp, EndsInCharactersFiveToEightOfTheTickCount)
+TEST(ServerStamp, IsServerTimeWithMillisecondsAndAlwaysAboveTheLastOne)
 {
-    const QDateTime at = QDateTime::fromString("20240229235959", "yyyyMMddhhmmss");
-    EXPECT_EQ(newServerStamp(at, "1", 1234567), "20240301000000567");
-    EXPECT_EQ(newServerStamp(at, "", 123456789), "202402292359595678");
-    EXPECT_EQ(newServerStamp(at, "", std::numeric_limits<qint32>::min()), "202402292359597483");
-    EXPECT_EQ(newServerStamp(at, "", 1234), "20240229235959");
+    const QDateTime at = QDateTime::fromString("20240229235959123", "yyyyMMddhhmmsszzz");
+    QString last;
+    EXPECT_EQ(newServerStamp(at, "1", last), "202403010000001230");
+    EXPECT_EQ(newServerStamp(at.addMSecs(-5), "1", last), "202403010000001231");
+    EXPECT_EQ(newServerStamp(at.addMSecs(1), "1", last), "202403010000001240");
+    EXPECT_EQ(last, "202403010000001240");
 }

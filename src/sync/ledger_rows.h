@@ -1,0 +1,49 @@
+#pragma once
+// Small helpers shared by the ledger, the resolution and the deletion passes.
+#include "data/sql_text.h"
+#include "records/table_list.h"
+
+#include <QString>
+
+namespace tarvelo::sync::ledger {
+
+// Ledger and record values come from other branches: every one goes into a statement quoted.
+inline QString lit(const QString& value)
+{
+    return data::sqlLiteral(value);
+}
+
+// The value of a text's leading whole number, as flags and kinds are compared; 0 when there is none.
+inline qint32 num(const QString& text)
+{
+    const QString t = text.trimmed();
+    qsizetype end = 0;
+    if (end < t.size() && (t[end] == u'-' || t[end] == u'+'))
+        ++end;
+    while (end < t.size() && end < 10 && t[end].unicode() >= u'0' && t[end].unicode() <= u'9')
+        ++end;
+    bool ok = false;
+    const qint32 v = t.left(end).toInt(&ok);
+    return ok ? v : 0;
+}
+
+// Only rows about one of the synchronised tables are acted on: a table name read from the
+// ledger goes into statements as a name, so it must be one we know.
+inline bool isSynchronised(const QString& treco)
+{
+    for (const char16_t* name : records::synchronisedTables())
+        if (treco == QStringView(name))
+            return true;
+    return false;
+}
+
+// The family a row belongs to for the server's removal: record rows (0) or deletion rows (2).
+inline qint16 familyOf(qint32 kin1)
+{
+    return (kin1 == 2 || kin1 == 3) ? 2 : 0;
+}
+
+// The failure texts of the passes.
+inline const QString kConnectionError = QStringLiteral("خطاء بالاتصال تأكد من أتصال الانترنت");
+
+}  // namespace tarvelo::sync::ledger

@@ -1,0 +1,237 @@
+#include "support/sync_rig.h"
+
+#include "records/table_list.h"
+#include "sync/engine.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <future>
+
+namespace tarvelo::test {
+
+namespace {
+
+QString lit(const QString& v)
+{
+    QString e = v;
+    e.replace(u"\\"_qs, u"\\\\"_qs);
+    e.replace(u"'"_qs, u"\\'"_qs);
+    return u'\'' + e + u'\'';
+}
+
+const QStringList& tableNames()
+{
+    static const QStringList names = [] {
+        QStringList out;
+        for (const char16_t* t : records::synchronisedTables())
+            out << QString::fromUtf16(t);
+        return out;
+    }();
+    return names;
+}
+
+void seedBranches(const ScratchDatabase& db, const QStringList& numbers)
+{
+    for (const QString& n : numbers)
+        db.exec("INSERT INTO branch_tab (no_rec, No_Branch, SynAdd, SynDele, DatTim1, DatTim2, Na_Rec, Ne_Rec, "
+                "DesEna, kinSyn, set1, set2, set3) VALUES (" + lit(n) + ", '01', '0', '0', '20240101000000', "
+                "'20240101000000', " + lit("فرع " + n) + ", " + lit("Branch " + n) + ", '0', '0', '0', '0', '0')");
+}
+
+}  // namespace
+
+QString localStamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+}
+
+RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> database_, const ScratchDatabase& server,
+                     const QString& webBase)
+    : number(number_),
+      ownDb(std::move(database_)),
+      db(*ownDb),
+      database(run, lamps, [this] { ++pumps; if (onPump) onPump(); }, nullptr),
+      errors(folder.path()),
+      web(run, errors, [this] { ++pumps; if (onPump) onPump(); }, std::chrono::seconds(5)),
+      logs(run, [this] { return tables.Tab_Index; }),
+      ctx{run, database, web, logs, errors, settings, tables, branch, vars, state, window,
+          [this] { ++pumps; if (onPump) onPump(); }, [this] { ++exits; }, nullptr}
+{
+    const data::DbSettings s = server.settings();
+    pointAt(database, run, db.settings(), &s);
+    run.config.My_Branch = number;
+    run.config.Riv_Server = QStringLiteral("010218");
+    run.config.Url_Web = webBase;
+    run.Time_Diff = QStringLiteral("0");
+    run.Kin_Yer = QStringLiteral("24");
+    logs.Grid_Head_Syn();
+    logs.Grid_Head_Msg();
+    logs.Grid_Head_Pull();
+    records::Fill_Syn_Tabs(tables, combo);
+}
+
+void RigBranch::startSync()
+{
+    run.Syn_Run = true;
+    run.Syn_Stop = false;
+    run.Syn_First = qint16(db.scalar(QStringLiteral("select SynFirst from proj_tab limit 1")).toInt());
+    tables.setAllCounters(1);
+    branch.Chk_Rec = 1;
+    branch.Chk_Del = 1;
+    state.Syn_AllPass = 1;
+    state.Cnt_Check = 0;
+}
+
+void RigBranch::cycle()
+{
+    branch.Bra_Only = -1;
+    sync::Syn_Cycle(ctx);
+    state.Cnt_Check = 0;
+}
+
+void RigBranch::queue(const QString& table, const QString& kind)
+{
+    db.exec("INSERT INTO work_tab (no_rec, Ne_KinTab, Ne_Rec) VALUES ("
+            + lit(QStringLiteral("%1").arg(++workSeq, 10, 10, QChar(u'0'))) + ", " + lit(table) + ", " + lit(kind) + ")");
+}
+
+void RigBranch::add(const QString& table, const QString& noRec, const Fields& fields)
+{
+    Fields all = fields;
+    all.insert(QStringLiteral("no_rec"), noRec);
+    if (!all.contains(QStringLiteral("No_Branch")))
+        all.insert(QStringLiteral("No_Branch"), number);
+    all.insert(QStringLiteral("SynAdd"), QStringLiteral("1"));
+    all.insert(QStringLiteral("SynDele"), QStringLiteral("0"));
+    if (!all.contains(QStringLiteral("DatTim1")))
+        all.insert(QStringLiteral("DatTim1"), localStamp());
+    if (!all.contains(QStringLiteral("Na_Rec")))
+        all.insert(QStringLiteral("Na_Rec"), "سجل " + noRec);
+    QStringList cols, vals;
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        cols << it.key();
+        vals << lit(it.value());
+    }
+    db.exec("INSERT INTO " + table + " (" + cols.join(", ") + ") VALUES (" + vals.join(", ") + ")");
+    queue(table, QStringLiteral("Add"));
+}
+
+void RigBranch::edit(const QString& table, const QString& noRec, const Fields& fields)
+{
+    Fields all = fields;
+    all.insert(QStringLiteral("SynAdd"), QStringLiteral("1"));
+    all.insert(QStringLiteral("No_Branch"), fields.value(QStringLiteral("No_Branch"), number));
+    if (!all.contains(QStringLiteral("DatTim1")))
+        all.insert(QStringLiteral("DatTim1"), localStamp());
+    QStringList sets;
+    for (auto it = all.begin(); it != all.end(); ++it)
+        sets << it.key() + " = " + lit(it.value());
+    db.exec("UPDATE " + table + " SET " + sets.join(", ") + " WHERE no_rec = " + lit(noRec));
+    queue(table, QStringLiteral("Edit"));
+}
+
+void RigBranch::remove(const QString& table, const QString& noRec)
+{
+    db.exec("UPDATE " + table + " SET SynDele = '1' WHERE no_rec = " + lit(noRec));
+    queue(table, QStringLiteral("Delete"));
+}
+
+QString RigBranch::value(const QString& table, const QString& noRec, const QString& column) const
+{
+    return db.scalar("SELECT " + column + " FROM " + table + " WHERE no_rec = " + lit(noRec));
+}
+
+qint64 RigBranch::count(const QString& table, const QString& where) const
+{
+    return db.scalar("SELECT COUNT(*) FROM " + table + (where.isEmpty() ? QString() : " WHERE " + where)).toLongLong();
+}
+
+namespace {
+std::vector<std::unique_ptr<ScratchDatabase>> makeDatabases(int count)
+{
+    std::vector<std::future<std::unique_ptr<ScratchDatabase>>> pending;
+    for (int i = 0; i < count; ++i)
+        pending.push_back(std::async(std::launch::async, [i] {
+            return std::make_unique<ScratchDatabase>(i == 0 ? QStringLiteral("server") : QStringLiteral("branch"));
+        }));
+    std::vector<std::unique_ptr<ScratchDatabase>> out;
+    for (auto& p : pending)
+        out.push_back(p.get());
+    return out;
+}
+}  // namespace
+
+SyncRig::SyncRig(int branchCount) : databases_(makeDatabases(branchCount + 1)), server(*databases_[0])
+{
+    QStringList numbers;
+    for (int i = 1; i <= branchCount; ++i)
+        numbers << QStringLiteral("%1").arg(i, 2, 10, QChar(u'0'));
+    seedBranches(server, numbers);
+    for (const QString& n : numbers) {
+        auto b = std::make_unique<RigBranch>(n, std::move(databases_[size_t(n.toInt())]), server, web.baseUrl());
+        seedBranches(b->db, numbers);
+        b->db.exec("INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer) "
+                   "VALUES ('1', " + lit(n) + ", '0', '0', " + lit(n) + ", '0', '01.02.18', '2024')");
+        b->startSync();
+        branches.push_back(std::move(b));
+    }
+}
+
+RigBranch& SyncRig::addNewBranch(const QString& number)
+{
+    QStringList numbers;
+    for (const auto& b : branches)
+        numbers << b->number;
+    seedBranches(server, {number});
+    auto b = std::make_unique<RigBranch>(number, std::make_unique<ScratchDatabase>(QStringLiteral("branch")), server,
+                                         web.baseUrl());
+    b->db.exec("INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer) "
+               "VALUES ('1', " + lit(number) + ", '0', '0', " + lit(number) + ", '1', '01.02.18', '2024')");
+    b->startSync();
+    branches.push_back(std::move(b));
+    return *branches.back();
+}
+
+bool SyncRig::round()
+{
+    const QString before = fingerprint();
+    for (auto& b : branches)
+        b->cycle();
+    return fingerprint() != before;
+}
+
+int SyncRig::settle(int maxRounds)
+{
+    for (int i = 1; i <= maxRounds; ++i)
+        if (!round())
+            return i;
+    return -1;
+}
+
+QString SyncRig::serverValue(const QString& table, const QString& noRec, const QString& column) const
+{
+    return server.scalar("SELECT " + column + " FROM " + table + " WHERE no_rec = " + lit(noRec));
+}
+
+qint64 SyncRig::serverCount(const QString& table, const QString& where) const
+{
+    return server.scalar("SELECT COUNT(*) FROM " + table + (where.isEmpty() ? QString() : " WHERE " + where)).toLongLong();
+}
+
+QString SyncRig::fingerprint() const
+{
+    const QString statement = "CHECKSUM TABLE " + tableNames().join(", ") + ", atten_rec";
+    QString out;
+    auto add = [&](const ScratchDatabase& d) {
+        for (const auto& row : d.query(statement).rows)
+            out += row.at(1).toString() + u',';
+        out += u'|';
+    };
+    add(server);
+    for (const auto& b : branches)
+        add(b->db);
+    return out;
+}
+
+}  // namespace tarvelo::test

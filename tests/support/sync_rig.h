@@ -1,0 +1,124 @@
+#pragma once
+#include "data/activity_log.h"
+#include "data/database.h"
+#include "data/error_log.h"
+#include "data/run_state.h"
+#include "data/settings_store.h"
+#include "data/web_service.h"
+#include "records/records_state.h"
+#include "records/table_list.h"
+#include "support/ref_web_service.h"
+#include "support/test_db.h"
+#include "sync/sync_state.h"
+
+#include <QMap>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace tarvelo::test {
+
+// Settings held in memory, as the per-user store would hold them.
+class MemorySettings : public data::SettingsStore {
+public:
+    QString read(const QString& application, const QString& section, const QString& key) const override
+    {
+        return values_.value(application + u'/' + section + u'/' + key);
+    }
+    void write(const QString& application, const QString& section, const QString& key, const QString& value) override
+    {
+        values_[application + u'/' + section + u'/' + key] = value;
+    }
+
+private:
+    QMap<QString, QString> values_;
+};
+
+using Fields = QMap<QString, QString>;
+
+// One branch: its own database and a whole engine context over it, in this process.
+struct RigBranch {
+    RigBranch(const QString& number, std::unique_ptr<ScratchDatabase> database, const ScratchDatabase& server,
+              const QString& webBase);
+    RigBranch(const RigBranch&) = delete;
+    RigBranch& operator=(const RigBranch&) = delete;
+
+    // The start of synchronisation: every table and the resolution marked for work, a full rescan due.
+    void startSync();
+    // One cycle tick: settings due for reload, the cycle, the bookkeeping's reset of the step count.
+    void cycle();
+
+    // Edits as the accounting application makes them: the row marked to be sent, owned by this
+    // branch, stamped in local time, and a change-queue row naming the table.
+    void add(const QString& table, const QString& noRec, const Fields& fields = {});
+    void edit(const QString& table, const QString& noRec, const Fields& fields);
+    void remove(const QString& table, const QString& noRec);
+    void queue(const QString& table, const QString& kind);
+
+    // A column of one row; empty when the row or the value is missing.
+    QString value(const QString& table, const QString& noRec, const QString& column) const;
+    qint64 count(const QString& table, const QString& where = {}) const;
+
+    QString number;
+    std::unique_ptr<ScratchDatabase> ownDb;
+    ScratchDatabase& db;
+    QTemporaryDir folder;
+    data::RunState run;
+    data::LampsModel lamps;
+    std::function<void()> onPump;  // what a test lets happen when the engine lets window events run
+    int pumps = 0;
+    int exits = 0;
+    data::Database database;
+    data::ErrorLog errors;
+    data::WebService web;
+    MemorySettings settings;
+    records::TableList tables;
+    data::ActivityLogs logs;
+    data::TextListModel combo;
+    records::BranchSettings branch;
+    records::RecordsetVars vars;
+    sync::SyncState state;
+    sync::SyncWindow window;
+    sync::SyncContext ctx;
+    int workSeq = 0;
+};
+
+// One server database with the reference web service over it, and branches A = 01, B = 02, C = 03
+// already registered in branch_tab everywhere, each with its project row.
+class SyncRig {
+public:
+    explicit SyncRig(int branchCount = 3);
+
+    RigBranch& A() { return *branches.at(0); }
+    RigBranch& B() { return *branches.at(1); }
+    RigBranch& C() { return *branches.at(2); }
+
+    // Adds a branch that has not synchronised yet: empty but for its project row (SynFirst "1")
+    // and the branch list; registers it on the server's branch list.
+    RigBranch& addNewBranch(const QString& number);
+
+    // One cycle of every branch, in order; true when any database changed.
+    bool round();
+    // Rounds until one changes nothing; the number of rounds run, or -1 when `maxRounds` did not settle.
+    int settle(int maxRounds = 40);
+
+    QString serverValue(const QString& table, const QString& noRec, const QString& column) const;
+    qint64 serverCount(const QString& table, const QString& where = {}) const;
+    // Checksums of every synchronised table and the ledger in every database.
+    QString fingerprint() const;
+
+private:
+    std::vector<std::unique_ptr<ScratchDatabase>> databases_;  // made side by side: each takes seconds
+
+public:
+    ScratchDatabase& server;
+    RefWebService web;
+    std::vector<std::unique_ptr<RigBranch>> branches;
+};
+
+// "yyyyMMddhhmmss" of the local clock.
+QString localStamp();
+
+}  // namespace tarvelo::test

@@ -1,0 +1,191 @@
+// Exchanges between branches that stalled or lost data before: each ends with every database and
+// ledger checked.
+#include "data/odbc.h"
+#include "support/sync_rig.h"
+#include "sync/engine.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarvelo;
+using namespace tarvelo::test;
+
+namespace {
+
+qint64 ledgerRows(const ScratchDatabase& db, const QString& where = {})
+{
+    return db.scalar("SELECT COUNT(*) FROM atten_rec" + (where.isEmpty() ? QString() : " WHERE " + where)).toLongLong();
+}
+
+void expectLedgersEmpty(const SyncRig& rig)
+{
+    EXPECT_EQ(ledgerRows(rig.server), 0) << "server ledger";
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(ledgerRows(b->db), 0) << "ledger of branch " << b->number.toStdString();
+}
+
+void expectEverywhere(const SyncRig& rig, const QString& table, const QString& noRec, const QString& column,
+                      const QString& value)
+{
+    EXPECT_EQ(rig.serverValue(table, noRec, column), value) << "server " << column.toStdString();
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(b->value(table, noRec, column), value) << "branch " << b->number.toStdString() << " "
+                                                         << column.toStdString();
+}
+
+struct LedgerFaults : ::testing::Test {
+    void TearDown() override { data::clearStatementFailures(); }
+};
+
+}  // namespace
+
+TEST_F(LedgerFaults, ClosingLeavesAnEditMadeAfterTheSendPassToBeSent)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001", {{"Ne_Rec", "old"}});
+    rig.round();  // sent and answered
+    // Edited while the closing is due, and queued only later.
+    rig.A().db.exec("UPDATE city_tab SET Ne_Rec = 'new', SynAdd = '1' WHERE no_rec = '0100001'");
+    rig.A().cycle();
+    EXPECT_EQ(rig.A().value("city_tab", "0100001", "SynAdd"), "1");
+    EXPECT_EQ(rig.serverValue("city_tab", "0100001", "SynAdd"), "4") << "the announced version is closed";
+
+    rig.A().queue("city_tab", "Edit");
+    ASSERT_GT(rig.settle(), 0);
+    expectEverywhere(rig, "city_tab", "0100001", "Ne_Rec", "new");
+    expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, AFailedBranchListNeverMakesARecordCloseWithoutAnswers)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    rig.A().cycle();  // sent; nobody has answered yet
+    data::failStatements("from branch_tab", 1000, rig.A().db.name());
+    rig.A().cycle();
+    data::clearStatementFailures();
+    EXPECT_EQ(rig.A().value("city_tab", "0100001", "SynAdd"), "0");
+    EXPECT_EQ(rig.web.requestsTo("delete_syn.php").size(), 0);
+
+    ASSERT_GT(rig.settle(), 0);
+    expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
+    EXPECT_EQ(rig.B().value("city_tab", "0100001", "SynAdd"), "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, AnswersOfAnInactiveBranchDoNotHoldTheExchangeOpen)
+{
+    SyncRig rig;
+    // C is disabled in every branch list but still runs and answers.
+    for (const ScratchDatabase* db : {&rig.server, &rig.A().db, &rig.B().db, &rig.C().db})
+        db->exec("UPDATE branch_tab SET DesEna = '1' WHERE no_rec = '03'");
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+
+    EXPECT_EQ(rig.A().value("city_tab", "0100001", "SynAdd"), "4");
+    EXPECT_EQ(rig.B().value("city_tab", "0100001", "SynAdd"), "4");
+    EXPECT_EQ(rig.serverValue("city_tab", "0100001", "SynAdd"), "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ARefusalFromAnInactiveBranchStillRefuses)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    for (const ScratchDatabase* db : {&rig.server, &rig.A().db, &rig.B().db, &rig.C().db})
+        db->exec("UPDATE branch_tab SET DesEna = '1' WHERE no_rec = '03'");
+    rig.C().db.exec("INSERT INTO user_tab (no_rec, No_Branch, SynAdd, SynDele, so3) "
+                    "VALUES ('0300001', '03', '0', '0', '0100001')");
+    rig.A().remove("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "city_tab", "0100001", "SynDele", "0");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ClosingARecordExchangeKeepsADeletionAnnouncedForTheSameVersion)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    rig.round();  // sent and answered
+    rig.round();  // closing posted and answered
+    // Deleted before A finishes the record exchange: both families share the version.
+    rig.A().remove("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+
+    EXPECT_EQ(rig.serverCount("city_tab"), 0);
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(b->count("city_tab"), 0) << b->number.toStdString();
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ANewerVersionGivesBackARecordWhoseDeletionItSupersedes)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001", {{"Ne_Rec", "old"}});
+    ASSERT_GT(rig.settle(), 0);
+    // A deletes the record while B, not knowing, edits it.
+    rig.A().remove("city_tab", "0100001");
+    rig.B().edit("city_tab", "0100001", {{"Ne_Rec", "new"}});
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "city_tab", "0100001", "Ne_Rec", "new");
+    expectEverywhere(rig, "city_tab", "0100001", "SynDele", "0");
+    expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ABranchStillHoldingAnOlderCopyAnswersADeletionOnlyOnceTheAnnouncedVersionArrived)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001", {{"Ne_Rec", "old"}});
+    ASSERT_GT(rig.settle(), 0);
+    rig.A().edit("city_tab", "0100001", {{"Ne_Rec", "new"}});
+    rig.A().cycle();
+    rig.A().remove("city_tab", "0100001");
+    rig.A().cycle();
+    // B cannot store the new version in this cycle, so it still holds the old one when it meets the deletion.
+    data::failStatements("^UPDATE `city_tab`", 1, rig.B().db.name());
+    rig.B().cycle();
+    data::clearStatementFailures();
+    EXPECT_EQ(rig.B().value("city_tab", "0100001", "Ne_Rec"), "old");
+    EXPECT_EQ(ledgerRows(rig.server, "branch = '02' AND kin1 = '3'"), 0) << "no answer about another version";
+
+    ASSERT_GT(rig.settle(), 0);
+    EXPECT_EQ(rig.serverCount("city_tab"), 0);
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(b->count("city_tab"), 0) << b->number.toStdString();
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ARecordNumberWithQuotesClosesAndLedgerRowsOfUnknownTablesAreLeftAlone)
+{
+    SyncRig rig;
+    rig.server.exec("INSERT INTO atten_rec (NoRec, treco, branch, SynLast, kin1, kin2, mainbranch, DTNow) VALUES "
+                    "('x', 'city_tab where 1=1 or no_rec', '02', '1', '2', '0', '0', '00000001')");
+    rig.A().add("city_tab", "01'0\\1");
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "city_tab", "01'0\\1", "SynAdd", "4");
+    EXPECT_EQ(ledgerRows(rig.server), 1) << "only the foreign row";
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(ledgerRows(b->db), 0) << b->number.toStdString();
+}
+
+TEST_F(LedgerFaults, TheResolutionStopsAfterItsStepLimitAndTheRestFollowsNextCycle)
+{
+    SyncRig rig;
+    for (const char* no : {"0100001", "0100002", "0100003"})
+        rig.A().add("city_tab", no);
+    rig.round();  // sent and answered
+    rig.A().state.Cnt_Check = 999;
+    rig.A().cycle();
+    EXPECT_EQ(rig.A().count("city_tab", "SynAdd = '4'"), 1);
+    EXPECT_EQ(rig.A().branch.Chk_Rec, 1);
+
+    ASSERT_GT(rig.settle(), 0);
+    EXPECT_EQ(rig.A().count("city_tab", "SynAdd = '4'"), 3);
+    EXPECT_EQ(rig.C().count("city_tab", "SynAdd = '4'"), 3);
+    expectLedgersEmpty(rig);
+}
