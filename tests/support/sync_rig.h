@@ -27,9 +27,10 @@ public:
     {
         return values_.value(application + u'/' + section + u'/' + key);
     }
-    void write(const QString& application, const QString& section, const QString& key, const QString& value) override
+    bool write(const QString& application, const QString& section, const QString& key, const QString& value) override
     {
         values_[application + u'/' + section + u'/' + key] = value;
+        return true;
     }
 
 private:
