@@ -60,7 +60,9 @@ bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
             const QString key = oldVersion + u'|' + QString::number(family);
             if (!removed.contains(key)) {
                 removed.insert(key);
-                ctx.web.Web_Delete_Syn(newer.treco, oldVersion, newer.NoRec, family);
+                // Left on the server, the row would come back into this ledger for good.
+                if (ctx.web.Web_Delete_Syn(newer.treco, oldVersion, newer.NoRec, family) != u"1")
+                    return false;
             }
         }
         if (kin1 == 2 && ((own && kin3 == 0) || (!own && kin3 != 3)))
@@ -131,7 +133,12 @@ bool UpDate_Atten(SyncContext& ctx)
                                                     + lit(r.SynLast) + " and kin1  = " + lit(QString::number(r.kin1)),
                                                 QStringLiteral("DTNow")))
                 return false;
+            // The older rows go with this row's copy: whatever they leave open is settled first, and
+            // when that fails the row is not copied, so the next update (which starts again from
+            // the newest copied row) retries it.
             if (scan->recordCount() == 0) {
+                if (!releaseSupersededRows(ctx, r))
+                    return false;
                 scan->addNew();
                 scan->setValue(u"NoRec", r.NoRec);
                 scan->setValue(u"branch", r.branch);
@@ -146,12 +153,13 @@ bool UpDate_Atten(SyncContext& ctx)
                 scan->moveFirst();
                 if (num(scan->text(u"kin2")) == r.kin2 && scan->text(u"DTNow") == r.DTNow)
                     continue;
+                if (!releaseSupersededRows(ctx, r))
+                    return false;
                 scan->setValue(u"kin2", r.kin2Text);
                 scan->setValue(u"DTNow", r.DTNow);
                 scan->update();
             }
 
-            releaseSupersededRows(ctx, r);
             data::RecordsetVar del;
             const QString older = " and SynLast < " + lit(r.SynLast);
             const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);

@@ -42,8 +42,11 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
             QString reply;
             if (record->recordCount() > 0) {
                 record->moveFirst();
-                if (record->isNull(u"no_rec") || record->isNull(u"DatTim2"))
-                    throw data::DbError(QStringLiteral("a record without no_rec or DatTim2"));
+                // One unreadable row must not hold up every later announcement of the table.
+                if (record->isNull(u"no_rec") || record->isNull(u"DatTim2")) {
+                    ++failed;
+                    continue;
+                }
                 const QString held = record->text(u"DatTim2");
                 // Only the announced version is answered: an answer about another version is never
                 // counted and would stall the exchange.

@@ -139,7 +139,17 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
                 tgt->setValue(QStringView(c), src->value(QStringView(c)));
             w.ImgSav.setVisible(true);
 
-            // The master's details of this revision are all here: only now do the older ones go.
+            if (src->text(u"SynAdd") == u"4") {
+                tgt->setValue(u"SynAdd", QStringLiteral("4"));
+            } else {
+                tgt->setValue(u"SynAdd", QStringLiteral("0"));
+                if (ctx.web.Web_Save_Syn(treco, serverStamp2, noRec, 1, 0, QStringLiteral("0")) != u"OK") {
+                    hideBusy();
+                    return failed + 2;
+                }
+            }
+            // The master's details of this revision are all here and its answer is posted: only now do
+            // the older ones go, so a refused answer leaves the old revision whole.
             if (held && isMaster) {
                 data::RecordsetVar exec;
                 const bool removed = removeStaleDetails(
@@ -154,15 +164,6 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
                 }
             }
 
-            if (src->text(u"SynAdd") == u"4") {
-                tgt->setValue(u"SynAdd", QStringLiteral("4"));
-            } else {
-                tgt->setValue(u"SynAdd", QStringLiteral("0"));
-                if (ctx.web.Web_Save_Syn(treco, serverStamp2, noRec, 1, 0, QStringLiteral("0")) != u"OK") {
-                    hideBusy();
-                    return failed + 2;
-                }
-            }
             for (const char16_t* c : {u"Time_Edit", u"DesEna", u"SpaBra", u"HidSho", u"No_UseEdi", u"No_Branch"})
                 tgt->setValue(QStringView(c), src->value(QStringView(c)));
             tgt->update();

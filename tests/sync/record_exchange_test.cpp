@@ -116,6 +116,13 @@ TEST(RecordExchange, NewRevisionOfMasterWaitsForItsDetailsAndOnlyThenDropsTheOld
     EXPECT_GT(rig.B().tables.Tab_Rece[size_t(rowvoi)], 0);
     EXPECT_GT(rig.B().tables.Tab_Rece[size_t(rig.B().tables.slotOf(u"invoice_tab"))], 0);
 
+    // The new line arrives, but the master's answer is refused: the old revision stays whole.
+    rig.web.failNext("save_syn.php", 1000, RefWebService::Fault::reply("NO"));
+    rig.B().cycle();
+    rig.web.clearFaults();
+    EXPECT_EQ(rig.B().value("invoice_tab", "2401000001", "DRS1"), "r1");
+    EXPECT_EQ(rig.B().count("rowvoi_tab", "NRS1 = '2401000001' AND DRS1 = 'r1'"), 2);
+
     rig.B().cycle();
     EXPECT_EQ(rig.B().value("invoice_tab", "2401000001", "DRS1"), "r2");
     EXPECT_EQ(rig.B().count("rowvoi_tab", "NRS1 = '2401000001'"), 1);
