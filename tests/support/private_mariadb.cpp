@@ -70,11 +70,14 @@ PrivateMariaDb::PrivateMariaDb(const QString& sqlMode) : dir_(QDir::tempPath() +
     const QString data = dirPath_ + QStringLiteral("/data");
     socket_ = dirPath_ + QStringLiteral("/mariadb.sock");
     const QString log = dirPath_ + QStringLiteral("/mariadb.log");
+    // Servers set up side by side must not share temporary files.
+    const QString tmp = dirPath_ + QStringLiteral("/tmp");
+    QDir().mkpath(tmp);
 
     QProcess install;
     install.setProcessChannelMode(QProcess::MergedChannels);
     install.start(QStringLiteral("mariadb-install-db"),
-                  QStringList{QStringLiteral("--no-defaults"), "--datadir=" + data}
+                  QStringList{QStringLiteral("--no-defaults"), "--datadir=" + data, "--tmpdir=" + tmp}
                       + asRoot()
                       + QStringList{QStringLiteral("--auth-root-authentication-method=normal"),
                                     QStringLiteral("--skip-test-db"), QStringLiteral("--skip-name-resolve")});
@@ -84,6 +87,7 @@ PrivateMariaDb::PrivateMariaDb(const QString& sqlMode) : dir_(QDir::tempPath() +
     port_ = freeLoopbackPort();
     QStringList args{QStringLiteral("--no-defaults"),
                      "--datadir=" + data,
+                     "--tmpdir=" + tmp,
                      "--socket=" + socket_,
                      "--pid-file=" + dirPath_ + "/mariadbd.pid",
                      QStringLiteral("--port=%1").arg(port_),
