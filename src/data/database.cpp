@@ -111,16 +111,19 @@ void Database::noteError()
 
 void Database::connectionFailed(Side side)
 {
+    if (side == Side::Server)
+        run_.Syn_Stop = true;
+    Show_Conn_Err();
+    if (side != Side::Server || !sink_)
+        return;
+    // Each step on its own: a status line that cannot be shown must not cost the retry.
     try {
-        if (side == Side::Server)
-            run_.Syn_Stop = true;
-        Show_Conn_Err();
-        if (side == Side::Server && sink_) {
-            sink_->MsgboxViw(0, QStringLiteral("خطاء باتصال السيرفر"));
-            sink_->Report_Error(1, 39, 1, QStringLiteral("Server connectivity"));
-        }
+        sink_->MsgboxViw(0, QStringLiteral("خطاء باتصال السيرفر"));
     } catch (...) {
-        // The reaction itself failing leaves the call's failure as it is.
+    }
+    try {
+        sink_->Report_Error(1, 39, 1, QStringLiteral("Server connectivity"));
+    } catch (...) {
     }
 }
 
@@ -272,7 +275,8 @@ namespace {
 QString tableNameIs(const QString& table)
 {
     const QString name = sqlLiteral(table);
-    return "TABLE_NAME = " + name + " AND (@@lower_case_table_names <> 0 OR BINARY TABLE_NAME = " + name + ")";
+    return "TABLE_NAME = " + name + " AND (@@lower_case_table_names <> 0 OR CAST(TABLE_NAME AS BINARY) = CAST(" + name
+           + " AS BINARY))";
 }
 }  // namespace
 

@@ -5,12 +5,13 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <algorithm>
 #include <tuple>
 
 namespace tarvelo::data {
@@ -103,14 +104,31 @@ bool isTextType(SQLSMALLINT t)
            || t == SQL_WLONGVARCHAR;
 }
 
+// Narrow on purpose: the driver answers these in ASCII, and its wide variant opens a character
+// converter on every call.
 QString infoText(SQLHDBC dbc, SQLUSMALLINT what)
 {
-    SQLWCHAR buf[256] = {};
+    SQLCHAR buf[256] = {};
     SQLSMALLINT len = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc, what, buf, sizeof buf, &len)))
+    if (!SQL_SUCCEEDED(SQLGetInfo(dbc, what, buf, sizeof buf, &len)))
         return {};
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(buf),
-                              std::min<int>(len / int(sizeof(SQLWCHAR)), 255));
+    return QString::fromLatin1(reinterpret_cast<const char*>(buf), std::clamp<int>(len, 0, 255));
+}
+
+// Statements that run in autocommit mode and leave nothing behind in the session.
+bool leavesNoSessionState(QStringView sql)
+{
+    qsizetype i = 0;
+    while (i < sql.size() && (sql[i].isSpace() || sql[i] == u'('))
+        ++i;
+    qsizetype j = i;
+    while (j < sql.size() && sql[j].isLetter())
+        ++j;
+    const QStringView word = sql.mid(i, j - i);
+    for (const char16_t* w : {u"select", u"insert", u"update", u"delete", u"replace", u"show"})
+        if (word.compare(QStringView(w), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -202,10 +220,18 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
     c->queryTimeout_ = queryTimeoutSeconds;
     c->database_ = databaseOf(connectionString);
     failIfArmed(QStringLiteral("CONNECT"), c->database_);
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &c->env_)))
+    // One environment for the process, never freed: setting one up reads the driver manager's
+    // configuration, and pooled connections outlive any one connection object anyway.
+    static SQLHENV env = [] {
+        SQLHENV e = SQL_NULL_HENV;
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &e)))
+            return SQLHENV(SQL_NULL_HENV);
+        SQLSetEnvAttr(e, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        return e;
+    }();
+    if (env == SQL_NULL_HENV)
         throw DbError(QStringLiteral("cannot allocate an ODBC environment"));
-    SQLSetEnvAttr(c->env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    check(SQLAllocHandle(SQL_HANDLE_DBC, c->env_, &c->dbc_), SQL_HANDLE_ENV, c->env_, "allocating a connection");
+    check(SQLAllocHandle(SQL_HANDLE_DBC, env, &c->dbc_), SQL_HANDLE_ENV, env, "allocating a connection");
     if (loginTimeoutSeconds > 0)
         SQLSetConnectAttr(c->dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(loginTimeoutSeconds)), 0);
     // This driver ignores the ODBC time-out attributes; its own keys enforce them instead: the
@@ -232,24 +258,44 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
     // Decided by what the server said about itself in the handshake: no round trip, no trial.
     c->serverVersion_ = infoText(c->dbc_, SQL_DBMS_NAME) + u' ' + infoText(c->dbc_, SQL_DBMS_VER);
     c->timeoutKind_ = statementTimeoutKind(c->serverVersion_);
-    // The server-side bound ends a statement that outruns the command time-out, lock waits included.
-    c->query(sessionSetupStatement(c->timeoutKind_, queryTimeoutSeconds));
+    // A pooled session comes back as its last user left it, so the state is set on every open;
+    // the server-side bound ends a statement that outruns the command time-out, lock waits included.
+    c->run(sessionSetupStatement(c->timeoutKind_, queryTimeoutSeconds));
     return c;
 }
 
 OdbcConnection::~OdbcConnection()
 {
     if (dbc_) {
+        if (mayHoldTransaction_) {
+            // The driver manager would hand an open transaction on to the next user of the session.
+            SQLHSTMT st = SQL_NULL_HSTMT;
+            if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
+                std::u16string rollback = u"ROLLBACK";
+                SQLExecDirectW(st, wptr(rollback), SQLINTEGER(rollback.size()));
+                SQLFreeHandle(SQL_HANDLE_STMT, st);
+            }
+        }
         SQLDisconnect(dbc_);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
     }
-    if (env_)
-        SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+void OdbcConnection::noteStatement(QStringView sql)
+{
+    if (!leavesNoSessionState(sql))
+        mayHoldTransaction_ = true;
 }
 
 ResultData OdbcConnection::query(const QString& sql)
 {
     failIfArmed(sql, database_);
+    noteStatement(sql);
+    return run(sql);
+}
+
+ResultData OdbcConnection::run(const QString& sql)
+{
     Statement st(*this);
     std::u16string text = wide(sql);
     st.ok(SQLExecDirectW(st.h, wptr(text), SQLINTEGER(text.size())), "running the statement");
@@ -273,8 +319,11 @@ ResultData OdbcConnection::query(const QString& sql)
     if (ncols == 0)
         return out;
 
-    std::vector<char16_t> wbuf(8192);
-    std::vector<char> bbuf(65536);
+    // Kept between statements: zeroing fresh buffers for every statement costs more than a
+    // pooled connection does.
+    constexpr size_t wsize = 8192, bsize = 65536;
+    static thread_local const std::unique_ptr<char16_t[]> wbuf(new char16_t[wsize]);
+    static thread_local const std::unique_ptr<char[]> bbuf(new char[bsize]);
     for (;;) {
         SQLRETURN rc = SQLFetch(st.h);
         if (rc == SQL_NO_DATA)
@@ -290,9 +339,9 @@ ResultData OdbcConnection::query(const QString& sql)
             bool isNull = false;
             for (;;) {
                 SQLLEN ind = 0;
-                SQLRETURN g = wideChars ? SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.data(),
-                                                     SQLLEN(wbuf.size() * sizeof(char16_t)), &ind)
-                                        : SQLGetData(st.h, i, SQL_C_BINARY, bbuf.data(), SQLLEN(bbuf.size()), &ind);
+                SQLRETURN g = wideChars
+                                  ? SQLGetData(st.h, i, SQL_C_WCHAR, wbuf.get(), SQLLEN(wsize * sizeof(char16_t)), &ind)
+                                  : SQLGetData(st.h, i, SQL_C_BINARY, bbuf.get(), SQLLEN(bsize), &ind);
                 if (g == SQL_NO_DATA)
                     break;
                 st.ok(g, "reading a value");
@@ -303,12 +352,12 @@ ResultData OdbcConnection::query(const QString& sql)
                 // A truncated chunk fills the buffer (less the terminator for text); the last one says its length.
                 const bool more = g == SQL_SUCCESS_WITH_INFO
                                   && (ind == SQL_NO_TOTAL
-                                      || ind >= SQLLEN(wideChars ? (wbuf.size() - 1) * sizeof(char16_t) : bbuf.size()));
+                                      || ind >= SQLLEN(wideChars ? (wsize - 1) * sizeof(char16_t) : bsize));
                 if (wideChars) {
-                    qsizetype n = more ? qsizetype(wbuf.size() - 1) : qsizetype(ind / sizeof(char16_t));
-                    text.append(QStringView(wbuf.data(), n));
+                    qsizetype n = more ? qsizetype(wsize - 1) : qsizetype(ind / sizeof(char16_t));
+                    text.append(QStringView(wbuf.get(), n));
                 } else {
-                    bytes.append(bbuf.data(), more ? qsizetype(bbuf.size()) : qsizetype(ind));
+                    bytes.append(bbuf.get(), more ? qsizetype(bsize) : qsizetype(ind));
                 }
                 if (!more)
                     break;
@@ -330,6 +379,7 @@ ResultData OdbcConnection::query(const QString& sql)
 long long OdbcConnection::execute(const QString& sql, const std::vector<QVariant>& params)
 {
     failIfArmed(sql, database_);
+    noteStatement(sql);
     Statement st(*this);
     std::vector<std::u16string> texts(params.size());
     std::vector<QByteArray> blobs(params.size());

@@ -42,10 +42,14 @@ struct ResultData {
     std::vector<std::vector<QVariant>> rows;
 };
 
-// One ODBC connection (with its own environment), opened with a connection string. Text travels
-// as utf8mb4 whatever CharSet the string names, so no character is lost on the way. Shared
-// between the caller that opened it and every recordset made on it, so a recordset stays usable
-// after the caller has moved on to a newer connection.
+// One ODBC connection, opened with a connection string. Text travels as utf8mb4 whatever CharSet
+// the string names, so no character is lost on the way. Shared between the caller that opened it
+// and every recordset made on it, so a recordset stays usable after the caller has moved on to a
+// newer connection.
+//
+// The driver manager may hand out a pooled session that an earlier connection used: every open
+// puts the session back into the expected state, and a connection that ran anything that can
+// leave a transaction open rolls it back when it is released.
 class OdbcConnection {
 public:
     // The opening time-out is the database-access layer's usual 15 seconds: without one, a server
@@ -70,12 +74,16 @@ public:
 private:
     OdbcConnection() = default;
     QStringList primaryKeyFromCatalogue(const QString& table);
-    void* env_ = nullptr;
+    void noteStatement(QStringView sql);
+    ResultData run(const QString& sql);
     void* dbc_ = nullptr;
     int queryTimeout_ = 0;
     QString database_;  // the database the connection string names, for the test hook
     QString serverVersion_;
     StatementTimeoutKind timeoutKind_ = StatementTimeoutKind::None;
+    // Set once a statement may have left a transaction or session state behind; with pooled
+    // connections the next caller would inherit it.
+    bool mayHoldTransaction_ = false;
     class Statement;
 };
 

@@ -18,7 +18,13 @@ struct SinkDouble : data::ServerFailureSink {
     QStringList status;
     QStringList messageLog;
     int retries = 0;
-    void MsgboxViw(qint16 picture, const QString& text) override { status << QString::number(picture) + ":" + text; }
+    bool statusThrows = false;
+    void MsgboxViw(qint16 picture, const QString& text) override
+    {
+        status << QString::number(picture) + ":" + text;
+        if (statusThrows)
+            throw std::runtime_error("the status line is gone");
+    }
     void Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, const QString& title) override
     {
         EXPECT_EQ(retryOnly, 1);
@@ -438,6 +444,12 @@ TEST_F(DatabaseCalls, AnyExceptionInsideACallIsItsFailure)
     EXPECT_EQ(sink.status, QStringList{"0:خطاء باتصال السيرفر"});
     EXPECT_EQ(colours(), (std::vector<quint32>{U, R, R, R, R}));
     EXPECT_EQ(calls.lastError, "thrown by a window event");
+    // A failing status line does not cost the retry.
+    sink.statusThrows = true;
+    pumped = 0;
+    EXPECT_FALSE(calls.Open_Conn_Ser());
+    EXPECT_EQ(sink.retries, 2);
+    sink.statusThrows = false;
 
     RecordsetVar rs;
     ASSERT_TRUE(calls.Open_Tab_Loc(rs, "branch_tab"));
