@@ -25,19 +25,6 @@ public:
     }
 };
 
-class ScriptedAutoRun : public app::AutoRun {
-public:
-    bool failRead = false;
-    int writes = 0;
-    bool Get_AutoRun(const QString&) override
-    {
-        if (failRead)
-            throw std::runtime_error("no logon list");
-        return false;
-    }
-    void Set_AutoRun(const QString&, const QString&, bool) override { ++writes; }
-};
-
 inline void ensureApplication()
 {
     if (!QCoreApplication::instance()) {
@@ -91,7 +78,8 @@ struct AppWorld {
         o.quit = [this] { ++quits; };
         o.otherCopyRunning = [this] { return otherCopy; };
         o.reachability = &reach;
-        o.autoRun = &autoRun;
+        o.autostartBase = base();
+        o.messageBox = [this](const QString& text) { boxes << text; };
         o.cycle = [this](sync::SyncContext& ctx) {
             if (cycle)
                 cycle(ctx);
@@ -147,7 +135,7 @@ struct AppWorld {
     ScratchDatabase serverDb{QStringLiteral("server")};
     RefWebService web;
     FakeReachability reach;
-    ScriptedAutoRun autoRun;
+    QStringList boxes;  // message boxes shown
     QString noDat;
     bool otherCopy = false;
     int pumps = 0, endedAtOnce = 0, quits = 0;
