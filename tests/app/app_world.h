@@ -57,7 +57,7 @@ struct AppWorld {
         const data::DbSettings server = serverDb.settings();
         data::StartupConfig& c = o.config.startup;
         c.My_Branch = QStringLiteral("01");
-        c.Riv_Server = QStringLiteral("010218");
+        c.Riv_Server = rivServer;
         c.DB_Server_Ser = server.host;
         c.DB_User_Ser = server.user;
         c.DB_Pas_Ser = server.password;
@@ -133,7 +133,9 @@ struct AppWorld {
     QTemporaryDir home;
     ScratchDatabase branchDb{QStringLiteral("branch")};
     ScratchDatabase serverDb{QStringLiteral("server")};
-    RefWebService web;
+    QTemporaryDir downloads;
+    RefWebService web{RefWebService::Options{QString(), downloads.path()}};
+    QString rivServer = QStringLiteral("010218");
     FakeReachability reach;
     QStringList boxes;  // message boxes shown
     QString noDat;
