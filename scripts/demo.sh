@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
 # The run command: two branch installations synchronising through a throwaway server on this machine.
 #
-#   bash scripts/demo.sh [--keep]
+#   bash scripts/demo.sh [--keep] [--with-device]
 #
 # Installs what is missing, builds the program, starts a MariaDB holding a server database and two
 # branch databases, the reference web service, and `tarvelo` for branches 01 and 02 in hand-over runs
 # (each with its own XDG_CONFIG_HOME, as two branch machines would have). Records written into branch 01
 # travel to branch 02 and their exchange closes; the script prints what moved, saves a screenshot of
 # each window and ends everything. --keep leaves it all running and prints how to look at it.
+# --with-device: branch 01 runs on its own (no hand-over: those runs skip the devices) with one
+# simulated fingerprint device on 127.0.0.5, whose punches it pulls, saves and sends on to branch 02.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"
 keep=""
+with_device=""
 for arg in "$@"; do
   case "$arg" in
     --keep) keep=1 ;;
-    -h|--help) sed -n '2,10p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --with-device) with_device=1 ;;
+    -h|--help) sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $arg (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -29,9 +33,10 @@ bash "$root/scripts/install-deps.sh"
 
 say "Building tarvelo and the reference web service"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target tarvelo tarvelo-refweb >/dev/null
+cmake --build "$build" -j"$(nproc)" --target tarvelo tarvelo-refweb tarvelo-devsim >/dev/null
 exe="$build/src/tarvelo"
 refweb="$build/tests/tarvelo-refweb"
+devsim="$build/tests/tarvelo-devsim"
 
 # The reachability check sends one ICMP echo, which needs a raw socket unless the kernel admits this
 # user's group to ICMP datagram sockets.
@@ -92,6 +97,28 @@ for b in 01 02; do
 done
 echo "MariaDB on 127.0.0.1:$port: databases tarvelo_server, tarvelo_b01, tarvelo_b02"
 
+punches=0
+if [ -n "$with_device" ]; then
+  say "Starting a simulated fingerprint device for branch 01"
+  today=$(date +%Y-%m-%d)
+  printf '%s\n' "7,$today 07:58:12" "12,$today 08:01:40" "7,$today 16:02:05" > "$work/punches.txt"
+  punches=3
+  "$devsim" --listen 127.0.0.5:0 --punches "$work/punches.txt" > "$work/devsim.out" 2> "$work/devsim.err" &
+  echo $! >> "$pids_file"
+  for _ in $(seq 50); do grep -q '^listening' "$work/devsim.out" 2>/dev/null && break; sleep 0.1; done
+  dev_port=$(sed -n 's/^listening on 127.0.0.5:\([0-9]*\).*/\1/p' "$work/devsim.out")
+  [ -n "$dev_port" ] || { echo "the device did not start:"; cat "$work/devsim.err"; exit 1; }
+  head -n1 "$work/devsim.out"
+  # Registered for branch 01 everywhere, as the central office sets devices up.
+  for d in tarvelo_server tarvelo_b01 tarvelo_b02; do
+    sql "$d" -e "INSERT INTO findev_tab (no_rec, No_Branch, SynAdd, SynDele, DatTim1, DatTim2, Na_Rec, Ne_Rec,
+                 No_branch_1, texIP, texPort, kin2, DesEna)
+                 VALUES ('0100000000000001', '01', '0', '0', '20240101000000', '20240101000000', 'جهاز البصمة',
+                 'Fingerprint device', '01', '127.0.0.5', '$dev_port', '1', '0')"
+  done
+  echo "findev_tab 0100000000000001 of branch 01: 127.0.0.5:$dev_port"
+fi
+
 say "Starting the reference web service"
 "$refweb" --db-port "$port" > "$work/refweb.out" 2> "$work/refweb.err" &
 echo $! >> "$pids_file"
@@ -148,8 +175,13 @@ platform=offscreen
 [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && platform=""
 start_branch() {
   local b=$1 cfg="$work/branch$1"
-  # The calling application's side of the hand-over: its name, then the program.
-  printf '[Settings]\nNameTab=DemoAccounting\n' > "$cfg/Tarvelo/settings.ini"
+  if [ -n "$with_device" ] && [ "$b" = 01 ]; then
+    # Started by a person, not handed over: only such runs pull the devices.
+    printf '[Settings]\n' > "$cfg/Tarvelo/settings.ini"
+  else
+    # The calling application's side of the hand-over: its name, then the program.
+    printf '[Settings]\nNameTab=DemoAccounting\n' > "$cfg/Tarvelo/settings.ini"
+  fi
   chmod 600 "$cfg/Tarvelo/settings.ini"
   XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM="${platform:-${QT_QPA_PLATFORM:-}}" \
     "$exe" --config "$cfg/Tarvelo/config.ini" --screenshot "$shots/branch-$b.png" \
@@ -167,14 +199,23 @@ stop_branch() {  # SIGTERM runs the unload steps
 count() { sql -N "$1" -e "$2"; }
 closed() { count "$1" "SELECT COUNT(*) FROM city_tab WHERE SynAdd = '4'"; }
 state() {
-  printf '%s %s %s/%s/%s %s' \
+  printf '%s %s %s/%s/%s %s %s/%s/%s' \
     "$(count tarvelo_server "SELECT COUNT(*) FROM city_tab")" \
     "$(count tarvelo_b02 "SELECT COUNT(*) FROM city_tab")" \
     "$(closed tarvelo_server)" "$(closed tarvelo_b01)" "$(closed tarvelo_b02)" \
-    "$(count tarvelo_server "SELECT COUNT(*) FROM atten_rec WHERE treco = 'city_tab'")"
+    "$(count tarvelo_server "SELECT COUNT(*) FROM atten_rec WHERE treco = 'city_tab'")" \
+    "$(count tarvelo_b01 "SELECT COUNT(*) FROM rst_tab")" "$(count tarvelo_server "SELECT COUNT(*) FROM rst_tab")" \
+    "$(count tarvelo_b02 "SELECT COUNT(*) FROM rst_tab")"
 }
 
-say "Starting tarvelo for branch 01 and branch 02 (hand-over runs, ${platform:-on the display})"
+if [ -n "$with_device" ]; then
+  say "Starting tarvelo for branch 01 (on its own) and branch 02 (hand-over run), ${platform:-on the display}"
+  # The first pull is planned at the end of the first cycle for ten seconds later, counted in whole
+  # minutes: started early in a minute, the second cycle already pulls.
+  while [ "$((10#$(date +%S)))" -ge 30 ]; do sleep 1; done
+else
+  say "Starting tarvelo for branch 01 and branch 02 (hand-over runs, ${platform:-on the display})"
+fi
 start_branch 01
 # Branch 02 starts once the records are on the server, so its first cycle already finds them.
 for _ in $(seq 60); do
@@ -183,18 +224,26 @@ for _ in $(seq 60); do
 done
 start_branch 02
 
-say "Waiting for the records to reach branch 02 and their exchange to close"
-deadline=$(( $(date +%s) + 90 ))
+if [ -n "$with_device" ]; then
+  say "Waiting for the records and the device's punches to reach branch 02"
+else
+  say "Waiting for the records to reach branch 02 and their exchange to close"
+fi
+deadline=$(( $(date +%s) + ${with_device:+60} + 90 ))
 last=""; still=0; done=""
 while [ "$(date +%s)" -lt "$deadline" ]; do
-  read -r on_server at_02 closed ledger <<< "$(state)"
-  printf '  on the server %s/3, at branch 02 %s/3, closed on server/01/02 %s, server ledger rows %s\n' \
+  read -r on_server at_02 closed ledger punched <<< "$(state)"
+  printf '  on the server %s/3, at branch 02 %s/3, closed on server/01/02 %s, server ledger rows %s' \
     "$on_server" "$at_02" "$closed" "$ledger"
-  if [ "$at_02" = 3 ] && [ "$closed" = 3/3/3 ] && [ "$ledger" = 0 ]; then done=1; break; fi
-  now="$on_server $at_02 $closed $ledger"
+  if [ -n "$with_device" ]; then printf ', punches in 01/server/02 %s of %s' "$punched" "$punches"; fi
+  echo
+  if [ "$at_02" = 3 ] && [ "$closed" = 3/3/3 ] && [ "$ledger" = 0 ] \
+     && { [ -z "$with_device" ] || [ "$punched" = "$punches/$punches/$punches" ]; }; then done=1; break; fi
+  now="$on_server $at_02 $closed $ledger $punched"
   if [ "$now" = "$last" ]; then still=$((still + 1)); else still=0; last=$now; fi
-  # After an idle cycle a branch sleeps two minutes. Rather than wait, the calling application
-  # starts a new run, whose start-up is followed by a cycle at once.
+  # After an idle cycle a branch sleeps two minutes. Rather than wait, the calling application (or,
+  # for a branch run on its own, its user) starts a new run, whose start-up is followed by a cycle
+  # at once and takes every table afresh.
   if [ "$still" -ge 4 ]; then
     for b in 01 02; do
       if ! kill -0 "${prog_pid[$b]}" 2>/dev/null; then echo "  branch $b ended; its log:"; cat "$work/tarvelo-$b.log"; fi
@@ -211,6 +260,17 @@ for d in tarvelo_b01 tarvelo_server tarvelo_b02; do
   echo "-- city_tab in $d (SynAdd 4: exchange closed)"
   sql "$d" -t -e "SELECT no_rec, No_Branch, Na_Rec, Ne_Rec, SynAdd, DatTim2 FROM city_tab ORDER BY no_rec"
 done
+if [ -n "$with_device" ]; then
+  echo "-- the device's side (tarvelo-devsim): its operations"
+  sed 's/^/   /' "$work/devsim.out"
+  for d in tarvelo_b01 tarvelo_server tarvelo_b02; do
+    echo "-- punches (rst_tab) and the pull header (sendev_tab) in $d"
+    sql "$d" -t -e "SELECT no_rec, NoUser, DateLog, No_findev, NRS2, SynAdd FROM rst_tab ORDER BY no_rec;
+                    SELECT no_rec, No_findev, CRS1, LasDateG, SynAdd FROM sendev_tab ORDER BY no_rec"
+  done
+  echo "-- the device's notices in branch 01"
+  sql tarvelo_b01 -t -e "SELECT No_Note, Na_Rec, Ne_Rec FROM notic_tab WHERE Tabl_Note = 'findev_tab' ORDER BY no_rec"
+fi
 echo "-- statistics rows (branchsyn_tab) and notices (notic_tab) in branch 02"
 sql tarvelo_b02 -t -e "SELECT no_rec, FromD, ToD, New_R, SynAdd FROM branchsyn_tab ORDER BY no_rec;
                        SELECT no_rec, No_Branch, Ne_Rec FROM notic_tab ORDER BY no_rec"
@@ -264,6 +324,9 @@ done
 echo
 if [ -n "$done" ]; then
   echo "Done in $(( $(date +%s) - started )) s: three records went from branch 01 to branch 02 and their exchange closed."
+  if [ -n "$with_device" ]; then
+    echo "The device's $punches punches were pulled and saved by branch 01 and reached the server and branch 02."
+  fi
 else
   echo "The exchange did not close within the time allowed; logs were in $work (now removed)." >&2
   echo "Message logs of the programs:" >&2

@@ -2,10 +2,13 @@
 #include "app/core/config.h"
 #include "app/core/host.h"
 #include "app/core/program.h"
+#include "app/download_window.h"
 #include "app/window/main_window.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -72,7 +75,8 @@ int main(int argc, char** argv)
     ProgramOptions options;
     options.config = *config;
     options.programFolder = QCoreApplication::applicationDirPath();
-    options.programPath = QCoreApplication::applicationFilePath();
+    QPointer<QWidget> dialogParent;
+    options.messageBox = [&dialogParent](const QString& text) { QMessageBox::critical(dialogParent, QString(), text); };
     options.pump = [] { QCoreApplication::processEvents(); };
     options.endAtOnce = [] {
         std::fflush(nullptr);
@@ -82,6 +86,8 @@ int main(int argc, char** argv)
     Program program(std::move(options));
 
     MainWindow window(program, QSystemTrayIcon::isSystemTrayAvailable());
+    dialogParent = &window;
+    DownloadWindow form2(program.Form2);
     QTimer timer1, timer4;
     for (auto [timer, model, tick] : {std::tuple{&timer1, &program.ui.Timer1, &Program::Timer1_Timer},
                                       std::tuple{&timer4, &program.ui.Timer4, &Program::Timer4_Timer}}) {

@@ -25,19 +25,6 @@ public:
     }
 };
 
-class ScriptedAutoRun : public app::AutoRun {
-public:
-    bool failRead = false;
-    int writes = 0;
-    bool Get_AutoRun(const QString&) override
-    {
-        if (failRead)
-            throw std::runtime_error("no logon list");
-        return false;
-    }
-    void Set_AutoRun(const QString&, const QString&, bool) override { ++writes; }
-};
-
 inline void ensureApplication()
 {
     if (!QCoreApplication::instance()) {
@@ -70,7 +57,7 @@ struct AppWorld {
         const data::DbSettings server = serverDb.settings();
         data::StartupConfig& c = o.config.startup;
         c.My_Branch = QStringLiteral("01");
-        c.Riv_Server = QStringLiteral("010218");
+        c.Riv_Server = rivServer;
         c.DB_Server_Ser = server.host;
         c.DB_User_Ser = server.user;
         c.DB_Pas_Ser = server.password;
@@ -91,7 +78,8 @@ struct AppWorld {
         o.quit = [this] { ++quits; };
         o.otherCopyRunning = [this] { return otherCopy; };
         o.reachability = &reach;
-        o.autoRun = &autoRun;
+        o.autostartBase = base();
+        o.messageBox = [this](const QString& text) { boxes << text; };
         o.cycle = [this](sync::SyncContext& ctx) {
             if (cycle)
                 cycle(ctx);
@@ -145,9 +133,11 @@ struct AppWorld {
     QTemporaryDir home;
     ScratchDatabase branchDb{QStringLiteral("branch")};
     ScratchDatabase serverDb{QStringLiteral("server")};
-    RefWebService web;
+    QTemporaryDir downloads;
+    RefWebService web{RefWebService::Options{QString(), downloads.path()}};
+    QString rivServer = QStringLiteral("010218");
     FakeReachability reach;
-    ScriptedAutoRun autoRun;
+    QStringList boxes;  // message boxes shown
     QString noDat;
     bool otherCopy = false;
     int pumps = 0, endedAtOnce = 0, quits = 0;

@@ -250,14 +250,40 @@ TEST(Exit, FailedSettingsWriteIsLoggedAndTheProgramStillEnds)
     EXPECT_TRUE(w.errorLogText().contains(u"Error SYN035(0)"));
 }
 
-TEST(Exit, LogonListFailureAtLoadDoesNotLeaveTheBoxDead)
+TEST(RunAtLogon, TheBoxShowsTheAutostartEntryAndItsClicksWriteOrRemoveIt)
 {
     AppWorld w;
-    w.autoRun.failRead = true;
+    const QString entry = w.base() + "/autostart/tarvelo.desktop";
+    QDir().mkpath(w.base() + "/autostart");
+    {
+        QFile f(entry);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Desktop Entry]\nType=Application\nName=Tarvelo\nExec=/old/tarvelo\n");
+    }
     Program& p = w.load();
+    EXPECT_EQ(p.ui.Check4.value(), 1);
     EXPECT_FALSE(p.app.Loading);
+    QFile f(entry);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("Exec=/old/tarvelo"));  // read, not rewritten
+    f.close();
+
+    p.Check_Click(p.ui.Check4, 0);
+    EXPECT_FALSE(QFile::exists(entry));
     p.Check_Click(p.ui.Check4, 1);
-    EXPECT_EQ(w.autoRun.writes, 1);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("Exec=\"" + (w.home.path() + "/tarvelo").toUtf8() + "\""));
+    f.close();
+
+    // The folder made impossible: the message box says why and the box keeps working.
+    p.Check_Click(p.ui.Check4, 0);
+    QDir(w.base() + "/autostart").removeRecursively();
+    QFile blocker(w.base() + "/autostart");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    p.Check_Click(p.ui.Check4, 1);
+    ASSERT_EQ(w.boxes.size(), 1);
+    EXPECT_TRUE(w.boxes[0].startsWith(u"Error "));
 }
 
 }  // namespace

@@ -69,30 +69,6 @@ qint64 hourBoundaries(const QDateTime& from, const QDateTime& to)
     return a.secsTo(b) / 3600;
 }
 
-QString XdgAutoRun::entryPath(const QString& name) const
-{
-    return base_ + "/autostart/" + name + ".desktop";
-}
-
-bool XdgAutoRun::Get_AutoRun(const QString& name)
-{
-    return QFileInfo::exists(entryPath(name));
-}
-
-void XdgAutoRun::Set_AutoRun(const QString& name, const QString& program, bool enable)
-{
-    const QString path = entryPath(name);
-    if (!enable) {
-        QFile::remove(path);
-        return;
-    }
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw std::runtime_error("cannot write " + path.toStdString());
-    f.write("[Desktop Entry]\nType=Application\nName=" + name.toUtf8() + "\nExec=\"" + program.toUtf8() + "\"\n");
-}
-
 Program::Program(ProgramOptions o)
     : options(std::move(o)),
       errors(options.programFolder),
@@ -102,23 +78,26 @@ Program::Program(ProgramOptions o)
       logs(run, [this] { return tables.Tab_Index; }, options.clock),
       ctx{run,    db,     web,   logs,           errors, settings, tables, branch, vars, sync, window,
           options.pump, [this] { endAtOnce(); }, nullptr, options.clock},
-      lock(options.settingsBase.isEmpty() ? data::IniSettingsStore::defaultBaseDir() : options.settingsBase)
+      lock(options.settingsBase.isEmpty() ? data::IniSettingsStore::defaultBaseDir() : options.settingsBase),
+      Form2(options.pump),
+      autoRun(options.messageBox, options.autostartBase),
+      updates(run, settings, errors, Form2, updateHost(),
+              UpdateOptions{options.programFolder, versionDigits(kVersion.major, kVersion.minor, kVersion.revision),
+                            options.webTimeout}),
+      recordsCtx(ctx.records())
 {
     run.config = options.config.startup;
     if (!options.reachability) {
         ownReachability_ = std::make_unique<data::Reachability>();
         options.reachability = ownReachability_.get();
     }
-    if (!options.updates) {
-        ownUpdates_ = std::make_unique<UpdateChecks>();
-        options.updates = ownUpdates_.get();
+    if (!options.deviceSdk) {
+        ownDeviceSdk_ = std::make_unique<devices::TcpDeviceSdk>();
+        options.deviceSdk = ownDeviceSdk_.get();
     }
-    if (!options.autoRun) {
-        ownAutoRun_ = std::make_unique<XdgAutoRun>(options.settingsBase.isEmpty()
-                                                       ? data::IniSettingsStore::defaultBaseDir()
-                                                       : options.settingsBase);
-        options.autoRun = ownAutoRun_.get();
-    }
+    devices = std::make_unique<devices::Devices>(devices::DevicesContext{
+        recordsCtx, logs, errors, *options.reachability, *options.deviceSdk, options.pump, {}, options.clock});
+    ctx.devices = devices.get();
     if (!options.cycle)
         options.cycle = [](sync::SyncContext& c) { sync::Syn_Cycle(c); };
     for (const char* n : {"5", "10", "20", "50", "100", "150", "200", "300", "500", "1000"})
@@ -132,6 +111,25 @@ Program::Program(ProgramOptions o)
 }
 
 Program::~Program() = default;
+
+UpdateHost Program::updateHost()
+{
+    UpdateHost host;
+    host.pump = [this] { pumpEvents(); };
+    host.Add_LogMsg = [this](const QString& m) { logs.Add_LogMsg(m); };
+    host.stopSynchronisation = [this] {
+        run.Syn_Run = true;
+        Command4_Click();
+    };
+    host.armCycleTimer = [this](int seconds) {
+        app.Sleep_Left = seconds;
+        ui.Timer1.set(true);
+    };
+    host.endProgram = [this] { endAtOnce(); };
+    host.Riv_Local = [this] { return app.Riv_Local; };
+    host.localDatabase = [this] { return db.localSettings(); };
+    return host;
+}
 
 QDateTime Program::now() const
 {
@@ -187,7 +185,7 @@ bool Program::Form1_Form_Load()
     const QString version = versionText(kVersion);
     ui.Text7.setText(version);
     ui.Label3.setText(9, version);
-    ui.Font1.setText(settings.read(kVeld, kSettings, QStringLiteral("SaveInFont1")));
+    Read_Fonts([this](const QString& name, int index) { return ui.fontTarget(name, index); }, settings);
     window.ImgSav.setVisible(false);
     window.ImgLoa.setVisible(false);
 
@@ -261,9 +259,7 @@ void Program::setCheck(CheckBoxModel& box, int value)
     if (&box == &ui.Check5) {
         ui.visible.set(value != 1);
     } else if (&box == &ui.Check4 && !app.Loading) {
-        guarded("SYN033", [&] {
-            options.autoRun->Set_AutoRun(QStringLiteral("tarvelo"), options.programPath, value == 1);
-        });
+        guarded("SYN033", [&] { autoRun.Check4_Click(QStringLiteral("tarvelo"), updates.programFolder(), value == 1); });
     }
 }
 
@@ -278,9 +274,12 @@ void Program::Show_AutoRun()
     // The flag must come down whatever happens, or clicks on the box would change nothing.
     struct Lower {
         bool& flag;
-        ~Lower() { flag = false; }
-    } lower{app.Loading};
-    guarded("SYN033", [&] { setCheck(ui.Check4, options.autoRun->Get_AutoRun(QStringLiteral("tarvelo")) ? 1 : 0); });
+        bool& entryFlag;
+        ~Lower() { flag = entryFlag = false; }
+    } lower{app.Loading, autoRun.Loading};
+    guarded("SYN033", [&] {
+        autoRun.Show_AutoRun(QStringLiteral("tarvelo"), [this](bool on) { setCheck(ui.Check4, on ? 1 : 0); });
+    });
 }
 
 // ---- buttons, exit and unload ----------------------------------------------------------------
@@ -435,8 +434,7 @@ bool Program::startUpChecks()
 
     logs.Add_LogMsg(QStringLiteral("التشييك على تحديث البرنامج"));
     MsgboxViw(0, QStringLiteral("تحديث البرنامج"));
-    if (options.updates->Check_UpDateSyn())
-        return false;
+    updates.Check_UpDateSyn();
     // After every wait: a stop pressed meanwhile ends the start-up quietly.
     if (!run.Syn_Run)
         return false;
@@ -495,13 +493,12 @@ bool Program::startUpChecks()
 
     const QString& server = run.config.Riv_Server;
     if (server > app.Riv_Local) {
-        const bool offered = options.updates->Check_UpDate();
+        const bool offered = updates.Check_UpDate();
         if (!run.Syn_Run)
             return false;
-        if (offered) {
-            options.updates->cmdDownload_Click(QStringLiteral("Update4.exe"), 1);
+        // A failed download is logged and leaves the report below, so the retry comes.
+        if (offered && updates.cmdDownload_Click(QStringLiteral("Update4.exe"), 1))
             return false;
-        }
         const QString text = QStringLiteral("البرنامج يحتاج الى تحديث");
         failStartUp(9, QStringLiteral("Awaiting update lift"), 0, text, text);
         return false;
@@ -653,12 +650,8 @@ void Program::Syn_Click_S()
             ~Leave() { flag = false; }
         } leave{app.inCycle};
 
-        if (options.updates->Check_UpDateSyn())
+        if (updates.cycleTickUpdates())
             return;
-        if (options.updates->Check_UpDate()) {
-            options.updates->cmdDownload_Click(QStringLiteral("Update4.exe"), 1);
-            return;
-        }
         MsgboxViw(0, QString());
         branch.Bra_Only = -1;
         if (!run.Syn_Run) {

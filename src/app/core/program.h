@@ -1,13 +1,17 @@
 #pragma once
 #include "app/core/config.h"
 #include "app/core/host.h"
+#include "app/autorun.h"
 #include "app/core/window_model.h"
+#include "app/download_window_model.h"
+#include "app/updates.h"
 #include "data/activity_log.h"
 #include "data/database.h"
 #include "data/error_log.h"
 #include "data/reachability.h"
 #include "data/run_state.h"
 #include "data/web_service.h"
+#include "devices/devices.h"
 #include "records/records_state.h"
 #include "records/table_list.h"
 #include "sync/sync_state.h"
@@ -39,45 +43,10 @@ inline const QString kTitle = QStringLiteral("مزامنة الفروع ");
 // every handler of the program lets it pass.
 struct ProgramEnded {};
 
-// The two update checks before every start-up and cycle. Until the update flows exist they offer
-// nothing.
-class UpdateChecks {
-public:
-    virtual ~UpdateChecks() = default;
-    // True when a newer version of this program was offered: its updater was started and the
-    // program is ending.
-    virtual bool Check_UpDateSyn() { return false; }
-    // True when a newer revision of the accounting application is to be downloaded.
-    virtual bool Check_UpDate() { return false; }
-    // Downloads and starts the accounting application's updater; returns only when that failed.
-    virtual void cmdDownload_Click(const QString& Name_File, qint16 kin) {}
-};
-
-// The per-user list of programs started at logon.
-class AutoRun {
-public:
-    virtual ~AutoRun() = default;
-    virtual bool Get_AutoRun(const QString& name) = 0;
-    virtual void Set_AutoRun(const QString& name, const QString& program, bool enable) = 0;
-};
-
-// An XDG autostart entry: <config>/autostart/<name>.desktop.
-class XdgAutoRun : public AutoRun {
-public:
-    explicit XdgAutoRun(QString configBase) : base_(std::move(configBase)) {}
-    QString entryPath(const QString& name) const;
-    bool Get_AutoRun(const QString& name) override;
-    void Set_AutoRun(const QString& name, const QString& program, bool enable) override;
-
-private:
-    QString base_;
-};
-
 struct ProgramOptions {
     ProgramConfig config;
     QString settingsBase;   // the settings store's folder; empty: ${XDG_CONFIG_HOME:-~/.config}
-    QString programFolder;  // where Save_Code.txt goes
-    QString programPath;    // the executable, for the logon entry
+    QString programFolder;  // where Save_Code.txt and the updaters go, and the logon entry points
     data::EventPump pump;   // lets pending window events run
     // Ends the process at once, without the exit steps. Must not return (tests' hooks may: the
     // program then throws ProgramEnded).
@@ -87,8 +56,10 @@ struct ProgramOptions {
     // True when another copy of the program already runs; empty: the per-user lock decides.
     std::function<bool()> otherCopyRunning;
     data::Reachability* reachability = nullptr;  // empty: the program's own
-    UpdateChecks* updates = nullptr;             // empty: no update is ever offered
-    AutoRun* autoRun = nullptr;                  // empty: the XDG autostart folder
+    // Shows a failure with an OK button (the logon entry's); empty: only the message log has it.
+    std::function<void(const QString&)> messageBox;
+    QString autostartBase;  // the logon entry's config folder; empty: ${XDG_CONFIG_HOME:-~/.config}
+    devices::DeviceSdk* deviceSdk = nullptr;     // empty: the device layer over TCP
     std::function<void(sync::SyncContext&)> cycle;  // empty: the engine's Syn_Cycle
     std::function<QDateTime()> clock;               // empty: the machine's local clock
     std::chrono::milliseconds webTimeout = data::HttpClient::DefaultTimeout;
@@ -166,6 +137,11 @@ public:
     AppState app;
     sync::SyncContext ctx;
     InstanceLock lock;
+    DownloadWindowModel Form2;
+    AutoRun autoRun;
+    Updates updates;
+    records::RecordsContext recordsCtx;
+    std::unique_ptr<devices::Devices> devices;
 
 private:
     void Syn_Click_S();
@@ -184,9 +160,10 @@ private:
     void guarded(const char* code, const std::function<void()>& step);
     void pumpEvents();
 
+    UpdateHost updateHost();
+
     std::unique_ptr<data::Reachability> ownReachability_;
-    std::unique_ptr<UpdateChecks> ownUpdates_;
-    std::unique_ptr<AutoRun> ownAutoRun_;
+    std::unique_ptr<devices::TcpDeviceSdk> ownDeviceSdk_;
 };
 
 // Whole hours between two local times as a calendar counts them: hour boundaries crossed.

@@ -1,4 +1,5 @@
 #pragma once
+#include "app/fonts.h"
 #include "data/activity_log.h"
 #include "data/indicators.h"
 #include "sync/sync_state.h"
@@ -37,6 +38,7 @@ public:
     explicit CheckBoxModel(QString caption) : caption_(std::move(caption)) {}
     const QString& caption() const { return caption_; }
     int value() const { return value_; }
+    CaptionModel font;  // the typeface of its caption
     void setValue(int v)
     {
         if (value_ == v)
@@ -87,8 +89,8 @@ private:
 struct MainWindowModel {
     sync::TextModel caption;
     sync::TextModel Text7;            // version text
-    sync::TextModel Font1;            // typeface of the check boxes and captions; empty keeps the window's
     sync::LabelArrayModel Label3{10};  // 6: status line, 9: version, the rest fixed captions
+    std::array<CaptionModel, 10> Label3Font;  // the typeface of each Label3
     sync::LabelArrayModel Label8{2};   // 1: the Command44(1) flag
     SwitchModel visible;               // the window is shown (hidden: to the tray, or minimised)
     SwitchModel restoreRequested;      // pulses when the window is to come back to normal state
@@ -102,7 +104,6 @@ struct MainWindowModel {
     TrayModel tray;
     data::TextListModel Combo1;
     data::TextListModel Combo3;
-    data::GridModel MSFG3{QStringLiteral("MSFG3"), data::ActivityLogs::GridWidth};  // a device's punches
     SwitchModel Timer1;  // cycle timer, 1000 ms
     SwitchModel Timer4;  // retry timer, 1000 ms
 
@@ -110,6 +111,19 @@ struct MainWindowModel {
     {
         Bott1[0].set(true);
         Bott1[3].set(true);
+    }
+
+    // The controls the font setting reaches, by name and index.
+    FontTarget* fontTarget(const QString& name, int index)
+    {
+        if (name == u"Label3")
+            return index >= 0 && index < int(Label3Font.size()) ? &Label3Font[size_t(index)] : nullptr;
+        const std::pair<const char16_t*, CheckBoxModel*> boxes[] = {
+            {u"Check1", &Check1}, {u"Check3", &Check3}, {u"Check4", &Check4}, {u"Check5", &Check5}};
+        for (const auto& [boxName, box] : boxes)
+            if (name == boxName)
+                return &box->font;
+        return nullptr;
     }
 };
 

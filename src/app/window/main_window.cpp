@@ -45,6 +45,16 @@ void bindCombo(QComboBox* box, data::TextListModel& model)
     });
 }
 
+// The typeface the font setting gives a control; its size and weight stay the widget's own.
+void bindFont(QWidget* widget, CaptionModel& model)
+{
+    QObject::connect(&model, &CaptionModel::fontChanged, widget, [widget](const QFont& font) {
+        QFont f = widget->font();
+        f.setFamilies(font.families());
+        widget->setFont(f);
+    });
+}
+
 }  // namespace
 
 QIcon MainWindow::trayPicture(int picture)
@@ -155,7 +165,9 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
     const std::pair<int, int> rows[] = {{2, 0}, {3, 1}, {4, 2}, {8, 4}, {5, 5}};
     int r = 0;
     for (const auto& [captionIndex, valueIndex] : rows) {
-        info->addWidget(label(ui.Label3, captionIndex), r, 0);
+        QLabel* captionLabel = label(ui.Label3, captionIndex);
+        bindFont(captionLabel, ui.Label3Font[size_t(captionIndex)]);
+        info->addWidget(captionLabel, r, 0);
         info->addWidget(label(w.Label2, valueIndex), r, 1);
         ++r;
     }
@@ -248,7 +260,7 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
     auto* combo3 = new QComboBox;
     bindCombo(combo3, ui.Combo3);
     side->addWidget(combo3);
-    side->addWidget(grid(ui.MSFG3));
+    side->addWidget(grid(p_.devices->MSFG3));
     grids->addLayout(side, 2);
     root->addLayout(grids, 1);
 
@@ -263,15 +275,7 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
         });
         connect(box, &QCheckBox::toggled, this, [this, m](bool on) { p_.Check_Click(*m, on ? 1 : 0); });
         checks->addWidget(box);
-        auto applyFont = [box, &ui] {
-            if (!ui.Font1.text().isEmpty()) {
-                QFont f = box->font();
-                f.setFamily(ui.Font1.text());
-                box->setFont(f);
-            }
-        };
-        applyFont();
-        connect(&ui.Font1, &sync::TextModel::changed, box, applyFont);
+        bindFont(box, m->font);
     }
     checks->addStretch();
     root->addLayout(checks);
