@@ -36,8 +36,10 @@ LedgerRow readRow(const data::Recordset& rs)
 // would be left behind: this branch's own announcements and closings are taken off the server, as
 // nobody else will finish them, and a record whose deletion is superseded by a newer version (it
 // is marked deleted here, announced or accepted) is given back its life as a refused deletion is.
-bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
+// `older` says how many such rows there were.
+bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer, long long& older)
 {
+    older = 0;
     data::RecordsetVar rs;
     if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
                             "where NoRec = " + lit(newer.NoRec) + " and treco = " + lit(newer.treco)
@@ -48,6 +50,7 @@ bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
     bool openDeletion = false;
     QSet<QString> removed;
     const long long n = rs->recordCount();
+    older = n;
     if (n > 0)
         rs->moveFirst();
     for (long long i = 0; i < n; ++i, rs->moveNext()) {
@@ -136,8 +139,9 @@ bool UpDate_Atten(SyncContext& ctx)
             // The older rows go with this row's copy: whatever they leave open is settled first, and
             // when that fails the row is not copied, so the next update (which starts again from
             // the newest copied row) retries it.
+            long long olderRows = 0;
             if (scan->recordCount() == 0) {
-                if (!releaseSupersededRows(ctx, r))
+                if (!releaseSupersededRows(ctx, r, olderRows))
                     return false;
                 scan->addNew();
                 scan->setValue(u"NoRec", r.NoRec);
@@ -153,22 +157,26 @@ bool UpDate_Atten(SyncContext& ctx)
                 scan->moveFirst();
                 if (num(scan->text(u"kin2")) == r.kin2 && scan->text(u"DTNow") == r.DTNow)
                     continue;
-                if (!releaseSupersededRows(ctx, r))
+                if (!releaseSupersededRows(ctx, r, olderRows))
                     return false;
                 scan->setValue(u"kin2", r.kin2Text);
                 scan->setValue(u"DTNow", r.DTNow);
                 scan->update();
             }
 
+            // Nothing older was there a moment ago and only this pass writes the ledger: the
+            // deletes would find nothing, and each costs a connection.
             data::RecordsetVar del;
             const QString older = " and SynLast < " + lit(r.SynLast);
             const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
-            ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                              base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
-                                  + lit(r.treco) + " and kin1 = '1'" + older);
-            ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                              base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
-                                  + lit(r.treco) + " and kin1 = '3'" + older);
+            if (olderRows > 0) {
+                ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                  base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
+                                      + lit(r.treco) + " and kin1 = '1'" + older);
+                ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                  base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
+                                      + lit(r.treco) + " and kin1 = '3'" + older);
+            }
 
             if (r.kin1 == 0 || r.kin1 == 1)
                 ++ctx.branch.Chk_Rec;
