@@ -239,6 +239,12 @@ bool Database::Open_Tab_Loc(RecordsetVar& rs, const QString& table)
     return run(Side::Local, rs, "select * from " + table, table, OnFailure::ConnErr, true);
 }
 
+bool Database::Select_Loc(RecordsetVar& rs, const QString& columns, const QString& table, const QString& clause)
+{
+    return run(Side::Local, rs, "select " + columns + " from " + table + (clause.isEmpty() ? QString() : u' ' + clause),
+               table, OnFailure::ConnErr, true);
+}
+
 qint64 Database::Count_Rec_Loc(RecordsetVar& rs, const QString& table, const QString& clause)
 {
     const QString sql = clause.isEmpty() ? "select * from " + table : "select * from " + table + u' ' + clause + u'\'';

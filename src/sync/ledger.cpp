@@ -1,7 +1,10 @@
 #include "sync/engine.h"
 #include "sync/ledger_rows.h"
 
+#include <QHash>
 #include <QSet>
+
+#include <optional>
 
 namespace tarvelo::sync {
 
@@ -36,8 +39,10 @@ LedgerRow readRow(const data::Recordset& rs)
 // would be left behind: this branch's own announcements and closings are taken off the server, as
 // nobody else will finish them, and a record whose deletion is superseded by a newer version (it
 // is marked deleted here, announced or accepted) is given back its life as a refused deletion is.
-bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
+// `older` says how many such rows there were.
+bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer, long long& older)
 {
+    older = 0;
     data::RecordsetVar rs;
     if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
                             "where NoRec = " + lit(newer.NoRec) + " and treco = " + lit(newer.treco)
@@ -48,6 +53,7 @@ bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
     bool openDeletion = false;
     QSet<QString> removed;
     const long long n = rs->recordCount();
+    older = n;
     if (n > 0)
         rs->moveFirst();
     for (long long i = 0; i < n; ++i, rs->moveNext()) {
@@ -75,6 +81,87 @@ bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer)
                              "where No_Rec = " + lit(newer.NoRec) + " and SynDele = '2'");
 }
 
+// The record keys (treco, NoRec) of the local ledger with the oldest version of each, read once
+// per update, so that a record with no older version here needs no search for one. Only keys of
+// ASCII letters, digits, '_' and '-' and versions of digits are compared here, case and trailing
+// blanks folded, so that this never tells apart what a where clause takes as equal; any other
+// value in the ledger switches the shortcut off.
+class LedgerKeys {
+public:
+    bool load(SyncContext& ctx)
+    {
+        data::RecordsetVar rs;
+        if (!ctx.db.Select_Loc(rs, QStringLiteral("NoRec, treco, SynLast"), QStringLiteral("atten_rec"), QString()))
+            return false;
+        usable_ = true;
+        const long long n = rs->recordCount();
+        if (n > 0)
+            rs->moveFirst();
+        for (long long i = 0; i < n && usable_; ++i, rs->moveNext())
+            add(rs->text(u"treco"), rs->text(u"NoRec"), rs->text(u"SynLast"));
+        return usable_;
+    }
+
+    // False only when the ledger surely holds no row of the record older than `version`.
+    bool mayHoldOlder(const QString& treco, const QString& noRec, const QString& version) const
+    {
+        if (!usable_)
+            return true;
+        const std::optional<QString> key = keyOf(treco, noRec);
+        const std::optional<QString> v = plain(version, true);
+        if (!key || !v)
+            return true;
+        const auto it = oldest_.constFind(*key);
+        return it != oldest_.cend() && *it < *v;
+    }
+
+    void add(const QString& treco, const QString& noRec, const QString& version)
+    {
+        if (!usable_)
+            return;
+        const std::optional<QString> key = keyOf(treco, noRec);
+        const std::optional<QString> v = plain(version, true);
+        if (!key || !v) {
+            usable_ = false;
+            oldest_.clear();
+            return;
+        }
+        auto it = oldest_.find(*key);
+        if (it == oldest_.end())
+            oldest_.insert(*key, *v);
+        else if (*v < *it)
+            *it = *v;
+    }
+
+private:
+    // Trailing blanks dropped, case folded; nullopt for anything else than the plain characters.
+    static std::optional<QString> plain(const QString& text, bool digitsOnly)
+    {
+        qsizetype end = text.size();
+        while (end > 0 && text.at(end - 1) == u' ')
+            --end;
+        for (qsizetype i = 0; i < end; ++i) {
+            const char16_t c = text.at(i).unicode();
+            const bool digit = c >= u'0' && c <= u'9';
+            const bool other = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u'-';
+            if (!digit && (digitsOnly || !other))
+                return std::nullopt;
+        }
+        return text.left(end).toLower();
+    }
+
+    static std::optional<QString> keyOf(const QString& treco, const QString& noRec)
+    {
+        const std::optional<QString> t = plain(treco, false), n = plain(noRec, false);
+        if (!t || !n)
+            return std::nullopt;
+        return *t + u'\n' + *n;
+    }
+
+    QHash<QString, QString> oldest_;
+    bool usable_ = false;
+};
+
 }  // namespace
 
 bool UpDate_Atten(SyncContext& ctx)
@@ -96,6 +183,10 @@ bool UpDate_Atten(SyncContext& ctx)
             return false;
 
         const long long n = server->recordCount();
+        // Worth a read of the whole ledger's keys only when many rows come.
+        LedgerKeys known;
+        if (n >= 8)
+            known.load(ctx);
         if (n > 0)
             server->moveFirst();
         for (long long i = 1; i <= n; ++i, server->moveNext()) {
@@ -136,9 +227,12 @@ bool UpDate_Atten(SyncContext& ctx)
             // The older rows go with this row's copy: whatever they leave open is settled first, and
             // when that fails the row is not copied, so the next update (which starts again from
             // the newest copied row) retries it.
+            long long olderRows = 0;
+            const bool mayHaveOlder = known.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
             if (scan->recordCount() == 0) {
-                if (!releaseSupersededRows(ctx, r))
+                if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows))
                     return false;
+                known.add(r.treco, r.NoRec, r.SynLast);
                 scan->addNew();
                 scan->setValue(u"NoRec", r.NoRec);
                 scan->setValue(u"branch", r.branch);
@@ -153,22 +247,26 @@ bool UpDate_Atten(SyncContext& ctx)
                 scan->moveFirst();
                 if (num(scan->text(u"kin2")) == r.kin2 && scan->text(u"DTNow") == r.DTNow)
                     continue;
-                if (!releaseSupersededRows(ctx, r))
+                if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows))
                     return false;
                 scan->setValue(u"kin2", r.kin2Text);
                 scan->setValue(u"DTNow", r.DTNow);
                 scan->update();
             }
 
+            // Nothing older was there a moment ago and only this pass writes the ledger: the
+            // deletes would find nothing, and each costs a connection.
             data::RecordsetVar del;
             const QString older = " and SynLast < " + lit(r.SynLast);
             const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
-            ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                              base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
-                                  + lit(r.treco) + " and kin1 = '1'" + older);
-            ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                              base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
-                                  + lit(r.treco) + " and kin1 = '3'" + older);
+            if (olderRows > 0) {
+                ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                  base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
+                                      + lit(r.treco) + " and kin1 = '1'" + older);
+                ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                  base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
+                                      + lit(r.treco) + " and kin1 = '3'" + older);
+            }
 
             if (r.kin1 == 0 || r.kin1 == 1)
                 ++ctx.branch.Chk_Rec;

@@ -159,6 +159,35 @@ TEST_F(LedgerFaults, ABranchStillHoldingAnOlderCopyAnswersADeletionOnlyOnceTheAn
     expectLedgersEmpty(rig);
 }
 
+TEST_F(LedgerFaults, ManyNewRowsStillRemoveEveryOlderVersionAWhereClauseMatches)
+{
+    SyncRig rig;
+    RigBranch& b = rig.B();
+    b.startSync();
+    const QString columns = "(NoRec, treco, branch, SynLast, kin1, kin2, kin3, mainbranch, DTNow)";
+    const auto newRows = [&](const QString& first, const QString& stamp) {
+        QStringList rows{first};
+        for (int i = 1; i <= 9; ++i)
+            rows << QStringLiteral("('02%1', 'city_tab', '01', '2', '0', '0', '0', '0', '%2%1')").arg(i).arg(stamp);
+        rig.server.exec("INSERT INTO atten_rec " + columns + " VALUES " + rows.join(u','));
+    };
+    // Older versions written as only the database's comparison takes them for the same record.
+    b.db.exec("INSERT INTO atten_rec " + columns
+              + " VALUES ('ab7 ', 'CITY_TAB', '01', '1', '0', '0', '1', '0', '1'), "
+                "('AB7', 'city_tab', '03', '1', '3', '0', '0', '0', '2')");
+    newRows("('ab7', 'city_tab', '01', '2', '0', '0', '0', '0', '300')", "3");
+    ASSERT_TRUE(sync::UpDate_Atten(b.ctx));
+    EXPECT_EQ(ledgerRows(b.db, "SynLast = '1'"), 0);
+    EXPECT_EQ(ledgerRows(b.db, "SynLast = '2'"), 10);
+
+    // A key no plain comparison can judge ('ß' equals 's' here) leaves the search to the database.
+    b.db.exec("INSERT INTO atten_rec " + columns + " VALUES ('xß', 'city_tab', '01', '1', '0', '0', '1', '0', '4')");
+    rig.server.exec("DELETE FROM atten_rec");
+    newRows("('xs', 'city_tab', '01', '2', '0', '0', '0', '0', '500')", "5");
+    ASSERT_TRUE(sync::UpDate_Atten(b.ctx));
+    EXPECT_EQ(ledgerRows(b.db, "SynLast = '1'"), 0);
+}
+
 TEST_F(LedgerFaults, ARecordNumberWithQuotesClosesAndLedgerRowsOfUnknownTablesAreLeftAlone)
 {
     SyncRig rig;
