@@ -46,7 +46,54 @@ size_t onHeader(char* data, size_t size, size_t count, void* user)
     return size * count;
 }
 
+// Drives one easy handle inside `multi` to its end, pumping between polls.
+CURLcode runInMulti(CURLM* multi, CURL* easy, const WaitPump& pump)
+{
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    // Whatever leaves the wait (a pump that ends the program included) frees the handle.
+    struct Detach {
+        CURLM* multi;
+        CURL* easy;
+        ~Detach() { curl_multi_remove_handle(multi, easy); }
+    } detach{multi, easy};
+    // Short enough that a click or a signal is handled at once, long enough to cost nothing.
+    constexpr int PollMs = 50;
+    int running = 1;
+    for (;;) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        if (running == 0)
+            break;
+        pump();
+        if (curl_multi_poll(multi, nullptr, 0, PollMs, nullptr) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+    }
+    CURLcode result = CURLE_FAILED_INIT;
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy)
+            result = msg->data.result;
+    return result;
+}
+
 }  // namespace
+
+int performWaiting(void* easy, const WaitPump& pump)
+{
+    CURL* curl = static_cast<CURL*>(easy);
+    if (!pump)
+        return curl_easy_perform(curl);
+    globalInit();
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        return CURLE_FAILED_INIT;
+    struct Cleanup {
+        CURLM* multi;
+        ~Cleanup() { curl_multi_cleanup(multi); }
+    } cleanup{multi};
+    return runInMulti(multi, curl, pump);
+}
 
 QByteArray HttpReply::header(const QByteArray& name) const
 {
@@ -60,22 +107,46 @@ HttpClient::HttpClient(std::chrono::milliseconds timeout) : timeout_(timeout)
 {
     globalInit();
     curl_ = curl_easy_init();
+    // The multi handle keeps the connection cache between requests.
+    multi_ = curl_multi_init();
 }
 
 HttpClient::~HttpClient()
 {
     if (curl_)
         curl_easy_cleanup(static_cast<CURL*>(curl_));
+    if (multi_)
+        curl_multi_cleanup(static_cast<CURLM*>(multi_));
+}
+
+HttpReply HttpClient::getText(const QString& url)
+{
+    HttpReply reply = get(url, {}, TextReplyLimit);
+    if (reply.ok && !reply.success()) {
+        reply.ok = false;
+        reply.error = QStringLiteral("HTTP status %1").arg(reply.status);
+        reply.body.clear();
+    }
+    return reply;
 }
 
 HttpReply HttpClient::get(const QString& url, const HttpHeaders& extraHeaders, qint64 maxBody)
 {
     HttpReply reply;
     CURL* curl = static_cast<CURL*>(curl_);
-    if (!curl) {
+    if (!curl || !multi_) {
         reply.error = QStringLiteral("the HTTP library could not be started");
         return reply;
     }
+    if (busy_) {
+        reply.error = QStringLiteral("another request of this client is waiting");
+        return reply;
+    }
+    busy_ = true;
+    struct Leave {
+        bool& busy;
+        ~Leave() { busy = false; }
+    } leave{busy_};
     // Reset keeps the connection cache, so a kept-alive connection is reused.
     curl_easy_reset(curl);
 
@@ -104,9 +175,18 @@ HttpReply HttpClient::get(const QString& url, const HttpHeaders& extraHeaders, q
     if (headerList)
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
 
-    const CURLcode rc = curl_easy_perform(curl);
-    curl_slist_free_all(headerList);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    // The header list and the error buffer live on this frame: let go of them however the wait ends.
+    struct Release {
+        CURL* curl;
+        curl_slist* headers;
+        ~Release()
+        {
+            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+            curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+            curl_slist_free_all(headers);
+        }
+    } release{curl, headerList};
+    const CURLcode rc = pump_ ? runInMulti(static_cast<CURLM*>(multi_), curl, pump_) : curl_easy_perform(curl);
 
     if (rc != CURLE_OK) {
         reply.ok = false;

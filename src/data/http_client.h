@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringView>
 #include <chrono>
+#include <functional>
 
 namespace tarvelo::data {
 
@@ -24,9 +25,14 @@ struct HttpReply {
     QByteArray header(const QByteArray& name) const;
 };
 
+// Lets pending window events run while a transfer waits.
+using WaitPump = std::function<void()>;
+
 // One synchronous HTTP GET at a time, waiting until the whole answer has arrived or the time-out
 // has passed. Redirects are followed, at most MaxRedirects of them. Kept connections are reused
-// between requests of the same client.
+// between requests of the same client. With a pump set, the wait runs it every few tens of
+// milliseconds, so the window stays responsive; a request started from inside the pump while
+// another one of the same client waits fails at once.
 class HttpClient {
 public:
     static constexpr std::chrono::milliseconds DefaultTimeout{60000};
@@ -47,10 +53,25 @@ public:
     // further. Extra header fields are sent as given (for example "Range" with "bytes=100-").
     HttpReply get(const QString& url, const HttpHeaders& extraHeaders = {}, qint64 maxBody = 0);
 
+    // A script's answer: at most TextReplyLimit bytes, and a final status other than 2xx is a
+    // failed request (ok == false, empty body) however its body reads. Every text request of the
+    // program goes through here.
+    HttpReply getText(const QString& url);
+
+    void setPump(WaitPump pump) { pump_ = std::move(pump); }
+
 private:
     void* curl_ = nullptr;
+    void* multi_ = nullptr;
     std::chrono::milliseconds timeout_;
+    WaitPump pump_;
+    bool busy_ = false;
 };
+
+// Runs a prepared libcurl easy handle to its end as curl_easy_perform does, running `pump` while
+// it waits (none: a plain blocking transfer). Returns the transfer's CURLcode. A pump that throws
+// leaves the transfer abandoned and the handle free for cleanup.
+int performWaiting(void* easy, const WaitPump& pump);
 
 // RFC 3986 percent-encoding of a query value: the UTF-8 bytes of everything but the unreserved
 // characters (letters, digits, "-", ".", "_", "~") become "%XX".

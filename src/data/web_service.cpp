@@ -12,19 +12,6 @@ QString replyText(const HttpReply& reply)
     return QString::fromUtf8(reply.body);
 }
 
-// A script's answer. An error status (after redirects) or an answer too long for a script is a
-// failed request, however its body reads: a 500 page saying "OK" stores nothing.
-HttpReply askScript(HttpClient& client, const QString& url)
-{
-    HttpReply reply = client.get(url, {}, HttpClient::TextReplyLimit);
-    if (reply.ok && !reply.success()) {
-        reply.ok = false;
-        reply.error = QStringLiteral("HTTP status %1").arg(reply.status);
-        reply.body.clear();
-    }
-    return reply;
-}
-
 // The leading whole number of a text, as a 16-bit value; 0 when there is none or it does not fit.
 qint16 leadingNumber(const QString& text)
 {
@@ -153,7 +140,7 @@ QString WebService::Web_Save_Syn(const QString& treco, const QString& SynLast, c
                                {QStringLiteral("kin1"), QString::number(kin1)},
                                {QStringLiteral("kin2"), QString::number(kin2)},
                                {QStringLiteral("mainbranch"), mainbranch}});
-    const HttpReply reply = askScript(Inet8, requestUrl(QStringLiteral("save_syn.php"), query));
+    const HttpReply reply = Inet8.getText(requestUrl(QStringLiteral("save_syn.php"), query));
     if (!reply.ok)
         return QString();
     // Any answer goes back as it came: only "OK" is taken as stored.
@@ -167,7 +154,7 @@ QString WebService::Web_Delete_Syn(const QString& treco, const QString& SynLast,
                                {QStringLiteral("SynLast"), SynLast},
                                {QStringLiteral("norec"), norec},
                                {QStringLiteral("kin1"), QString::number(kin1)}});
-    const HttpReply reply = askScript(Inet8, requestUrl(QStringLiteral("delete_syn.php"), query));
+    const HttpReply reply = Inet8.getText(requestUrl(QStringLiteral("delete_syn.php"), query));
     if (!reply.ok)
         return QStringLiteral("NotOk");
     return replyText(reply);
@@ -175,7 +162,7 @@ QString WebService::Web_Delete_Syn(const QString& treco, const QString& SynLast,
 
 bool WebService::Get_TimeDiff()
 {
-    const HttpReply reply = askScript(Inet3, requestUrl(QStringLiteral("getnow.php")));
+    const HttpReply reply = Inet3.getText(requestUrl(QStringLiteral("getnow.php")));
     if (!reply.ok) {
         log_.failure(QStringLiteral("SYN016"));
         return false;
@@ -196,7 +183,7 @@ bool WebService::Get_TimeDiff()
 
 qint16 WebService::Int_Branx()
 {
-    const HttpReply reply = askScript(Inet1, requestUrl(QStringLiteral("intBranx.php"), serverCredentials()));
+    const HttpReply reply = Inet1.getText(requestUrl(QStringLiteral("intBranx.php"), serverCredentials()));
     if (!reply.ok) {
         log_.failure(QStringLiteral("SYN027"));
         return 0;

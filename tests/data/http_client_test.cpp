@@ -166,6 +166,23 @@ TEST_F(HttpRequests, NoServiceOrNoAnswerInTimeIsAFailure)
     EXPECT_FALSE(malformed.ok);
 }
 
+TEST_F(HttpRequests, AWaitRunsThePumpAndARequestFromInsideItFailsAtOnce)
+{
+    int pumps = 0;
+    data::HttpReply nested;
+    nested.ok = true;
+    http.setPump([&] {
+        if (++pumps == 1)
+            nested = http.getText(web->baseUrl() + "getnow.php");
+    });
+    web->failNext("getnow.php", 1, RefWebService::Fault::delayed(300ms));
+    const data::HttpReply reply = http.getText(web->baseUrl() + "getnow.php");
+    EXPECT_TRUE(reply.success()) << reply.error.toStdString();
+    EXPECT_GT(pumps, 1);
+    EXPECT_FALSE(nested.ok);
+    EXPECT_EQ(web->requestsTo("getnow.php").size(), 1);
+}
+
 TEST_F(HttpRequests, OneClientAsksManyTimesOverItsKeptConnection)
 {
     for (int i = 0; i < 300; ++i) {
