@@ -13,18 +13,26 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr std::chrono::seconds StopGrace{3};
+
 void usage(FILE* to)
 {
     std::fprintf(to,
-                 "usage: tarvelo [--config FILE] [--screenshot FILE]\n"
+                 "usage: tarvelo [--config FILE] [--screenshot FILE] [--version]\n"
                  "  --config FILE      start-up configuration (default ${XDG_CONFIG_HOME:-~/.config}/Tarvelo/config.ini)\n"
                  "  --screenshot FILE  on SIGUSR1, save an image of the main window to FILE\n"
+                 "  --version          print the version and end\n"
                  "SIGTERM, SIGINT and SIGHUP close the program as closing its window does.\n");
+}
+
+void warn(const QString& text)
+{
+    if (!text.isEmpty())
+        std::fprintf(stderr, "tarvelo: warning: %s\n", text.toUtf8().constData());
 }
 
 }  // namespace
@@ -61,10 +69,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tarvelo: %s\n", error.toUtf8().constData());
         return 2;
     }
-    struct stat st {};
-    if (::stat(QFile::encodeName(configPath).constData(), &st) == 0 && (st.st_mode & 077))
-        std::fprintf(stderr, "tarvelo: warning: %s holds a database password and is readable by others "
-                             "(chmod 600 it)\n", configPath.toUtf8().constData());
+    warn(keepPasswordFilePrivate(configPath, false));
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvelo"));
@@ -78,12 +83,30 @@ int main(int argc, char** argv)
     QPointer<QWidget> dialogParent;
     options.messageBox = [&dialogParent](const QString& text) { QMessageBox::critical(dialogParent, QString(), text); };
     options.pump = [] { QCoreApplication::processEvents(); };
-    options.endAtOnce = [] {
+    InstanceLock* heldLock = nullptr;
+    options.endAtOnce = [&heldLock] {
+        if (heldLock)
+            heldLock->release();
         std::fflush(nullptr);
         ::_exit(0);
     };
     options.quit = [] { QCoreApplication::exit(0); };
     Program program(std::move(options));
+    // The local database's password lives in the Veld settings.
+    warn(keepPasswordFilePrivate(program.settings.files().filePath(QStringLiteral("Veld")), true));
+    if (!program.lock.acquire() && !program.lock.refusal().isEmpty()) {
+        std::fprintf(stderr, "tarvelo: %s\n", program.lock.refusal().toUtf8().constData());
+        return 3;
+    }
+    heldLock = &program.lock;
+    // A stop signal ends the program within StopGrace even while a database call against a hung
+    // server holds the UI thread: the unload's settings writes are then done from here.
+    StopWatchdog watchdog(StopGrace, [&program] {
+        program.overdueStop();
+        program.lock.release();
+        std::fflush(nullptr);
+        ::_exit(0);
+    });
 
     MainWindow window(program, QSystemTrayIcon::isSystemTrayAvailable());
     dialogParent = &window;

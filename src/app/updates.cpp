@@ -32,7 +32,7 @@ bool isDigits(QStringView text)
 // Only whole answers with a 2xx status count as the script's reply.
 QString replyOf(const data::HttpReply& reply)
 {
-    return reply.success() ? QString::fromUtf8(reply.body) : QString();
+    return reply.ok ? QString::fromUtf8(reply.body) : QString();
 }
 
 // The settings file of `application` holds the database password once the hand-over is written:
@@ -150,6 +150,8 @@ Updates::Updates(data::RunState& run, data::SettingsStore& settings, data::Error
       host_(std::move(host)),
       options_(std::move(options))
 {
+    Inet4.setPump(host_.pump);
+    Inet7.setPump(host_.pump);
     folder_ = options_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programFolder;
     if (options_.runningVersion.isEmpty()) {
         const QStringList parts = QCoreApplication::applicationVersion().split(u'.');
@@ -173,7 +175,7 @@ void Updates::log(const QString& text) const
 
 void Updates::Check_UpDateSyn()
 {
-    const QString reply = replyOf(Inet4.get(run_.config.Url_Web + QStringLiteral("VerNumSyn.php")));
+    const QString reply = replyOf(Inet4.getText(run_.config.Url_Web + QStringLiteral("VerNumSyn.php")));
     // Six digits or nothing: an error page or a half answer never starts an update.
     if (reply.size() != 6 || !isDigits(reply)) {
         pump();
@@ -206,7 +208,7 @@ bool Updates::Check_UpDate()
     Ver_Path.clear();
     const QString url = data::webRequestUrl(run_.config.Url_Web, QStringLiteral("VerNum.php"),
                                             {{QStringLiteral("NoDev"), run_.config.No_Dev}, {QStringLiteral("Kin"), QStringLiteral("2")}});
-    const QString reply = replyOf(Inet7.get(url));
+    const QString reply = replyOf(Inet7.getText(url));
     // Six version digits and one kind digit.
     if (reply.size() != 7 || !isDigits(reply)) {
         pump();
@@ -250,8 +252,23 @@ bool Updates::writeHandOver()
     return true;
 }
 
+QDateTime Updates::now() const
+{
+    return host_.now ? host_.now() : QDateTime::currentDateTime();
+}
+
+bool Updates::downloadDue() const
+{
+    if (!lastFailedDownload_.isValid())
+        return true;
+    const qint64 since = lastFailedDownload_.secsTo(now());
+    // A clock set back must not postpone the next try for good.
+    return since < 0 || since >= DownloadRetrySeconds;
+}
+
 bool Updates::failDownload(const QString& why)
 {
+    lastFailedDownload_ = now();
     Form2_.close();
     log(QStringLiteral("فشل تحميل التحديث: ") + why);
     pump();
@@ -297,11 +314,10 @@ bool Updates::cmdDownload_Click(const QString& Name_File, qint16 /*kin*/)
 bool Updates::cycleTickUpdates()
 {
     Check_UpDateSyn();
-    if (!Check_UpDate())
+    if (!Check_UpDate() || !downloadDue())
         return false;
-    if (!cmdDownload_Click(QStringLiteral("Update4.exe"), 1) && host_.armCycleTimer)
-        host_.armCycleTimer(IdleSleepSeconds);
-    return true;
+    // Only a download that ended the program ends the tick; a failed one lets the cycle run.
+    return cmdDownload_Click(QStringLiteral("Update4.exe"), 1);
 }
 
 bool Updates::Download_File(const QString& url, const QString& localPath, QString* why)
@@ -345,7 +361,7 @@ bool Updates::Download_File(const QString& url, const QString& localPath, QStrin
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onData);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
 
-    const CURLcode rc = curl_easy_perform(curl);
+    const auto rc = CURLcode(data::performWaiting(curl, host_.pump));
     // An answer without a body never reached the callback.
     if (rc == CURLE_OK && !t.checked)
         t.check();

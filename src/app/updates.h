@@ -6,6 +6,7 @@
 #include "data/run_state.h"
 #include "data/settings_store.h"
 
+#include <QDateTime>
 #include <QString>
 #include <chrono>
 #include <functional>
@@ -18,12 +19,11 @@ struct UpdateHost {
     std::function<void(const QString&)> Add_LogMsg;        // a message-log row
     // Switches synchronisation off as the stop button does (Syn_Run = True, then Command4_Click).
     std::function<void()> stopSynchronisation;
-    // Sleep_Left = seconds, then the cycle timer on.
-    std::function<void(int seconds)> armCycleTimer;
     // Ends the process at once, without the unload steps.
     std::function<void()> endProgram;
     std::function<QString()> Riv_Local;                    // the local database's six-digit revision
     std::function<data::DbSettings()> localDatabase;       // as Read_DB_Set read them
+    std::function<QDateTime()> now;                        // empty: the machine's clock
 };
 
 struct UpdateOptions {
@@ -36,7 +36,8 @@ struct UpdateOptions {
 // This program's self-update and the accounting application's update with its download.
 class Updates {
 public:
-    static constexpr int IdleSleepSeconds = 120;
+    // A failed download of the offered update is not tried again sooner.
+    static constexpr qint64 DownloadRetrySeconds = 3600;
     static constexpr qsizetype ProgressStep = 1024;
 
     Updates(data::RunState& run, data::SettingsStore& settings, data::ErrorLog& errorLog, DownloadWindowModel& Form2,
@@ -55,8 +56,12 @@ public:
     bool cmdDownload_Click(const QString& Name_File, qint16 kin);
 
     // Steps 2 and 3 of the cycle tick: true when the tick must end here without a cycle. A failed
-    // download re-arms the cycle timer with the idle sleep, so the next try comes by itself.
+    // download is logged and the cycle runs; the download is tried again an hour later at the
+    // earliest (or at the next start of the program).
     bool cycleTickUpdates();
+
+    // False while a failed download of the offered update is less than an hour old.
+    bool downloadDue() const;
 
     // Downloads url into localPath; false with the reason when the whole file did not arrive.
     bool Download_File(const QString& url, const QString& localPath, QString* why = nullptr);
@@ -73,6 +78,7 @@ private:
     void log(const QString& text) const;
     bool failDownload(const QString& why);
     bool writeHandOver();
+    QDateTime now() const;
 
     data::RunState& run_;
     data::SettingsStore& settings_;
@@ -81,6 +87,7 @@ private:
     UpdateHost host_;
     UpdateOptions options_;
     QString folder_;
+    QDateTime lastFailedDownload_;
 };
 
 // major, minor and revision as two digits each: 1.1.18 gives "010118".

@@ -1,5 +1,6 @@
 #include "app/window/main_window.h"
 #include "app_world.h"
+#include "support/private_mariadb.h"
 
 #include <QDir>
 #include <QLabel>
@@ -11,6 +12,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvelo::test {
 namespace {
@@ -114,6 +119,164 @@ TEST(Executable, SignalRunsTheUnloadStepsAndUsr1SavesAScreenshot)
     EXPECT_EQ(proc.exitCode(), 0);
     EXPECT_EQ(w.setting("Acc_In"), u"0");
     EXPECT_EQ(w.setting("ClosSyn"), u"1");
+}
+
+// A web service on 127.0.0.1 that takes every connection and never answers.
+class SilentListener {
+public:
+    SilentListener()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd_, 16) != 0
+            || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("no listener");
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentListener()
+    {
+        for (int fd : held_)
+            ::close(fd);
+        ::close(fd_);
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/test1/").arg(port_); }
+    // Connections made so far; they are kept open and unanswered.
+    int connections()
+    {
+        for (int c; (c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+            held_.push_back(c);
+        return int(held_.size());
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::vector<int> held_;
+};
+
+// Starts the program over the world's settings folder. Without a runtime folder, as under su,
+// its lock lives in the settings folder.
+void startProgram(QProcess& proc, AppWorld& w, const QString& config, const QString& shot = QString())
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", w.base());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("XDG_RUNTIME_DIR");
+    proc.setProcessEnvironment(env);
+    QStringList args = {"--config", config};
+    if (!shot.isEmpty())
+        args << "--screenshot" << shot;
+    proc.start(TARVELO_EXE, args);
+    ASSERT_TRUE(proc.waitForStarted(10000));
+}
+
+bool appearsWithin(const QString& path, int ms)
+{
+    for (int i = 0; i < ms / 25 && !QFile::exists(path); ++i)
+        QThread::msleep(25);
+    return QFile::exists(path);
+}
+
+TEST(Executable, WhileTheWebServiceNeverAnswersTheWindowRunsAndAStopEndsItAtOnce)
+{
+    ensureApplication();
+    AppWorld w;
+    SilentListener silent;
+    const QString config = writeConfig(w, w.home.path() + "/config.ini", {}, {{"Url_Web", silent.url()}});
+    const QString shot = w.home.path() + "/window.png";
+    const QString lock = w.base() + "/Tarvelo/tarvelo.lock";
+    QProcess proc;
+    startProgram(proc, w, config, shot);
+
+    // The start-up's first request (the version check) waits for its answer.
+    for (int i = 0; i < 400 && silent.connections() == 0; ++i)
+        QThread::msleep(25);
+    ASSERT_EQ(silent.connections(), 1);
+    EXPECT_TRUE(QFile::exists(lock));
+    ::kill(pid_t(proc.processId()), SIGUSR1);
+    EXPECT_TRUE(appearsWithin(shot, 5000)) << "window events run while the request waits";
+
+    ::kill(pid_t(proc.processId()), SIGTERM);
+    ASSERT_TRUE(proc.waitForFinished(5000)) << "the stop waits for no request";
+    EXPECT_EQ(proc.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(proc.exitCode(), 0);
+    EXPECT_EQ(w.setting("ClosSyn"), u"0");
+    EXPECT_EQ(w.setting("Check3"), u"1");
+    EXPECT_EQ(silent.connections(), 1) << "nothing is asked after the unload";
+    EXPECT_FALSE(QFile::exists(lock));
+}
+
+TEST(Executable, AStopEndsTheProgramWhileALocalDatabaseCallHangs)
+{
+    ensureApplication();
+    AppWorld w;
+    PrivateMariaDb hung;
+    const data::DbSettings local = hung.settings(QStringLiteral("branch"));
+    w.setVeld(QStringLiteral("SaveInServer_Databes"), local.host);
+    w.setVeld(QStringLiteral("SaveInPort"), local.port);
+    hung.freeze();
+    w.setSetting("NameTab", "Acc");
+    const QString config = writeConfig(w, w.home.path() + "/config.ini");
+    QProcess proc;
+    startProgram(proc, w, config);
+
+    // The server clock came; the next step opens the local database, which never answers.
+    for (int i = 0; i < 400 && w.web.requestsTo("getnow.php").isEmpty(); ++i)
+        QThread::msleep(25);
+    ASSERT_EQ(w.web.requestsTo("getnow.php").size(), 1);
+    QThread::msleep(300);
+    ::kill(pid_t(proc.processId()), SIGTERM);
+    EXPECT_TRUE(proc.waitForFinished(10000)) << "the database's time-outs would hold the stop far longer";
+    EXPECT_EQ(proc.exitCode(), 0);
+    EXPECT_EQ(w.setting("Acc_In"), u"0");
+    EXPECT_EQ(w.setting("ClosSyn"), u"1");
+    hung.thaw();
+}
+
+TEST(Executable, ALockFileOfAnotherUserIsRefusedWithAReason)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give this test a file of another user";
+    ensureApplication();
+    AppWorld w;
+    const QString config = writeConfig(w, w.home.path() + "/config.ini", {},
+                                       {{"Url_Web", QStringLiteral("http://127.0.0.1:%1/test1/").arg(kClosedPort)}});
+    const QString lock = w.base() + "/Tarvelo/tarvelo.lock";
+    QDir().mkpath(w.base() + "/Tarvelo");
+    QFile f(lock);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    ASSERT_EQ(::chown(QFile::encodeName(lock).constData(), 65534, 65534), 0);
+
+    QProcess proc;
+    startProgram(proc, w, config);
+    ASSERT_TRUE(proc.waitForFinished(10000));
+    const QString err = QString::fromUtf8(proc.readAllStandardError());
+    EXPECT_NE(proc.exitCode(), 0);
+    EXPECT_TRUE(err.contains(lock) && err.contains("another user")) << err.toStdString();
+}
+
+TEST(Executable, ReadableLocalDatabaseSettingsAreWarnedAboutAndMadePrivate)
+{
+    ensureApplication();
+    AppWorld w;
+    const QString config = writeConfig(w, w.home.path() + "/config.ini", {},
+                                       {{"Url_Web", QStringLiteral("http://127.0.0.1:%1/test1/").arg(kClosedPort)}});
+    const QString veld = w.base() + "/Veld/settings.ini";
+    ASSERT_TRUE(QFile::setPermissions(veld, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    QProcess proc;
+    startProgram(proc, w, config);
+    appearsWithin(w.base() + "/Tarvelo/tarvelo.lock", 5000);
+    ::kill(pid_t(proc.processId()), SIGTERM);
+    ASSERT_TRUE(proc.waitForFinished(10000));
+    const QString err = QString::fromUtf8(proc.readAllStandardError());
+    EXPECT_TRUE(err.contains("warning: " + veld + " holds a database password")) << err.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(veld).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(Window, DrawsTheModelsAndMinimisesInsteadOfHidingWithoutATray)

@@ -1,5 +1,7 @@
 #include "update_world.h"
 
+#include <sys/resource.h>
+
 using namespace tarvelo;
 using namespace tarvelo::test;
 using Fault = RefWebService::Fault;
@@ -63,6 +65,26 @@ TEST_F(SelfUpdate, UpdaterThatCannotStartIsLoggedAndSynchronisationGoesOn)
     EXPECT_TRUE(messages[0].contains("UpDateSyn.exe") && messages[0].contains("does not exist"));
     EXPECT_TRUE(messages[1].contains("not an executable file"));
     EXPECT_TRUE(errorLogText().contains("UpDateSyn.exe"));
+}
+
+// The process's peak resident memory in MiB.
+long peakMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+TEST_F(SelfUpdate, VersionRepliesOfAnySizeAreReadNoFurtherThanAScriptAnswer)
+{
+    const qint64 huge = qint64(384) << 20;
+    web.failNext("VerNumSyn.php", 1, Fault::streamed(huge));
+    web.failNext("VerNum.php", 1, Fault::streamed(huge));
+    const long before = peakMiB();
+    updates->Check_UpDateSyn();
+    EXPECT_FALSE(updates->Check_UpDate());
+    EXPECT_LT(peakMiB() - before, 64) << "a reply is held whole only up to the script answers' bound";
+    EXPECT_TRUE(events.isEmpty());
 }
 
 using ApplicationCheck = UpdateWorld;

@@ -95,7 +95,8 @@ protected:
     DownloadWindowModel form;
     QStringList captions;
     QStringList messages;
-    QStringList events;  // stop, arm <seconds>, end
+    QStringList events;  // stop, end
+    QDateTime clock = QDateTime::currentDateTime();
     QString rivLocal = QStringLiteral("010218");
     std::unique_ptr<app::Updates> updates;
 
@@ -111,7 +112,7 @@ protected:
         host.pump = [] {};
         host.Add_LogMsg = [this](const QString& m) { messages << m; };
         host.stopSynchronisation = [this] { events << QStringLiteral("stop"); };
-        host.armCycleTimer = [this](int s) { events << QStringLiteral("arm %1").arg(s); };
+        host.now = [this] { return clock; };
         host.endProgram = [this] { events << QStringLiteral("end"); };
         host.Riv_Local = [this] { return rivLocal; };
         host.localDatabase = [] {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <stdexcept>
 
@@ -87,6 +88,9 @@ Program::Program(ProgramOptions o)
       recordsCtx(ctx.records())
 {
     run.config = options.config.startup;
+    // Requests wait with the window's events running, so a click, a close or a signal is handled.
+    for (data::HttpClient* client : {&web.Inet1, &web.Inet3, &web.Inet8})
+        client->setPump(options.pump);
     if (!options.reachability) {
         ownReachability_ = std::make_unique<data::Reachability>();
         options.reachability = ownReachability_.get();
@@ -121,10 +125,7 @@ UpdateHost Program::updateHost()
         run.Syn_Run = true;
         Command4_Click();
     };
-    host.armCycleTimer = [this](int seconds) {
-        app.Sleep_Left = seconds;
-        ui.Timer1.set(true);
-    };
+    host.now = [this] { return now(); };
     host.endProgram = [this] { endAtOnce(); };
     host.Riv_Local = [this] { return app.Riv_Local; };
     host.localDatabase = [this] { return db.localSettings(); };
@@ -308,7 +309,7 @@ void Program::Bott1_Click(int index)
             ui.visible.set(false);
             break;
         case 3:
-            if (app.ended)
+            if (app.ended || !claimUnload())
                 return;
             if (sync.Name_Tab.isEmpty())
                 guarded("SYN035", [&] { settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("0")); });
@@ -318,7 +319,7 @@ void Program::Bott1_Click(int index)
             pumpEvents();
             ui.tray.remove();
             pumpEvents();
-            endLoop();
+            finishUnload();
             break;
         default:
             break;
@@ -351,7 +352,7 @@ void Program::saveCheckBoxes()
 
 void Program::Form_Unload()
 {
-    if (app.ended)
+    if (app.ended || !claimUnload())
         return;
     guarded("SYN035", [&] {
         if (!sync.Name_Tab.isEmpty()) {
@@ -367,7 +368,49 @@ void Program::Form_Unload()
         ui.tray.remove();
     }
     pumpEvents();
+    finishUnload();
+}
+
+void Program::finishUnload()
+{
+    unloadDone_ = true;
+    // Inside a start-up or a cycle the event loop comes back only when their waits are over, and
+    // they would go on asking the database and the web service: the last writes are done, end now.
+    if (app.inStartup || app.inCycle) {
+        app.ended = true;
+        run.Syn_Run = false;
+        endAtOnce();
+    }
     endLoop();
+}
+
+void Program::overdueStop()
+{
+    if (!claimUnload()) {
+        for (int i = 0; i < 100 && !unloadDone_; ++i)
+            QThread::msleep(10);
+        return;
+    }
+    // No models, logs or pumps here: they belong to the stuck UI thread. Only the settings files.
+    auto write = [this](const QString& key, const QString& value) {
+        try {
+            settings.write(kApp, kSettings, key, value);
+        } catch (const std::exception&) {
+            errors.failure(QStringLiteral("SYN035"));
+        }
+    };
+    const QString handOver = sync.Name_Tab;
+    if (!handOver.isEmpty())
+        write(handOver + "_In", QStringLiteral("0"));
+    else
+        write(QStringLiteral("ClosSyn"), QStringLiteral("0"));
+    if (!app.Exit_On) {
+        write(QStringLiteral("Check4"), QString::number(ui.Check4.value()));
+        write(QStringLiteral("Check3"), QString::number(ui.Check3.value()));
+        write(QStringLiteral("Check1"), QString::number(ui.Check1.value()));
+        write(QStringLiteral("Check5"), QString::number(ui.Check5.value()));
+    }
+    unloadDone_ = true;
 }
 
 // ---- start and stop --------------------------------------------------------------------------
@@ -497,7 +540,7 @@ bool Program::startUpChecks()
         if (!run.Syn_Run)
             return false;
         // A failed download is logged and leaves the report below, so the retry comes.
-        if (offered && updates.cmdDownload_Click(QStringLiteral("Update4.exe"), 1))
+        if (offered && updates.downloadDue() && updates.cmdDownload_Click(QStringLiteral("Update4.exe"), 1))
             return false;
         const QString text = QStringLiteral("البرنامج يحتاج الى تحديث");
         failStartUp(9, QStringLiteral("Awaiting update lift"), 0, text, text);
@@ -569,14 +612,16 @@ void Program::Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, co
             run.Err_Fields[size_t(k)] = QStringLiteral("xxx");
     run.Err_Fields[17] = title;
     if (kind == 1) {
+        if (unloadClaimed_)
+            return;  // nothing is asked of the web service once the program is ending
         const QDateTime localNow = now();
         pumpEvents();
-        const data::HttpReply reply = web.Inet1.get(
+        const data::HttpReply reply = web.Inet1.getText(
             web.requestUrl(QStringLiteral("LastSendError.php"), {{QStringLiteral("NoDev"), run.config.No_Dev}}));
         if (!run.Syn_Run)
             return;  // stopped while asking
         const QString text = QString::fromUtf8(reply.body).trimmed();
-        if (!reply.success()) {
+        if (!reply.ok) {
             // The web service cannot be asked (network not up yet): retry, or nobody ever will.
             errors.failure(QStringLiteral("SYN014"));
             armRetry();
@@ -598,7 +643,7 @@ void Program::Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, co
 
 void Program::Timer4_Timer()
 {
-    if (!ui.Timer4.isOn() || app.inStartup || app.inCycle)
+    if (!ui.Timer4.isOn() || app.inStartup || app.inCycle || unloadClaimed_)
         return;
     guarded("SYN037", [&] {
         ++app.Retry_Cnt;
@@ -616,7 +661,7 @@ void Program::Timer4_Timer()
 
 void Program::Timer1_Timer()
 {
-    if (!ui.Timer1.isOn() || app.inStartup || app.inCycle)
+    if (!ui.Timer1.isOn() || app.inStartup || app.inCycle || unloadClaimed_)
         return;
     guarded("SYN038", [&] {
         window.Text4567.setText(QStringLiteral("Timer11"));

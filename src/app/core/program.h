@@ -18,6 +18,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -109,6 +110,11 @@ public:
     void trayActivated();                            // left button released on the icon
     void Form_Unload();
 
+    // The unload's settings writes for a stop the UI thread did not honour in time (held in a
+    // database call by a hung server); runs on another thread, which ends the process afterwards.
+    // When the window's own exit or unload has begun, only waits up to a second for it to finish.
+    void overdueStop();
+
     // Timers.
     void Timer1_Timer();
     void Timer4_Timer();
@@ -156,6 +162,9 @@ private:
     void saveCheckBoxes();
     void endAtOnce();
     void endLoop();
+    // Only the first of the exit button, a close, a signal or an overdue stop runs the last writes.
+    bool claimUnload() { return !unloadClaimed_.exchange(true); }
+    void finishUnload();
     // Runs one handler step: a failure is logged under `code` and the program goes on.
     void guarded(const char* code, const std::function<void()>& step);
     void pumpEvents();
@@ -164,6 +173,8 @@ private:
 
     std::unique_ptr<data::Reachability> ownReachability_;
     std::unique_ptr<devices::TcpDeviceSdk> ownDeviceSdk_;
+    std::atomic<bool> unloadClaimed_{false};
+    std::atomic<bool> unloadDone_{false};
 };
 
 // Whole hours between two local times as a calendar counts them: hour boundaries crossed.
