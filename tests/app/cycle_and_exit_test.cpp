@@ -86,7 +86,7 @@ TEST(CycleTick, AnErrorLeavingTheCycleIsLoggedAndTheLoopGoesOn)
     EXPECT_TRUE(p.ui.Timer1.isOn());
 }
 
-TEST(CycleTick, HandOverRunEndsAtOnceWhenTheCallerSetsClosSyn)
+TEST(CycleTick, HandOverRunEndsAtOnceWhenTheCallerSetsClosSynBeforeACycleOrDuringARequest)
 {
     AppWorld w;
     w.setSetting("NameTab", "Acc");
@@ -106,6 +106,20 @@ TEST(CycleTick, HandOverRunEndsAtOnceWhenTheCallerSetsClosSyn)
     EXPECT_EQ(w.quits, 0);
     EXPECT_EQ(w.setting("Acc_In"), u"");  // no exit steps
     EXPECT_EQ(p.app.cycles, 1);
+
+    // The next run's caller ends it while the start-up's first request waits.
+    w.program.reset();
+    w.setSetting("NameTab", "Acc");
+    w.onPump = [&w] {
+        if (w.setting("ClosSyn") == u"1")
+            w.setSetting("ClosSyn", "0");
+    };
+    w.web.failNext("VerNumSyn.php", 1, RefWebService::Fault::delayed(std::chrono::seconds(3)));
+    const qsizetype clockReads = w.web.requestsTo("getnow.php").size();
+    EXPECT_THROW(w.load(), app::ProgramEnded);
+    EXPECT_EQ(w.endedAtOnce, 2);
+    EXPECT_EQ(w.program->app.startups, 1);
+    EXPECT_EQ(w.web.requestsTo("getnow.php").size(), clockReads);
 }
 
 // ---- statistics and notices ------------------------------------------------------------------

@@ -89,8 +89,8 @@ Program::Program(ProgramOptions o)
 {
     run.config = options.config.startup;
     // Requests wait with the window's events running, so a click, a close or a signal is handled.
-    for (data::HttpClient* client : {&web.Inet1, &web.Inet3, &web.Inet8})
-        client->setPump(options.pump);
+    for (data::HttpClient* client : {&web.Inet1, &web.Inet3, &web.Inet8, &updates.Inet4, &updates.Inet7})
+        client->setPump([this] { waitPump(); });
     if (!options.reachability) {
         ownReachability_ = std::make_unique<data::Reachability>();
         options.reachability = ownReachability_.get();
@@ -141,6 +141,19 @@ void Program::pumpEvents()
 {
     if (options.pump)
         options.pump();
+}
+
+void Program::waitPump()
+{
+    pumpEvents();
+    // A hand-over run's caller may end it while a request waits, not only before a cycle.
+    if (sync.Name_Tab.isEmpty() || app.ended || sync.Program_Ended)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (qAbs(now - lastHandOverCheck_) < 1000)
+        return;
+    lastHandOverCheck_ = now;
+    sync::Check_ClosSyn(ctx);
 }
 
 void Program::guarded(const char* code, const std::function<void()>& step)

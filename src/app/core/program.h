@@ -168,11 +168,14 @@ private:
     // Runs one handler step: a failure is logged under `code` and the program goes on.
     void guarded(const char* code, const std::function<void()>& step);
     void pumpEvents();
+    // What a request runs while it waits: window events, and the caller's end of a hand-over run.
+    void waitPump();
 
     UpdateHost updateHost();
 
     std::unique_ptr<data::Reachability> ownReachability_;
     std::unique_ptr<devices::TcpDeviceSdk> ownDeviceSdk_;
+    qint64 lastHandOverCheck_ = 0;
     std::atomic<bool> unloadClaimed_{false};
     std::atomic<bool> unloadDone_{false};
 };
