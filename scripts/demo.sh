@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The run command: two branch installations synchronising through a throwaway server on this machine.
 #
-#   bash scripts/demo.sh [--keep] [--with-device]
+#   bash scripts/demo.sh [--keep] [--with-device] [--help]
 #
 # Installs what is missing, builds the program, starts a MariaDB holding a server database and two
 # branch databases, the reference web service, and `tarvelo` for branches 01 and 02 in hand-over runs
@@ -10,6 +10,7 @@
 # each window and ends everything. --keep leaves it all running and prints how to look at it.
 # --with-device: branch 01 runs on its own (no hand-over: those runs skip the devices) with one
 # simulated fingerprint device on 127.0.0.5, whose punches it pulls, saves and sends on to branch 02.
+# The program: build/src/tarvelo [--config FILE] [--screenshot FILE] [--version] (see its --help).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"
@@ -19,12 +20,10 @@ for arg in "$@"; do
   case "$arg" in
     --keep) keep=1 ;;
     --with-device) with_device=1 ;;
-    -h|--help) sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $arg (try --help)" >&2; exit 2 ;;
   esac
 done
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
 started=$(date +%s)
 say() { printf '\n== %s\n' "$*"; }
 
@@ -33,19 +32,30 @@ bash "$root/scripts/install-deps.sh"
 
 say "Building tarvelo and the reference web service"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target tarvelo tarvelo-refweb tarvelo-devsim >/dev/null
+cmake --build "$build" -j"${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}" --target tarvelo tarvelo-refweb tarvelo-devsim >/dev/null
 exe="$build/src/tarvelo"
 refweb="$build/tests/tarvelo-refweb"
 devsim="$build/tests/tarvelo-devsim"
 
 # The reachability check sends one ICMP echo, which needs a raw socket unless the kernel admits this
-# user's group to ICMP datagram sockets.
+# user's group to ICMP datagram sockets. getcap and setcap live in /usr/sbin, outside a user's PATH.
+tool() { local t; for t in "/usr/sbin/$1" "/sbin/$1"; do [ -x "$t" ] && { echo "$t"; return; }; done; command -v "$1" || true; }
+getcap_bin=$(tool getcap)
+setcap_bin=$(tool setcap)
+echo_ok=1
 if [ "$(id -u)" -ne 0 ]; then
   read -r lo hi < /proc/sys/net/ipv4/ping_group_range
-  if ! id -G | tr ' ' '\n' | awk -v lo="$lo" -v hi="$hi" '$1>=lo && $1<=hi {f=1} END {exit !f}'; then
-    if ! getcap "$exe" 2>/dev/null | grep -q cap_net_raw; then
-      echo "Granting the raw-socket capability to $exe for its ICMP echo check (sudo setcap cap_net_raw+ep)"
-      $SUDO setcap cap_net_raw+ep "$exe"
+  if ! id -G | tr ' ' '\n' | awk -v lo="$lo" -v hi="$hi" '$1>=lo && $1<=hi {f=1} END {exit !f}' \
+     && ! { [ -n "$getcap_bin" ] && "$getcap_bin" "$exe" 2>/dev/null | grep -q cap_net_raw; }; then
+    granted=""
+    # sudo only where it can work: installed, and allowed without a password or with a terminal to ask.
+    if [ -n "$setcap_bin" ] && command -v sudo >/dev/null 2>&1 && { sudo -n true 2>/dev/null || [ -t 0 ]; }; then
+      echo "Granting the raw-socket capability to $exe for its ICMP echo check (sudo $setcap_bin cap_net_raw+ep)"
+      sudo "$setcap_bin" cap_net_raw+ep "$exe" && granted=1
+    fi
+    if [ -z "$granted" ]; then
+      echo "No ICMP echo check for $(id -un) without the raw-socket capability; as root run: ${setcap_bin:-/usr/sbin/setcap} cap_net_raw+ep $exe (the demo goes on, but no exchange can start)"
+      echo_ok=""
     fi
   fi
 fi
@@ -219,17 +229,21 @@ fi
 start_branch 01
 # Branch 02 starts once the records are on the server, so its first cycle already finds them.
 for _ in $(seq 60); do
+  [ -n "$echo_ok" ] || break
   [ "$(count tarvelo_server "SELECT COUNT(*) FROM city_tab")" = 3 ] && break
   sleep 0.5
 done
 start_branch 02
 
-if [ -n "$with_device" ]; then
+if [ -z "$echo_ok" ]; then
+  say "Letting both programs run their start-up checks, which stop at the ICMP echo check"
+  sleep 5
+elif [ -n "$with_device" ]; then
   say "Waiting for the records and the device's punches to reach branch 02"
 else
   say "Waiting for the records to reach branch 02 and their exchange to close"
 fi
-deadline=$(( $(date +%s) + ${with_device:+60} + 90 ))
+deadline=$(( $(date +%s) + ${with_device:+60} + ${echo_ok:+90} + 0 ))
 last=""; still=0; done=""
 while [ "$(date +%s)" -lt "$deadline" ]; do
   read -r on_server at_02 closed ledger punched <<< "$(state)"
@@ -322,7 +336,10 @@ for b in 01 02; do
 done
 
 echo
-if [ -n "$done" ]; then
+if [ -z "$echo_ok" ]; then
+  echo "Ended after $(( $(date +%s) - started )) s without an exchange: the ICMP echo check needs the capability named above." >&2
+  exit 1
+elif [ -n "$done" ]; then
   echo "Done in $(( $(date +%s) - started )) s: three records went from branch 01 to branch 02 and their exchange closed."
   if [ -n "$with_device" ]; then
     echo "The device's $punches punches were pulled and saved by branch 01 and reached the server and branch 02."
