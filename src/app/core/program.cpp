@@ -350,12 +350,15 @@ void Program::Command44_Click(int index)
     ui.Label8.setText(1, app.Cmd44_Flag ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
+std::array<std::pair<const char*, CheckBoxModel*>, 4> Program::savedBoxes()
+{
+    return {{{"Check4", &ui.Check4}, {"Check3", &ui.Check3}, {"Check1", &ui.Check1}, {"Check5", &ui.Check5}}};
+}
+
 void Program::saveCheckBoxes()
 {
     // Each value on its own: one failed write must not keep the others or the exit back.
-    const std::pair<const char*, CheckBoxModel*> boxes[] = {
-        {"Check4", &ui.Check4}, {"Check3", &ui.Check3}, {"Check1", &ui.Check1}, {"Check5", &ui.Check5}};
-    for (const auto& [key, box] : boxes) {
+    for (const auto& [key, box] : savedBoxes()) {
         guarded("SYN035", [&] {
             settings.write(kApp, kSettings, QString::fromLatin1(key), QString::number(box->value()));
         });
@@ -417,12 +420,9 @@ void Program::overdueStop()
         write(handOver + "_In", QStringLiteral("0"));
     else
         write(QStringLiteral("ClosSyn"), QStringLiteral("0"));
-    if (!app.Exit_On) {
-        write(QStringLiteral("Check4"), QString::number(ui.Check4.value()));
-        write(QStringLiteral("Check3"), QString::number(ui.Check3.value()));
-        write(QStringLiteral("Check1"), QString::number(ui.Check1.value()));
-        write(QStringLiteral("Check5"), QString::number(ui.Check5.value()));
-    }
+    if (!app.Exit_On)
+        for (const auto& [key, box] : savedBoxes())
+            write(QString::fromLatin1(key), QString::number(box->value()));
     unloadDone_ = true;
 }
 

@@ -18,6 +18,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -160,6 +161,8 @@ private:
     void setCheck(CheckBoxModel& box, int value);
     void Show_AutoRun();
     void saveCheckBoxes();
+    // The check boxes whose values the exit and the unload save, in their order.
+    std::array<std::pair<const char*, CheckBoxModel*>, 4> savedBoxes();
     void endAtOnce();
     void endLoop();
     // Only the first of the exit button, a close, a signal or an overdue stop runs the last writes.
