@@ -329,7 +329,7 @@ done
 sleep 2
 for b in 01 02; do
   if kill -0 "${prog_pid[$b]}" 2>/dev/null; then
-    echo "  branch $b sleeps between cycles: SIGTERM"
+    echo "  branch $b is still running (between cycles, or waiting to retry its start-up): SIGTERM"
     stop_branch "$b"
   else
     echo "  branch $b ended at its next cycle"
