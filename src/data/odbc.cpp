@@ -416,8 +416,8 @@ ResultData OdbcConnection::run(const QString& sql)
     if (ncols == 0)
         return out;
 
-    // Kept between statements: zeroing fresh buffers for every statement costs more than a
-    // pooled connection does.
+    // Kept between statements: zeroing new buffers for every statement costs more than the
+    // statement's round trip.
     constexpr size_t wsize = 8192, bsize = 65536;
     static thread_local const std::unique_ptr<char16_t[]> wbuf(new char16_t[wsize]);
     static thread_local const std::unique_ptr<char[]> bbuf(new char[bsize]);
