@@ -27,7 +27,7 @@ namespace {
 struct Figures {
     qint64 records = 0;
     double sendSecs = 0, receSecs = 0, totalSecs = 0;
-    qint64 connections = 0, statements = 0, requests = 0, cycles = 0, peakKb = 0;
+    qint64 connections = 0, statements = 0, pings = 0, requests = 0, cycles = 0, peakKb = 0;
 };
 
 // The engines' own database work: only what runs inside their cycles, on this thread, counts.
@@ -40,6 +40,7 @@ struct EngineCounters {
         const data::OdbcCounters after = data::odbcCounters();
         sum.connects += after.connects - before.connects;
         sum.statements += after.statements - before.statements;
+        sum.pings += after.pings - before.pings;
     }
 };
 
@@ -125,6 +126,7 @@ Figures runWorkload(int plain, int invoices, int lines, bool fresh)
     f.totalSecs = total.nsecsElapsed() / 1e9;
     f.connections = engines.sum.connects;
     f.statements = engines.sum.statements;
+    f.pings = engines.sum.pings;
     f.requests = rig.web.requests().size();
     f.peakKb = processMemoryKb("VmHWM");
     return f;
@@ -140,7 +142,7 @@ bool runChild(const QString& self, int plain, int invoices, int lines, bool fres
         return false;
     const QString line = QString::fromUtf8(child.readAllStandardOutput()).trimmed().section(u'\n', -1);
     const QStringList v = line.split(u' ');
-    if (v.size() != 10 || v[0] != u"RESULT")
+    if (v.size() != 11 || v[0] != u"RESULT")
         return false;
     out.records = v[1].toLongLong();
     out.sendSecs = v[2].toDouble();
@@ -151,6 +153,7 @@ bool runChild(const QString& self, int plain, int invoices, int lines, bool fres
     out.requests = v[7].toLongLong();
     out.cycles = v[8].toLongLong();
     out.peakKb = v[9].toLongLong();
+    out.pings = v[10].toLongLong();
     return true;
 }
 
@@ -158,10 +161,10 @@ void print(const char* mode, const Figures& f, int plain, int invoices, int line
 {
     const double perRecord = f.records > 0 ? 1.0 / double(f.records) : 0;
     std::printf("  %-26s whole exchange %.1f rec/s (%.1f s, %lld cycles); A's send %.1f rec/s; B's receive %.1f rec/s; "
-                "peak RSS %.1f MB; per record %.2f sessions opened, %.1f statements, %.2f web requests\n",
+                "peak RSS %.1f MB; per record %.3f sessions opened, %.1f statements, %.1f pings, %.2f web requests\n",
                 mode, f.records / f.totalSecs, f.totalSecs, (long long)f.cycles, f.records / f.sendSecs,
                 double(plain + invoices + invoices * lines) / f.receSecs, f.peakKb / 1024.0, f.connections * perRecord,
-                f.statements * perRecord, f.requests * perRecord);
+                f.statements * perRecord, f.pings * perRecord, f.requests * perRecord);
 }
 
 }  // namespace
@@ -172,9 +175,9 @@ int main(int argc, char** argv)
     QStringList args = app.arguments().mid(1);
     if (args.size() == 5 && args.first() == u"--child") {
         const Figures f = runWorkload(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[1] == u"fresh");
-        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld %lld %lld\n", (long long)f.records, f.sendSecs,
+        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld %lld %lld %lld\n", (long long)f.records, f.sendSecs,
                     f.receSecs, f.totalSecs, (long long)f.connections, (long long)f.statements, (long long)f.requests,
-                    (long long)f.cycles, (long long)f.peakKb);
+                    (long long)f.cycles, (long long)f.peakKb, (long long)f.pings);
         return 0;
     }
     const int plain = args.value(0, QStringLiteral("1000")).toInt();
