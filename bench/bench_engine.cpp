@@ -1,10 +1,11 @@
 // The whole exchange of many records between three branches: A adds them, cycles run A, B, C until
 // every branch holds them all, every exchange is closed and every ledger is empty. Prints records
-// per second for A's send, B's receive and the whole exchange, and database connections and web
-// requests per record, once with the driver manager's connection pooling and once without, each in
-// its own process (the pool is process-wide and fixed by odbcinst.ini when the process starts).
+// per second for A's send, B's receive and the whole exchange, the process's peak resident memory,
+// and per record the sessions opened, statements sent and web requests made by the engines, once
+// with held connections and once with a fresh connection per call, each in its own process. Runs
+// at the given sizes and again with 5,000 plain rows.
 //
-//   bench_engine [plain rows = 10000] [invoices = 500] [lines per invoice = 5]
+//   bench_engine [plain rows = 1000] [invoices = 50] [lines per invoice = 5]
 //
 // Run it with the environment scripts/test.sh sets up (tests/support/mariadb.sh).
 #include "support/sync_rig.h"
@@ -14,8 +15,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,14 +27,23 @@ namespace {
 struct Figures {
     qint64 records = 0;
     double sendSecs = 0, receSecs = 0, totalSecs = 0;
-    qint64 connections = 0, logicalConnections = 0, requests = 0, cycles = 0;
+    qint64 connections = 0, statements = 0, pings = 0, requests = 0, cycles = 0, peakKb = 0;
 };
 
-qint64 serverConnections(const ScratchDatabase& db)
-{
-    const data::ResultData r = db.query(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Connections'"));
-    return r.rows.empty() ? 0 : r.rows[0][1].toLongLong();
-}
+// The engines' own database work: only what runs inside their cycles, on this thread, counts.
+struct EngineCounters {
+    data::OdbcCounters sum;
+    void cycle(RigBranch& b)
+    {
+        const data::OdbcCounters before = data::odbcCounters();
+        b.cycle();
+        const data::OdbcCounters after = data::odbcCounters();
+        sum.connects += after.connects - before.connects;
+        sum.statements += after.statements - before.statements;
+        sum.pings += after.pings - before.pings;
+    }
+};
+
 
 void insertRows(RigBranch& a, const QString& table, const QStringList& rows, const QString& columns)
 {
@@ -48,9 +56,12 @@ bool allHeld(RigBranch& b, qint64 plain, qint64 invoices, qint64 lines)
     return b.count("city_tab") == plain && b.count("invoice_tab") == invoices && b.count("rowvoi_tab") == lines;
 }
 
-Figures runWorkload(int plain, int invoices, int lines)
+Figures runWorkload(int plain, int invoices, int lines, bool fresh)
 {
     SyncRig rig;
+    for (auto& br : rig.branches)
+        br->database.freshConnectionPerCall = fresh;
+    EngineCounters engines;
     RigBranch& a = rig.A();
     RigBranch& b = rig.B();
     const QString stamp = localStamp();
@@ -74,7 +85,6 @@ Figures runWorkload(int plain, int invoices, int lines)
 
     Figures f;
     f.records = qint64(plain) + invoices + qint64(invoices) * lines;
-    const qint64 conns0 = serverConnections(rig.server);
     rig.web.clearRequests();
     QElapsedTimer total;
     total.start();
@@ -84,14 +94,14 @@ Figures runWorkload(int plain, int invoices, int lines)
     while (a.count("city_tab", "SynAdd IN ('1','5')") + a.count("invoice_tab", "SynAdd IN ('1','5')")
                + a.count("rowvoi_tab", "SynAdd IN ('1','5')")
            > 0) {
-        a.cycle();
+        engines.cycle(a);
         ++f.cycles;
     }
     f.sendSecs = t.nsecsElapsed() / 1e9;
 
     t.restart();
     while (!allHeld(b, plain, invoices, qint64(invoices) * lines)) {
-        b.cycle();
+        engines.cycle(b);
         ++f.cycles;
     }
     f.receSecs = t.nsecsElapsed() / 1e9;
@@ -108,74 +118,53 @@ Figures runWorkload(int plain, int invoices, int lines)
     };
     while (!finished()) {
         for (auto& br : rig.branches)
-            br->cycle();
+            engines.cycle(*br);
         f.cycles += qint64(rig.branches.size());
         if (f.cycles > 100000)
             break;
     }
     f.totalSecs = total.nsecsElapsed() / 1e9;
-    f.connections = serverConnections(rig.server) - conns0;
+    f.connections = engines.sum.connects;
+    f.statements = engines.sum.statements;
+    f.pings = engines.sum.pings;
     f.requests = rig.web.requests().size();
+    f.peakKb = processMemoryKb("VmHWM");
     return f;
 }
 
-QString driverLibrary()
+bool runChild(const QString& self, int plain, int invoices, int lines, bool fresh, Figures& out)
 {
-    QFile ini(QDir(qEnvironmentVariable("ODBCSYSINI")).filePath(QStringLiteral("odbcinst.ini")));
-    if (!ini.open(QIODevice::ReadOnly))
-        return {};
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("^Driver\\s*=\\s*(.+)$"), QRegularExpression::MultilineOption)
-            .match(QString::fromUtf8(ini.readAll()));
-    return m.hasMatch() ? m.captured(1).trimmed() : QString();
-}
-
-bool runChild(const QString& self, const QStringList& args, bool pooled, Figures& out)
-{
-    QTemporaryDir dir;
-    QFile ini(dir.filePath(QStringLiteral("odbcinst.ini")));
-    ini.open(QIODevice::WriteOnly);
-    QString text;
-    if (pooled)
-        text += QStringLiteral("[ODBC]\nPooling=Yes\n\n");
-    text += QStringLiteral("[mySQL ODBC 3.51 Driver]\nDescription=MariaDB Connector/ODBC\nDriver=%1\n").arg(driverLibrary());
-    if (pooled)
-        text += QStringLiteral("CPTimeout=60\n");
-    ini.write(text.toUtf8());
-    ini.close();
-    QFile(dir.filePath(QStringLiteral("odbc.ini"))).open(QIODevice::WriteOnly);
-
     QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ODBCSYSINI"), dir.path());
-    child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(self, QStringList{QStringLiteral("--child")} + args);
+    child.start(self, {QStringLiteral("--child"), fresh ? QStringLiteral("fresh") : QStringLiteral("held"),
+                       QString::number(plain), QString::number(invoices), QString::number(lines)});
     if (!child.waitForFinished(-1) || child.exitCode() != 0)
         return false;
     const QString line = QString::fromUtf8(child.readAllStandardOutput()).trimmed().section(u'\n', -1);
     const QStringList v = line.split(u' ');
-    if (v.size() != 8 || v[0] != u"RESULT")
+    if (v.size() != 11 || v[0] != u"RESULT")
         return false;
     out.records = v[1].toLongLong();
     out.sendSecs = v[2].toDouble();
     out.receSecs = v[3].toDouble();
     out.totalSecs = v[4].toDouble();
     out.connections = v[5].toLongLong();
-    out.requests = v[6].toLongLong();
-    out.cycles = v[7].toLongLong();
+    out.statements = v[6].toLongLong();
+    out.requests = v[7].toLongLong();
+    out.cycles = v[8].toLongLong();
+    out.peakKb = v[9].toLongLong();
+    out.pings = v[10].toLongLong();
     return true;
 }
 
 void print(const char* mode, const Figures& f, int plain, int invoices, int lines)
 {
     const double perRecord = f.records > 0 ? 1.0 / double(f.records) : 0;
-    std::printf("%-9s %lld records; A's send %.1f rec/s (%.1f s); B's receive %.1f rec/s (%.1f s); "
-                "whole exchange %.1f rec/s (%.1f s, %lld cycles); %.2f server connections and %.2f web requests "
-                "per record\n",
-                mode, (long long)f.records, f.records / f.sendSecs, f.sendSecs,
-                double(plain + invoices + invoices * lines) / f.receSecs, f.receSecs, f.records / f.totalSecs,
-                f.totalSecs, (long long)f.cycles, f.connections * perRecord, f.requests * perRecord);
+    std::printf("  %-26s whole exchange %.1f rec/s (%.1f s, %lld cycles); A's send %.1f rec/s; B's receive %.1f rec/s; "
+                "peak RSS %.1f MB; per record %.3f sessions opened, %.1f statements, %.1f pings, %.2f web requests\n",
+                mode, f.records / f.totalSecs, f.totalSecs, (long long)f.cycles, f.records / f.sendSecs,
+                double(plain + invoices + invoices * lines) / f.receSecs, f.peakKb / 1024.0, f.connections * perRecord,
+                f.statements * perRecord, f.pings * perRecord, f.requests * perRecord);
 }
 
 }  // namespace
@@ -184,35 +173,43 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    const bool child = !args.isEmpty() && args.first() == u"--child";
-    if (child)
-        args.removeFirst();
-    const int plain = args.value(0, QStringLiteral("10000")).toInt();
-    const int invoices = args.value(1, QStringLiteral("500")).toInt();
-    const int lines = args.value(2, QStringLiteral("5")).toInt();
-
-    if (child) {
-        const Figures f = runWorkload(plain, invoices, lines);
-        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld\n", (long long)f.records, f.sendSecs, f.receSecs,
-                    f.totalSecs, (long long)f.connections, (long long)f.requests, (long long)f.cycles);
+    if (args.size() == 5 && args.first() == u"--child") {
+        const Figures f = runWorkload(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[1] == u"fresh");
+        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld %lld %lld %lld\n", (long long)f.records, f.sendSecs,
+                    f.receSecs, f.totalSecs, (long long)f.connections, (long long)f.statements, (long long)f.requests,
+                    (long long)f.cycles, (long long)f.peakKb, (long long)f.pings);
         return 0;
     }
+    const int plain = args.value(0, QStringLiteral("1000")).toInt();
+    const int invoices = args.value(1, QStringLiteral("50")).toInt();
+    const int lines = args.value(2, QStringLiteral("5")).toInt();
 
-    std::printf("%d plain rows, %d invoices with %d lines each, added in A; cycles A, B, C until all is closed\n",
-                plain, invoices, lines);
-    std::fflush(stdout);
-    Figures pooled, unpooled;
-    if (!runChild(app.applicationFilePath(), args, true, pooled)) {
-        std::fprintf(stderr, "the pooled run failed\n");
-        return 1;
+    double heldRate[2] = {0, 0};
+    const int sizes[2] = {plain, 5000};
+    for (int s = 0; s < 2; ++s) {
+        if (s == 1 && sizes[1] == sizes[0])
+            break;
+        std::printf("%d plain rows, %d invoices with %d lines each, added in A; cycles A, B, C until all is closed\n",
+                    sizes[s], invoices, lines);
+        std::fflush(stdout);
+        Figures held, fresh;
+        if (!runChild(app.applicationFilePath(), sizes[s], invoices, lines, false, held)) {
+            std::fprintf(stderr, "the run with held connections failed\n");
+            return 1;
+        }
+        print("held connections", held, sizes[s], invoices, lines);
+        std::fflush(stdout);
+        if (!runChild(app.applicationFilePath(), sizes[s], invoices, lines, true, fresh)) {
+            std::fprintf(stderr, "the run with a fresh connection per call failed\n");
+            return 1;
+        }
+        print("fresh connection per call", fresh, sizes[s], invoices, lines);
+        heldRate[s] = held.records / held.totalSecs;
+        std::printf("  held connections run the whole exchange %.2fx as fast\n", fresh.totalSecs / held.totalSecs);
+        std::fflush(stdout);
     }
-    print("pooled", pooled, plain, invoices, lines);
-    std::fflush(stdout);
-    if (!runChild(app.applicationFilePath(), args, false, unpooled)) {
-        std::fprintf(stderr, "the unpooled run failed\n");
-        return 1;
-    }
-    print("unpooled", unpooled, plain, invoices, lines);
-    std::printf("pooling speeds the whole exchange up %.2fx\n", unpooled.totalSecs / pooled.totalSecs);
+    if (heldRate[1] > 0)
+        std::printf("held connections at %d plain rows: %.2f of the rate at %d\n", sizes[1], heldRate[1] / heldRate[0],
+                    sizes[0]);
     return 0;
 }

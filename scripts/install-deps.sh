@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the program and the tests need, registers the
-# MariaDB ODBC driver under the name the program's connection string uses and switches the
-# driver manager's connection pooling on. Safe to run again; needs sudo only for what is missing.
+# MariaDB ODBC driver under the name the program's connection string uses and keeps the driver
+# manager's connection pooling off. Safe to run again; needs sudo only for what is missing.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -28,28 +28,27 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The driver for the machine, under the name the program's connection string uses, with idle
-# pooled connections kept 60 seconds.
+# The driver for the machine, under the name the program's connection string uses.
 driver_name="mySQL ODBC 3.51 Driver"
 driver=$(odbcinst -q -d -n "$driver_name" 2>/dev/null || true)
-if ! grep -q '^Driver=' <<<"$driver" || ! grep -q '^CPTimeout=' <<<"$driver"; then
+if ! grep -q '^Driver=' <<<"$driver"; then
   lib=$(dpkg -L odbc-mariadb | grep -m1 '/libmaodbc\.so$')
   tmp=$(mktemp)
-  printf '[%s]\nDescription=MariaDB Connector/ODBC\nDriver=%s\nCPTimeout=60\n' "$driver_name" "$lib" > "$tmp"
+  printf '[%s]\nDescription=MariaDB Connector/ODBC\nDriver=%s\n' "$driver_name" "$lib" > "$tmp"
   $SUDO odbcinst -i -d -f "$tmp" >/dev/null
   rm -f "$tmp"
 fi
 
-# The driver manager pools connections when [ODBC] says Pooling=Yes. Added when the section has
-# no Pooling line; a Pooling=No written there (to switch pooling off) is kept.
+# The program holds its connections itself. The driver manager's pooling (Pooling=Yes under
+# [ODBC]) leaks on every connection handle in unixODBC 2.3.11, so a Pooling=Yes that an earlier
+# version of this script wrote is turned into Pooling=No.
 ini=$(odbcinst -j | sed -n 's/^DRIVERS\.*: *//p')
-if ! awk '/^[ \t]*\[/ { s = ($0 ~ /^[ \t]*\[ODBC\][ \t\r]*$/) } s && /^[ \t]*Pooling[ \t]*=/ { found = 1 }
-          END { exit !found }' "$ini" 2>/dev/null; then
+if awk '/^[ \t]*\[/ { s = ($0 ~ /^[ \t]*\[ODBC\][ \t\r]*$/) } s && /^[ \t]*Pooling[ \t]*=[ \t]*[Yy]/ { found = 1 }
+        END { exit !found }' "$ini" 2>/dev/null; then
   tmp=$(mktemp)
-  awk 'BEGIN { done = 0 }
-       { print }
-       !done && /^[ \t]*\[ODBC\][ \t\r]*$/ { print "Pooling=Yes"; done = 1 }
-       END { if (!done) printf "\n[ODBC]\nPooling=Yes\n" }' "$ini" 2>/dev/null > "$tmp" || true
+  awk '/^[ \t]*\[/ { s = ($0 ~ /^[ \t]*\[ODBC\][ \t\r]*$/) }
+       s && /^[ \t]*Pooling[ \t]*=/ { print "Pooling=No"; next }
+       { print }' "$ini" > "$tmp"
   $SUDO install -m 0644 "$tmp" "$ini"
   rm -f "$tmp"
 fi

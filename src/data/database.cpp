@@ -133,7 +133,7 @@ bool Database::openConnection(Side side)
     auto& conn = local ? Conn_Loc : Conn_Ser;
     try {
         pump();
-        conn.reset();  // a new connection on every call; the old one lives on in its recordsets
+        conn.reset();  // set again once the connection is ready for this call
         pump();
         pump();
         pump();
@@ -145,7 +145,14 @@ bool Database::openConnection(Side side)
                                    settings.host));
         const QString cs = connectionString(settings);
         pump();
-        conn = OdbcConnection::open(cs, local ? LocalTimeout : ServerTimeout);
+        auto& held = held_[local ? 0 : 1];
+        if (freshConnectionPerCall)
+            held.reset();  // the old one lives on in its recordsets
+        if (held)
+            held->readyForCall(cs);
+        else
+            held = OdbcConnection::open(cs, local ? LocalTimeout : ServerTimeout);
+        conn = held;
     } catch (...) {
         noteError();
         connectionFailed(side);

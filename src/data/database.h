@@ -30,8 +30,8 @@ QString connectionString(const DbSettings& s);
 bool isHostOrAddress(QStringView host);
 
 // The two databases: settings, connections and the ten calls through which every statement runs.
-// Each call opens a fresh connection of its side, replaces the caller's recordset variable with a
-// new recordset and paints the lamps.
+// Each side's connection is held between calls and handed to each call as a new one would be;
+// each call replaces the caller's recordset variable with a new recordset and paints the lamps.
 class Database {
 public:
     Database(RunState& run, LampsModel& LabD, EventPump pump, ServerFailureSink* sink);
@@ -76,6 +76,9 @@ public:
 
     std::shared_ptr<OdbcConnection> Conn_Loc;
     std::shared_ptr<OdbcConnection> Conn_Ser;
+    // Every call opens a session of its own and drops it, as before connections were held: for
+    // measuring what holding them saves.
+    bool freshConnectionPerCall = false;
     QString lastError;  // the last database failure, for diagnosis
 
     static constexpr int LocalTimeout = 15;
@@ -91,6 +94,7 @@ private:
     void noteError();
     void pump() const;
 
+    std::shared_ptr<OdbcConnection> held_[2];  // local, server: one connection handle each
     RunState& run_;
     LampsModel& lamps_;
     EventPump pump_;

@@ -3,6 +3,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -58,6 +59,22 @@ bool isBinaryType(SQLSMALLINT t)
 {
     return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
 }
+
+// Native errors and states by which the driver says the session itself is gone.
+bool linkLost(SQLSMALLINT type, SQLHANDLE handle)
+{
+    for (SQLSMALLINT i = 1;; ++i) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT len = 0;
+        if (!SQL_SUCCEEDED(SQLGetDiagRecW(type, handle, i, state, &native, nullptr, 0, &len)))
+            return false;
+        if (native == 2006 || native == 2013 || native == 2055 || (state[0] == u'0' && state[1] == u'8'))
+            return true;
+    }
+}
+
+thread_local OdbcCounters t_counters;
 
 struct FailureRule {
     QRegularExpression pattern;
@@ -198,19 +215,36 @@ QString sessionSetupStatement(StatementTimeoutKind kind, int queryTimeoutSeconds
     return sql;
 }
 
+OdbcCounters odbcCounters()
+{
+    return t_counters;
+}
+
 class OdbcConnection::Statement {
 public:
-    explicit Statement(OdbcConnection& c)
+    explicit Statement(OdbcConnection& c) : c_(c)
     {
-        check(SQLAllocHandle(SQL_HANDLE_STMT, c.dbc_, &h), SQL_HANDLE_DBC, c.dbc_, "allocating a statement");
+        if (!c.connected_)
+            throw DbError(QStringLiteral("the connection has no open session"));
+        ok(SQLAllocHandle(SQL_HANDLE_STMT, c.dbc_, &h), "allocating a statement", SQL_HANDLE_DBC, c.dbc_);
         if (c.queryTimeout_ > 0)
             SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(c.queryTimeout_)), 0);
+        ++t_counters.statements;
     }
     ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, h); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
-    void ok(SQLRETURN rc, const char* what) { check(rc, SQL_HANDLE_STMT, h, what); }
+    void ok(SQLRETURN rc, const char* what) { ok(rc, what, SQL_HANDLE_STMT, h); }
     SQLHSTMT h = SQL_NULL_HSTMT;
+
+private:
+    void ok(SQLRETURN rc, const char* what, SQLSMALLINT type, SQLHANDLE handle)
+    {
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA && linkLost(type, handle))
+            c_.lost_ = true;
+        check(rc, type, handle, what);
+    }
+    OdbcConnection& c_;
 };
 
 std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionString, int queryTimeoutSeconds,
@@ -218,10 +252,10 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
 {
     std::shared_ptr<OdbcConnection> c(new OdbcConnection);
     c->queryTimeout_ = queryTimeoutSeconds;
-    c->database_ = databaseOf(connectionString);
-    failIfArmed(QStringLiteral("CONNECT"), c->database_);
+    c->loginTimeout_ = loginTimeoutSeconds;
+    failIfArmed(QStringLiteral("CONNECT"), databaseOf(connectionString));
     // One environment for the process, never freed: setting one up reads the driver manager's
-    // configuration, and pooled connections outlive any one connection object anyway.
+    // configuration.
     static SQLHENV env = [] {
         SQLHENV e = SQL_NULL_HENV;
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &e)))
@@ -234,49 +268,112 @@ std::shared_ptr<OdbcConnection> OdbcConnection::open(const QString& connectionSt
     check(SQLAllocHandle(SQL_HANDLE_DBC, env, &c->dbc_), SQL_HANDLE_ENV, env, "allocating a connection");
     if (loginTimeoutSeconds > 0)
         SQLSetConnectAttr(c->dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(SQLULEN(loginTimeoutSeconds)), 0);
+    c->connect(connectionString);
+    return c;
+}
+
+void OdbcConnection::connect(const QString& connectionString)
+{
+    disconnect();
     // This driver ignores the ODBC time-out attributes; its own keys enforce them instead: the
     // opening time-out, and a client-side bound on each network read so that a server that goes
     // silent mid-statement cannot hold the UI thread beyond the command time-out.
     QString text = connectionString;
     if (!text.endsWith(u';'))
         text += u';';
-    if (loginTimeoutSeconds > 0)
-        text += QStringLiteral("CONN_TIMEOUT=%1;").arg(loginTimeoutSeconds);
-    if (queryTimeoutSeconds > 0)
-        text += QStringLiteral("READ_TIMEOUT=%1;WRITE_TIMEOUT=%1;").arg(queryTimeoutSeconds + 5);
+    if (loginTimeout_ > 0)
+        text += QStringLiteral("CONN_TIMEOUT=%1;").arg(loginTimeout_);
+    if (queryTimeout_ > 0)
+        text += QStringLiteral("READ_TIMEOUT=%1;WRITE_TIMEOUT=%1;").arg(queryTimeout_ + 5);
     // The driver takes the last CharSet: a narrower one turns every character it lacks into '?'.
     text += QStringLiteral("CharSet=utf8mb4;");
     std::u16string cs = wide(text);
-    SQLRETURN rc = SQLDriverConnectW(c->dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
+    ++t_counters.connects;
+    SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
                                      SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) {
-        QString msg = diagnostics(SQL_HANDLE_DBC, c->dbc_);
-        SQLFreeHandle(SQL_HANDLE_DBC, c->dbc_);
-        c->dbc_ = nullptr;
-        throw DbError(QStringLiteral("connecting: ") + msg);
-    }
+    if (!SQL_SUCCEEDED(rc))
+        throw DbError(QStringLiteral("connecting: ") + diagnostics(SQL_HANDLE_DBC, dbc_));
+    connected_ = true;
+    lost_ = false;
+    mayHoldTransaction_ = false;
+    connectionString_ = connectionString;
+    database_ = databaseOf(connectionString);
     // Decided by what the server said about itself in the handshake: no round trip, no trial.
-    c->serverVersion_ = infoText(c->dbc_, SQL_DBMS_NAME) + u' ' + infoText(c->dbc_, SQL_DBMS_VER);
-    c->timeoutKind_ = statementTimeoutKind(c->serverVersion_);
-    // A pooled session comes back as its last user left it, so the state is set on every open;
-    // the server-side bound ends a statement that outruns the command time-out, lock waits included.
-    c->run(sessionSetupStatement(c->timeoutKind_, queryTimeoutSeconds));
-    return c;
+    serverVersion_ = infoText(dbc_, SQL_DBMS_NAME) + u' ' + infoText(dbc_, SQL_DBMS_VER);
+    timeoutKind_ = statementTimeoutKind(serverVersion_);
+    // The server-side bound ends a statement that outruns the command time-out, lock waits included.
+    try {
+        run(sessionSetupStatement(timeoutKind_, queryTimeout_));
+    } catch (...) {
+        disconnect();
+        throw;
+    }
+}
+
+void OdbcConnection::disconnect()
+{
+    if (!connected_)
+        return;
+    if (mayHoldTransaction_ && !lost_) {
+        // Never leave a transaction to the server's judgement when the session ends.
+        SQLHSTMT st = SQL_NULL_HSTMT;
+        if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
+            std::u16string rollback = u"ROLLBACK";
+            SQLExecDirectW(st, wptr(rollback), SQLINTEGER(rollback.size()));
+            SQLFreeHandle(SQL_HANDLE_STMT, st);
+        }
+    }
+    SQLDisconnect(dbc_);
+    connected_ = false;
+}
+
+bool OdbcConnection::answersPing()
+{
+    // The driver pings the server for this; a server that does not answer within the read
+    // time-out counts as gone.
+    ++t_counters.pings;
+    SQLUINTEGER dead = SQL_CD_TRUE;
+    return SQL_SUCCEEDED(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_FALSE;
+}
+
+void OdbcConnection::readyForCall(const QString& connectionString)
+{
+    failIfArmed(QStringLiteral("CONNECT"), databaseOf(connectionString));
+    if (connected_ && !lost_ && connectionString == connectionString_) {
+        QElapsedTimer waited;
+        waited.start();
+        if (!answersPing()) {
+            lost_ = true;  // nothing is rolled back on a session that is gone
+            // A ping that ran into the read time-out met a server that hangs: opening a session
+            // there would only add the opening time-out to the wait.
+            if (queryTimeout_ > 0 && waited.elapsed() >= qint64(queryTimeout_ + 5) * 1000 - 500) {
+                disconnect();
+                throw DbError(QStringLiteral("the server did not answer within the read time-out"));
+            }
+        }
+    }
+    if (!connected_ || lost_ || connectionString != connectionString_) {
+        lost_ = true;
+        connect(connectionString);
+        return;
+    }
+    if (!mayHoldTransaction_)
+        return;
+    try {
+        run(QStringLiteral("ROLLBACK"));
+        run(sessionSetupStatement(timeoutKind_, queryTimeout_));
+        mayHoldTransaction_ = false;
+    } catch (const DbError&) {
+        if (!lost_)
+            throw;
+        connect(connectionString);
+    }
 }
 
 OdbcConnection::~OdbcConnection()
 {
     if (dbc_) {
-        if (mayHoldTransaction_) {
-            // The driver manager would hand an open transaction on to the next user of the session.
-            SQLHSTMT st = SQL_NULL_HSTMT;
-            if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &st))) {
-                std::u16string rollback = u"ROLLBACK";
-                SQLExecDirectW(st, wptr(rollback), SQLINTEGER(rollback.size()));
-                SQLFreeHandle(SQL_HANDLE_STMT, st);
-            }
-        }
-        SQLDisconnect(dbc_);
+        disconnect();
         SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
     }
 }
@@ -319,8 +416,8 @@ ResultData OdbcConnection::run(const QString& sql)
     if (ncols == 0)
         return out;
 
-    // Kept between statements: zeroing fresh buffers for every statement costs more than a
-    // pooled connection does.
+    // Kept between statements: zeroing new buffers for every statement costs more than the
+    // statement's round trip.
     constexpr size_t wsize = 8192, bsize = 65536;
     static thread_local const std::unique_ptr<char16_t[]> wbuf(new char16_t[wsize]);
     static thread_local const std::unique_ptr<char[]> bbuf(new char[bsize]);

@@ -44,12 +44,10 @@ struct ResultData {
 
 // One ODBC connection, opened with a connection string. Text travels as utf8mb4 whatever CharSet
 // the string names, so no character is lost on the way. Shared between the caller that opened it
-// and every recordset made on it, so a recordset stays usable after the caller has moved on to a
-// newer connection.
+// and every recordset made on it, so a recordset stays usable after the caller has moved on.
 //
-// The driver manager may hand out a pooled session that an earlier connection used: every open
-// puts the session back into the expected state, and a connection that ran anything that can
-// leave a transaction open rolls it back when it is released.
+// A held connection keeps its one connection handle for its whole life and opens its session
+// again on it when needed: allocating handles is what leaks in the driver manager.
 class OdbcConnection {
 public:
     // The opening time-out is the database-access layer's usual 15 seconds: without one, a server
@@ -60,6 +58,13 @@ public:
     ~OdbcConnection();
     OdbcConnection(const OdbcConnection&) = delete;
     OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    // Hands the connection to the next call in the state a new one has: a session that the server
+    // closed while idle, or that failed, is opened again on the same handle; a transaction left
+    // open is rolled back and the session set-up runs again. Throws DbError when no session can
+    // be had. Getting a connection this way counts as the statement "CONNECT" for the test hook.
+    void readyForCall(const QString& connectionString);
+    bool isConnected() const { return connected_; }
 
     // Runs one statement; a statement without a result set gives an empty ResultData.
     ResultData query(const QString& sql);
@@ -73,23 +78,40 @@ public:
 
 private:
     OdbcConnection() = default;
+    void connect(const QString& connectionString);
+    void disconnect();
+    bool answersPing();
     QStringList primaryKeyFromCatalogue(const QString& table);
     void noteStatement(QStringView sql);
     ResultData run(const QString& sql);
     void* dbc_ = nullptr;
+    bool connected_ = false;
+    bool lost_ = false;  // a statement failed for the link: the session is gone
     int queryTimeout_ = 0;
+    int loginTimeout_ = DefaultLoginTimeout;
+    QString connectionString_;
     QString database_;  // the database the connection string names, for the test hook
     QString serverVersion_;
     StatementTimeoutKind timeoutKind_ = StatementTimeoutKind::None;
-    // Set once a statement may have left a transaction or session state behind; with pooled
-    // connections the next caller would inherit it.
+    // Set once a statement may have left a transaction or session state behind, which the next
+    // call must not inherit.
     bool mayHoldTransaction_ = false;
     class Statement;
 };
 
+// What the connections of the calling thread have done: physical sessions opened, statements
+// sent (session set-up and roll-backs included) and liveness pings. For the benchmarks.
+struct OdbcCounters {
+    long long connects = 0;
+    long long statements = 0;
+    long long pings = 0;
+};
+OdbcCounters odbcCounters();
+
 // A process-wide test hook: the next `times` statements whose text matches `pattern` (a regular
 // expression, letter case ignored) on connections to the database `database` (empty: any) fail
-// with DbError, as a real failure would. Opening a connection counts as the statement "CONNECT".
+// with DbError, as a real failure would. Opening a connection, or getting a held one for a call,
+// counts as the statement "CONNECT".
 // Only statements run on the thread that armed the rule fail, so servers that tests run in
 // background threads are not hit. Costs one atomic load per statement while nothing is armed.
 void failStatements(const QString& pattern, int times = 1, const QString& database = {});

@@ -207,11 +207,16 @@ TEST_F(DatabaseCalls, ClosedServerPortStopsSynchronisationOnce)
     EXPECT_EQ(colours(), (std::vector<quint32>{G, R, R, R, R}));
 }
 
-TEST_F(DatabaseCalls, EveryCallOpensAFreshConnectionAndLetsEventsRun)
+TEST_F(DatabaseCalls, EveryCallGetsTheSidesHeldConnectionAndLetsEventsRun)
 {
     ASSERT_TRUE(db.Open_Conn_Loc());
     auto first = db.Conn_Loc;
     EXPECT_EQ(pumps, 5);
+    ASSERT_TRUE(db.Open_Conn_Loc());
+    EXPECT_EQ(db.Conn_Loc, first);
+    ASSERT_TRUE(db.Open_Conn_Ser());
+    EXPECT_NE(db.Conn_Ser, first);
+    db.freshConnectionPerCall = true;
     ASSERT_TRUE(db.Open_Conn_Loc());
     EXPECT_NE(db.Conn_Loc, first);
     RecordsetVar rs;

@@ -70,12 +70,12 @@ SQL
   export TARVELO_TEST_DB_SOCKET="$sock"
   set_no_backslash_escapes on
 
-  # The project's own driver list, so the tests do not depend on the machine's; pooled as the
-  # program runs by default.
+  # The project's own driver list, so the tests do not depend on the machine's; without the
+  # driver manager's pooling, as the program runs.
   mkdir -p "$work/odbc"
   local lib
   lib=$(dpkg -L odbc-mariadb | grep -m1 '/libmaodbc\.so$')
-  printf '[ODBC]\nPooling=Yes\n\n[mySQL ODBC 3.51 Driver]\nDescription=MariaDB Connector/ODBC\nDriver=%s\nCPTimeout=60\n' \
+  printf '[ODBC]\nPooling=No\n\n[mySQL ODBC 3.51 Driver]\nDescription=MariaDB Connector/ODBC\nDriver=%s\n' \
     "$lib" >"$work/odbc/odbcinst.ini"
   : >"$work/odbc/odbc.ini"
 

@@ -62,14 +62,14 @@ QString tail(const QString& file)
 
 }  // namespace
 
-PrivateMariaDb::PrivateMariaDb(const QString& sqlMode) : dir_(QDir::tempPath() + QStringLiteral("/tarvelo-db.XXXXXX"))
+PrivateMariaDb::PrivateMariaDb(const QString& sqlMode)
+    : dir_(QDir::tempPath() + QStringLiteral("/tarvelo-db.XXXXXX")), sqlMode_(sqlMode)
 {
     if (!dir_.isValid())
         fail(QStringLiteral("cannot make a directory for the private server"));
     dirPath_ = dir_.path();
     const QString data = dirPath_ + QStringLiteral("/data");
     socket_ = dirPath_ + QStringLiteral("/mariadb.sock");
-    const QString log = dirPath_ + QStringLiteral("/mariadb.log");
     // Servers set up side by side must not share temporary files.
     const QString tmp = dirPath_ + QStringLiteral("/tmp");
     QDir().mkpath(tmp);
@@ -85,6 +85,17 @@ PrivateMariaDb::PrivateMariaDb(const QString& sqlMode) : dir_(QDir::tempPath() +
         fail("mariadb-install-db failed: " + QString::fromUtf8(install.readAll().right(2000)));
 
     port_ = freeLoopbackPort();
+    start();
+    rootSql(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'; GRANT ALL PRIVILEGES ON *.* TO '%1'@'%' "
+                           "WITH GRANT OPTION;")
+                .arg(QLatin1String(kUser), QLatin1String(kPassword)));
+}
+
+void PrivateMariaDb::start()
+{
+    const QString data = dirPath_ + QStringLiteral("/data");
+    const QString log = dirPath_ + QStringLiteral("/mariadb.log");
+    const QString tmp = dirPath_ + QStringLiteral("/tmp");
     QStringList args{QStringLiteral("--no-defaults"),
                      "--datadir=" + data,
                      "--tmpdir=" + tmp,
@@ -98,10 +109,10 @@ PrivateMariaDb::PrivateMariaDb(const QString& sqlMode) : dir_(QDir::tempPath() +
                      QStringLiteral("--character-set-server=utf8mb4"),
                      QStringLiteral("--collation-server=utf8mb4_general_ci"),
                      QStringLiteral("--innodb-buffer-pool-size=32M"),
-                     QStringLiteral("--innodb-flush-log-at-trx-commit=0")};
+                     QStringLiteral("--innodb-flush-log-at-trx-commit=1")};
     args += asRoot();
-    if (!sqlMode.isEmpty())
-        args << "--sql-mode=" + sqlMode;
+    if (!sqlMode_.isEmpty())
+        args << "--sql-mode=" + sqlMode_;
 
     std::vector<QByteArray> argBytes{QByteArrayLiteral("mariadbd")};
     for (const QString& a : args)
@@ -144,9 +155,12 @@ PrivateMariaDb::PrivateMariaDb(const QString& sqlMode) : dir_(QDir::tempPath() +
             fail("mariadbd did not answer within 30 s: " + tail(log));
         QThread::msleep(200);
     }
-    rootSql(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'; GRANT ALL PRIVILEGES ON *.* TO '%1'@'%' "
-                           "WITH GRANT OPTION;")
-                .arg(QLatin1String(kUser), QLatin1String(kPassword)));
+}
+
+void PrivateMariaDb::restart()
+{
+    kill();
+    start();
 }
 
 PrivateMariaDb::~PrivateMariaDb()
@@ -184,8 +198,13 @@ void PrivateMariaDb::kill()
 
 void PrivateMariaDb::freeze()
 {
-    if (pid_ > 0)
+    if (pid_ > 0) {
         ::kill(pid_, SIGSTOP);
+        // Stopping takes effect a moment later: a request sent just after the signal may still
+        // be answered.
+        int status = 0;
+        ::waitpid(pid_, &status, WUNTRACED);
+    }
 }
 
 void PrivateMariaDb::thaw()
@@ -205,17 +224,15 @@ QString odbcDriverLibrary()
     fail(QStringLiteral("MariaDB Connector/ODBC (package odbc-mariadb) is not installed"));
 }
 
-void writeOdbcInst(const QString& dir, bool pooling, int idleSeconds)
+void writeOdbcInst(const QString& dir)
 {
     QDir().mkpath(dir);
     QFile f(dir + QStringLiteral("/odbcinst.ini"));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         fail("cannot write " + f.fileName());
-    QString text = QStringLiteral("[ODBC]\nPooling=%1\n\n[mySQL ODBC 3.51 Driver]\nDescription=MariaDB Connector/ODBC\n"
-                                  "Driver=%2\n")
-                       .arg(pooling ? QStringLiteral("Yes") : QStringLiteral("No"), odbcDriverLibrary());
-    if (pooling)
-        text += QStringLiteral("CPTimeout=%1\n").arg(idleSeconds);
+    const QString text = QStringLiteral("[ODBC]\nPooling=No\n\n[mySQL ODBC 3.51 Driver]\nDescription=MariaDB Connector/ODBC\n"
+                                        "Driver=%1\n")
+                             .arg(odbcDriverLibrary());
     f.write(text.toUtf8());
     QFile odbc(dir + QStringLiteral("/odbc.ini"));
     if (!odbc.exists() && odbc.open(QIODevice::WriteOnly))

@@ -24,12 +24,15 @@ public:
     // Runs statements as root through the command-line client over the server's socket.
     void rootSql(const QString& sql) const;
 
-    void kill();    // gone, as after a crash: connections reset, the port refuses
+    void kill();     // gone, as after a crash: connections reset, the port refuses
+    void restart();  // killed and started again on the same port and data
     void freeze();  // hung: the kernel still accepts connections, nothing answers
     void thaw();
 
 private:
+    void start();
     QTemporaryDir dir_;
+    QString sqlMode_;
     QString dirPath_;
     QString socket_;
     int port_ = 0;
@@ -40,8 +43,7 @@ private:
 QString odbcDriverLibrary();
 
 // Writes DIR/odbcinst.ini registering the driver under the name the connection string uses, with
-// the driver manager's connection pooling on (idle connections kept `idleSeconds`) or off.
-// Pooling is process-wide and read once: point ODBCSYSINI at DIR before the first ODBC handle.
-void writeOdbcInst(const QString& dir, bool pooling, int idleSeconds = 10);
+// the driver manager's pooling off. Read once: point ODBCSYSINI at DIR before the first ODBC handle.
+void writeOdbcInst(const QString& dir);
 
 }  // namespace tarvelo::test

@@ -4,6 +4,7 @@
 #include "sync/engine.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QStringList>
 
 #include <future>
@@ -44,6 +45,18 @@ void seedBranches(const ScratchDatabase& db, const QStringList& numbers)
 QString localStamp()
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+}
+
+qint64 processMemoryKb(const char* field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray key = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
+    return 0;
 }
 
 RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> database_, const ScratchDatabase& server,

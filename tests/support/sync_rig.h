@@ -122,4 +122,7 @@ public:
 // "yyyyMMddhhmmss" of the local clock.
 QString localStamp();
 
+// A memory figure of this process from /proc/self/status ("VmRSS", "VmHWM"), in kB; 0 if unknown.
+qint64 processMemoryKb(const char* field);
+
 }  // namespace tarvelo::test
