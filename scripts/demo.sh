@@ -24,8 +24,6 @@ for arg in "$@"; do
     *) echo "demo.sh: unknown option $arg (try --help)" >&2; exit 2 ;;
   esac
 done
-# mariadbd (started by the MariaDB harness) lives in /usr/sbin, which an ordinary user's PATH lacks.
-case ":$PATH:" in *:/usr/sbin:*) ;; *) PATH="$PATH:/usr/sbin:/sbin" ;; esac
 started=$(date +%s)
 say() { printf '\n== %s\n' "$*"; }
 

@@ -5,6 +5,13 @@
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+# Anything below that needs root says so in one line where sudo is missing.
+as_root() {
+  if [ -n "$SUDO" ] && ! command -v sudo >/dev/null 2>&1; then
+    echo "install-deps.sh: root is needed to $1 and sudo is not installed; run as root: bash $0" >&2
+    exit 1
+  fi
+}
 
 packages=(
   build-essential cmake pkg-config
@@ -23,6 +30,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
+  as_root "install ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -33,6 +41,7 @@ driver_name="mySQL ODBC 3.51 Driver"
 driver=$(odbcinst -q -d -n "$driver_name" 2>/dev/null || true)
 if ! grep -q '^Driver=' <<<"$driver"; then
   lib=$(dpkg -L odbc-mariadb | grep -m1 '/libmaodbc\.so$')
+  as_root "register the ODBC driver"
   tmp=$(mktemp)
   printf '[%s]\nDescription=MariaDB Connector/ODBC\nDriver=%s\n' "$driver_name" "$lib" > "$tmp"
   $SUDO odbcinst -i -d -f "$tmp" >/dev/null
@@ -45,6 +54,7 @@ fi
 ini=$(odbcinst -j | sed -n 's/^DRIVERS\.*: *//p')
 if awk '/^[ \t]*\[/ { s = ($0 ~ /^[ \t]*\[ODBC\][ \t\r]*$/) } s && /^[ \t]*Pooling[ \t]*=[ \t]*[Yy]/ { found = 1 }
         END { exit !found }' "$ini" 2>/dev/null; then
+  as_root "switch the ODBC driver manager's pooling off in $ini"
   tmp=$(mktemp)
   awk '/^[ \t]*\[/ { s = ($0 ~ /^[ \t]*\[ODBC\][ \t\r]*$/) }
        s && /^[ \t]*Pooling[ \t]*=/ { print "Pooling=No"; next }

@@ -29,6 +29,8 @@ test_mariadb_failed() {
 
 start_test_mariadb() {
   local work=$1
+  # mariadbd lives in /usr/sbin, which an ordinary user's PATH lacks.
+  case ":$PATH:" in *:/usr/sbin:*) ;; *) PATH="$PATH:/usr/sbin:/sbin" ;; esac
   local data="$work/data" sock="$work/mariadb.sock" port
   port=$(free_port) || { echo "MariaDB did not start: no free port on 127.0.0.1" >&2; return 1; }
   mkdir -p "$data"
