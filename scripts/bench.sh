@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark command: installs what is missing, builds, starts the throwaway MariaDB of the
 # tests, runs every benchmark program in the build's bench folder (each prints its figures) and
-# stops the server, whatever happened. Arguments go to every program.
+# stops the server, whatever happened. Arguments go to bench_engine only (its sizes).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"
@@ -23,7 +23,9 @@ for program in "$build"/bench/*; do
   [ -f "$program" ] && [ -x "$program" ] || continue
   found=1
   echo "== $(basename "$program")"
-  "$program" "$@" || { echo "$(basename "$program") failed" >&2; status=1; }
+  args=()
+  [ "$(basename "$program")" = bench_engine ] && args=("$@")
+  "$program" "${args[@]}" || { echo "$(basename "$program") failed" >&2; status=1; }
 done
 [ -n "$found" ] || { echo "no benchmark programs in $build/bench" >&2; status=1; }
 exit $status
