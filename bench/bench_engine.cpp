@@ -1,12 +1,15 @@
 // The whole exchange of many records between three branches: A adds them, cycles run A, B, C until
 // every branch holds them all, every exchange is closed and every ledger is empty. Prints records
-// per second for A's send, B's receive and the whole exchange, and database connections and web
-// requests per record, once with the driver manager's connection pooling and once without, each in
-// its own process (the pool is process-wide and fixed by odbcinst.ini when the process starts).
+// per second for A's send, B's receive and the whole exchange; database connections, web requests
+// and statements per record; the resolution's answer selects, the ledger update's key look-ups
+// and the LAST_INSERT_ID reads. Once with the driver manager's connection pooling and once
+// without, each in its own process (the pool is process-wide and fixed by odbcinst.ini when the
+// process starts).
 //
 //   bench_engine [plain rows = 10000] [invoices = 500] [lines per invoice = 5]
 //
 // Run it with the environment scripts/test.sh sets up (tests/support/mariadb.sh).
+#include "data/odbc.h"
 #include "support/sync_rig.h"
 
 #include <QCoreApplication>
@@ -29,6 +32,7 @@ struct Figures {
     qint64 records = 0;
     double sendSecs = 0, receSecs = 0, totalSecs = 0;
     qint64 connections = 0, logicalConnections = 0, requests = 0, cycles = 0;
+    qint64 statements = 0, answerSelects = 0, keyLookups = 0, insertIds = 0;
 };
 
 qint64 serverConnections(const ScratchDatabase& db)
@@ -74,6 +78,19 @@ Figures runWorkload(int plain, int invoices, int lines)
 
     Figures f;
     f.records = qint64(plain) + invoices + qint64(invoices) * lines;
+    // The engine's statements (on this thread: the web service's own are not counted), among them
+    // the resolution's answer counts and the ledger update's look-ups of one key.
+    data::observeStatements([&f](const QString&, const QString& sql) {
+        if (sql == u"CONNECT")
+            return;
+        ++f.statements;
+        if (sql.startsWith(u"select * from atten_rec where treco = "))
+            ++f.answerSelects;
+        else if (sql.startsWith(u"select * from atten_rec where NoRec  = ") && sql.contains(u" and branch  = "))
+            ++f.keyLookups;
+        else if (sql.contains(u"LAST_INSERT_ID()"))
+            ++f.insertIds;
+    });
     const qint64 conns0 = serverConnections(rig.server);
     rig.web.clearRequests();
     QElapsedTimer total;
@@ -114,6 +131,7 @@ Figures runWorkload(int plain, int invoices, int lines)
             break;
     }
     f.totalSecs = total.nsecsElapsed() / 1e9;
+    data::observeStatements({});
     f.connections = serverConnections(rig.server) - conns0;
     f.requests = rig.web.requests().size();
     return f;
@@ -155,7 +173,7 @@ bool runChild(const QString& self, const QStringList& args, bool pooled, Figures
         return false;
     const QString line = QString::fromUtf8(child.readAllStandardOutput()).trimmed().section(u'\n', -1);
     const QStringList v = line.split(u' ');
-    if (v.size() != 8 || v[0] != u"RESULT")
+    if (v.size() != 12 || v[0] != u"RESULT")
         return false;
     out.records = v[1].toLongLong();
     out.sendSecs = v[2].toDouble();
@@ -164,6 +182,10 @@ bool runChild(const QString& self, const QStringList& args, bool pooled, Figures
     out.connections = v[5].toLongLong();
     out.requests = v[6].toLongLong();
     out.cycles = v[7].toLongLong();
+    out.statements = v[8].toLongLong();
+    out.answerSelects = v[9].toLongLong();
+    out.keyLookups = v[10].toLongLong();
+    out.insertIds = v[11].toLongLong();
     return true;
 }
 
@@ -172,10 +194,11 @@ void print(const char* mode, const Figures& f, int plain, int invoices, int line
     const double perRecord = f.records > 0 ? 1.0 / double(f.records) : 0;
     std::printf("%-9s %lld records; A's send %.1f rec/s (%.1f s); B's receive %.1f rec/s (%.1f s); "
                 "whole exchange %.1f rec/s (%.1f s, %lld cycles); %.2f server connections and %.2f web requests "
-                "per record\n",
+                "per record; %.1f statements per record, %lld answer counts, %lld ledger key look-ups, %lld LAST_INSERT_ID\n",
                 mode, (long long)f.records, f.records / f.sendSecs, f.sendSecs,
                 double(plain + invoices + invoices * lines) / f.receSecs, f.receSecs, f.records / f.totalSecs,
-                f.totalSecs, (long long)f.cycles, f.connections * perRecord, f.requests * perRecord);
+                f.totalSecs, (long long)f.cycles, f.connections * perRecord, f.requests * perRecord,
+                f.statements * perRecord, (long long)f.answerSelects, (long long)f.keyLookups, (long long)f.insertIds);
 }
 
 }  // namespace
@@ -193,8 +216,10 @@ int main(int argc, char** argv)
 
     if (child) {
         const Figures f = runWorkload(plain, invoices, lines);
-        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld\n", (long long)f.records, f.sendSecs, f.receSecs,
-                    f.totalSecs, (long long)f.connections, (long long)f.requests, (long long)f.cycles);
+        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld %lld %lld %lld %lld\n", (long long)f.records, f.sendSecs,
+                    f.receSecs, f.totalSecs, (long long)f.connections, (long long)f.requests, (long long)f.cycles,
+                    (long long)f.statements, (long long)f.answerSelects, (long long)f.keyLookups,
+                    (long long)f.insertIds);
         return 0;
     }
 
