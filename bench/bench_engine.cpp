@@ -1,13 +1,15 @@
 // The whole exchange of many records between three branches: A adds them, cycles run A, B, C until
 // every branch holds them all, every exchange is closed and every ledger is empty. Prints records
 // per second for A's send, B's receive and the whole exchange, the process's peak resident memory,
-// and per record the sessions opened, statements sent and web requests made by the engines, once
+// and per record the sessions opened, statements sent and web requests made by the engines, with the
+// resolution's answer selects, the ledger update's key look-ups and the LAST_INSERT_ID reads; once
 // with held connections and once with a fresh connection per call, each in its own process. Runs
 // at the given sizes and again with 5,000 plain rows.
 //
 //   bench_engine [plain rows = 1000] [invoices = 50] [lines per invoice = 5]
 //
 // Run it with the environment scripts/test.sh sets up (tests/support/mariadb.sh).
+#include "data/odbc.h"
 #include "support/sync_rig.h"
 
 #include <QCoreApplication>
@@ -28,6 +30,7 @@ struct Figures {
     qint64 records = 0;
     double sendSecs = 0, receSecs = 0, totalSecs = 0;
     qint64 connections = 0, statements = 0, pings = 0, requests = 0, cycles = 0, peakKb = 0;
+    qint64 answerSelects = 0, keyLookups = 0, insertIds = 0;
 };
 
 // The engines' own database work: only what runs inside their cycles, on this thread, counts.
@@ -85,6 +88,15 @@ Figures runWorkload(int plain, int invoices, int lines, bool fresh)
 
     Figures f;
     f.records = qint64(plain) + invoices + qint64(invoices) * lines;
+    // Statement shapes that grow with the ledger when answers or keys are looked up one by one.
+    data::observeStatements([&f](const QString&, const QString& sql) {
+        if (sql.startsWith(u"select * from atten_rec where treco = "))
+            ++f.answerSelects;
+        else if (sql.startsWith(u"select * from atten_rec where NoRec  = ") && sql.contains(u" and branch  = "))
+            ++f.keyLookups;
+        else if (sql.contains(u"LAST_INSERT_ID()"))
+            ++f.insertIds;
+    });
     rig.web.clearRequests();
     QElapsedTimer total;
     total.start();
@@ -124,6 +136,7 @@ Figures runWorkload(int plain, int invoices, int lines, bool fresh)
             break;
     }
     f.totalSecs = total.nsecsElapsed() / 1e9;
+    data::observeStatements({});
     f.connections = engines.sum.connects;
     f.statements = engines.sum.statements;
     f.pings = engines.sum.pings;
@@ -142,7 +155,7 @@ bool runChild(const QString& self, int plain, int invoices, int lines, bool fres
         return false;
     const QString line = QString::fromUtf8(child.readAllStandardOutput()).trimmed().section(u'\n', -1);
     const QStringList v = line.split(u' ');
-    if (v.size() != 11 || v[0] != u"RESULT")
+    if (v.size() != 14 || v[0] != u"RESULT")
         return false;
     out.records = v[1].toLongLong();
     out.sendSecs = v[2].toDouble();
@@ -154,6 +167,9 @@ bool runChild(const QString& self, int plain, int invoices, int lines, bool fres
     out.cycles = v[8].toLongLong();
     out.peakKb = v[9].toLongLong();
     out.pings = v[10].toLongLong();
+    out.answerSelects = v[11].toLongLong();
+    out.keyLookups = v[12].toLongLong();
+    out.insertIds = v[13].toLongLong();
     return true;
 }
 
@@ -161,10 +177,12 @@ void print(const char* mode, const Figures& f, int plain, int invoices, int line
 {
     const double perRecord = f.records > 0 ? 1.0 / double(f.records) : 0;
     std::printf("  %-26s whole exchange %.1f rec/s (%.1f s, %lld cycles); A's send %.1f rec/s; B's receive %.1f rec/s; "
-                "peak RSS %.1f MB; per record %.3f sessions opened, %.1f statements, %.1f pings, %.2f web requests\n",
+                "peak RSS %.1f MB; per record %.3f sessions opened, %.1f statements, %.1f pings, %.2f web requests; "
+                "%lld answer selects, %lld ledger key look-ups, %lld LAST_INSERT_ID\n",
                 mode, f.records / f.totalSecs, f.totalSecs, (long long)f.cycles, f.records / f.sendSecs,
                 double(plain + invoices + invoices * lines) / f.receSecs, f.peakKb / 1024.0, f.connections * perRecord,
-                f.statements * perRecord, f.pings * perRecord, f.requests * perRecord);
+                f.statements * perRecord, f.pings * perRecord, f.requests * perRecord, (long long)f.answerSelects,
+                (long long)f.keyLookups, (long long)f.insertIds);
 }
 
 }  // namespace
@@ -175,9 +193,10 @@ int main(int argc, char** argv)
     QStringList args = app.arguments().mid(1);
     if (args.size() == 5 && args.first() == u"--child") {
         const Figures f = runWorkload(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[1] == u"fresh");
-        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld %lld %lld %lld\n", (long long)f.records, f.sendSecs,
+        std::printf("RESULT %lld %.3f %.3f %.3f %lld %lld %lld %lld %lld %lld %lld %lld %lld\n", (long long)f.records, f.sendSecs,
                     f.receSecs, f.totalSecs, (long long)f.connections, (long long)f.statements, (long long)f.requests,
-                    (long long)f.cycles, (long long)f.peakKb, (long long)f.pings);
+                    (long long)f.cycles, (long long)f.peakKb, (long long)f.pings, (long long)f.answerSelects,
+                    (long long)f.keyLookups, (long long)f.insertIds);
         return 0;
     }
     const int plain = args.value(0, QStringLiteral("1000")).toInt();

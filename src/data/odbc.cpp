@@ -86,9 +86,17 @@ struct FailureRule {
 std::atomic<bool> g_rulesArmed{false};
 std::mutex g_rulesMutex;
 std::vector<FailureRule> g_rules;
+std::atomic<bool> g_observed{false};
+std::function<void(const QString&, const QString&)> g_observer;  // under g_rulesMutex
+std::thread::id g_observerThread;
 
 void failIfArmed(const QString& sql, const QString& database)
 {
+    if (g_observed.load(std::memory_order_relaxed)) {
+        std::lock_guard lock(g_rulesMutex);
+        if (g_observer && g_observerThread == std::this_thread::get_id())
+            g_observer(database, sql);
+    }
     if (!g_rulesArmed.load(std::memory_order_relaxed))
         return;
     std::lock_guard lock(g_rulesMutex);
@@ -165,6 +173,14 @@ void clearStatementFailures()
     std::lock_guard lock(g_rulesMutex);
     g_rules.clear();
     g_rulesArmed.store(false);
+}
+
+void observeStatements(std::function<void(const QString& database, const QString& sql)> observer)
+{
+    std::lock_guard lock(g_rulesMutex);
+    g_observed.store(bool(observer));
+    g_observer = std::move(observer);
+    g_observerThread = std::this_thread::get_id();
 }
 
 StatementTimeoutKind statementTimeoutKind(QStringView versionText)

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <QStringView>
 #include <QVariant>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -116,6 +117,9 @@ OdbcCounters odbcCounters();
 // background threads are not hit. Costs one atomic load per statement while nothing is armed.
 void failStatements(const QString& pattern, int times = 1, const QString& database = {});
 void clearStatementFailures();
+// A process-wide test hook: `observer` sees the database and the text of every statement run on
+// the thread that set it, before it runs ("CONNECT" as above); an empty observer ends it.
+void observeStatements(std::function<void(const QString& database, const QString& sql)> observer);
 
 // Brace-quotes a connection-string value where ODBC would otherwise split or misread it.
 QString odbcValue(const QString& value);

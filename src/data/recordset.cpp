@@ -100,6 +100,15 @@ void Recordset::movePrevious()
     --pos_;
 }
 
+void Recordset::moveTo(long long position)
+{
+    requireOpen();
+    if (position < 0 || position >= static_cast<long long>(rows_.size()))
+        throw DbError(QStringLiteral("no row at position %1").arg(position));
+    saveBeforeMove();
+    pos_ = position;
+}
+
 QStringList Recordset::columnNames() const
 {
     requireOpen();
@@ -222,6 +231,18 @@ QString Recordset::quotedTable() const
 
 void Recordset::update()
 {
+    save(true);
+}
+
+void Recordset::insertOnly()
+{
+    if (currentRow().stored)
+        throw DbError(QStringLiteral("insertOnly() saves new rows only"));
+    save(false);
+}
+
+void Recordset::save(bool readBackKey)
+{
     Row& row = currentRow();
     if (!keyKnown_) {
         const QStringList key = conn_->primaryKey(table_);
@@ -254,7 +275,7 @@ void Recordset::update()
                            + ")",
                        params);
         // An auto-numbered key must be known, or a later save of this row could not find it.
-        if (key_.size() == 1 && row.values[size_t(key_[0])].isNull())
+        if (readBackKey && key_.size() == 1 && row.values[size_t(key_[0])].isNull())
             row.values[size_t(key_[0])] = conn_->lastInsertId();
         row.stored = true;
         row.original = row.values;

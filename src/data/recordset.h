@@ -31,6 +31,8 @@ public:
     void moveLast();
     void moveNext();
     void movePrevious();
+    // Makes the row at `position` (as position() gives it) the current row.
+    void moveTo(long long position);
 
     QStringList columnNames() const;
     bool hasColumn(QStringView column) const;
@@ -52,6 +54,9 @@ public:
     // columns held when read; when another program changed or deleted it meanwhile, nothing is
     // written and DbError says so.
     void update();
+    // Saves the current new row without reading back an auto-numbered key, a statement less, for
+    // rows this recordset does not save again (a later save of the row finds nothing and fails).
+    void insertOnly();
     void cancelUpdate();
     bool editPending() const;
 
@@ -68,6 +73,7 @@ private:
     Row& currentRow();
     const Row& currentRow() const;
     void saveBeforeMove();
+    void save(bool readBackKey);
     QString quotedTable() const;
 
     std::shared_ptr<OdbcConnection> conn_;

@@ -58,9 +58,10 @@ bool UpDate_Atten(SyncContext& ctx);
 // Closes this branch's announcements and answers other branches' closings; rows left open.
 qint32 Check_Send(SyncContext& ctx);
 // "OK1" all answered (deletion: all accepted), "OK2" deletion refused, "OK3" no other branch,
-// "OK4" not decided.
+// "OK4" not decided. Counted in `answers` where it can tell, else with a select of the ledger.
+class AnswerIndex;
 QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
-                      const QString& branch, qint16 kin1, qint16 kin2);
+                      const QString& branch, qint16 kin1, qint16 kin2, const AnswerIndex* answers = nullptr);
 
 // ---- deletions -------------------------------------------------------------------------------
 // True when no local row refers to the record.

@@ -81,84 +81,204 @@ bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer, long long& 
                              "where No_Rec = " + lit(newer.NoRec) + " and SynDele = '2'");
 }
 
-// The record keys (treco, NoRec) of the local ledger with the oldest version of each, read once
-// per update, so that a record with no older version here needs no search for one. Only keys of
-// ASCII letters, digits, '_' and '-' and versions of digits are compared here, case and trailing
-// blanks folded, so that this never tells apart what a where clause takes as equal; any other
-// value in the ledger switches the shortcut off.
+// The local ledger, read once per update when many server rows come, and kept in step with what
+// the update writes: a row already held unchanged, a row not held at all, the version a closing
+// needs and a record with no older version are then known without a select. Values are compared
+// only in the form ledger::collationKey() gives, so this never tells apart what a where clause
+// takes as equal; any other value in the ledger switches it off, and a question about a value it
+// cannot compare goes to the database.
 class LedgerKeys {
 public:
-    bool load(SyncContext& ctx)
+    enum class Held { Unknown, Absent, Same, Changed };
+
+    // Reads the local ledger, and takes note of the server rows `server` as the rows to come.
+    bool load(SyncContext& ctx, data::Recordset& server)
     {
-        data::RecordsetVar rs;
-        if (!ctx.db.Select_Loc(rs, QStringLiteral("NoRec, treco, SynLast"), QStringLiteral("atten_rec"), QString()))
+        const long long n = server.recordCount();
+        if (n > 0)
+            server.moveFirst();
+        for (long long i = 0; i < n; ++i, server.moveNext())
+            ++coming_[fullKey(readRow(server))];
+        if (!ctx.db.Select_Loc(rows_, QStringLiteral("*"), QStringLiteral("atten_rec"), QString()))
             return false;
         usable_ = true;
-        const long long n = rs->recordCount();
-        if (n > 0)
-            rs->moveFirst();
-        for (long long i = 0; i < n && usable_; ++i, rs->moveNext())
-            add(rs->text(u"treco"), rs->text(u"NoRec"), rs->text(u"SynLast"));
+        const long long m = rows_->recordCount();
+        if (m > 0)
+            rows_->moveFirst();
+        for (long long i = 0; i < m && usable_; ++i, rows_->moveNext())
+            note(rows_->text(u"treco"), rows_->text(u"NoRec"), rows_->text(u"SynLast"), rows_->text(u"branch"),
+                 rows_->text(u"kin1"), num(rows_->text(u"kin2")), rows_->text(u"DTNow"), i);
         return usable_;
+    }
+
+    // Takes `r` off the rows to come: whether a row of its key follows.
+    bool comesAgain(const LedgerRow& r)
+    {
+        const QString key = fullKey(r);
+        if (key.isEmpty())
+            return true;  // no telling which rows are its
+        const auto it = coming_.find(key);
+        return it != coming_.end() && --*it > 0;
+    }
+
+    // The rows as read, to add rows to; empty unless loaded.
+    data::RecordsetVar& rows() { return rows_; }
+
+    // Whether the ledger holds the row of `r`'s key, and whether with `r`'s kin2 and DTNow;
+    // `at` is its position in rows(), -1 when it cannot be saved through them.
+    Held held(const LedgerRow& r, long long* at = nullptr) const
+    {
+        const std::vector<Entry>* entries = nullptr;
+        std::optional<Entry> e;
+        if (!find(r.treco, r.NoRec, r.SynLast, entries) || !(e = entryOf(r.SynLast, r.branch, QString::number(r.kin1))))
+            return Held::Unknown;
+        const Entry* hit = nullptr;
+        for (const Entry& x : *entries) {
+            if (x.version == e->version && x.branch == e->branch && x.kin1 == e->kin1) {
+                if (hit)
+                    return Held::Unknown;  // which one a select gives first is the database's choice
+                hit = &x;
+            }
+        }
+        if (!hit)
+            return Held::Absent;
+        if (at)
+            *at = hit->pos;
+        return hit->kin2 == r.kin2 && hit->DTNow == r.DTNow ? Held::Same : Held::Changed;
+    }
+
+    // Whether the ledger holds any row of that version of the record; nullopt when unknown.
+    std::optional<bool> holdsVersion(const QString& treco, const QString& noRec, const QString& version) const
+    {
+        const std::vector<Entry>* entries = nullptr;
+        const std::optional<QString> v = ledger::collationKey(version, true);
+        if (!v || !find(treco, noRec, version, entries))
+            return std::nullopt;
+        for (const Entry& x : *entries)
+            if (x.version == *v)
+                return true;
+        return false;
     }
 
     // False only when the ledger surely holds no row of the record older than `version`.
     bool mayHoldOlder(const QString& treco, const QString& noRec, const QString& version) const
     {
-        if (!usable_)
+        const std::vector<Entry>* entries = nullptr;
+        const std::optional<QString> v = ledger::collationKey(version, true);
+        if (!v || !find(treco, noRec, version, entries))
             return true;
-        const std::optional<QString> key = keyOf(treco, noRec);
-        const std::optional<QString> v = plain(version, true);
-        if (!key || !v)
-            return true;
-        const auto it = oldest_.constFind(*key);
-        return it != oldest_.cend() && *it < *v;
+        for (const Entry& x : *entries)
+            if (x.version < *v)
+                return true;
+        return false;
     }
 
-    void add(const QString& treco, const QString& noRec, const QString& version)
+    // `r` was written: added, or its one row given r's kin2 and DTNow; `at` as for held().
+    void saved(const LedgerRow& r, long long at)
     {
-        if (!usable_)
-            return;
+        const Held h = held(r);
+        if (h == Held::Absent || h == Held::Unknown) {
+            note(r.treco, r.NoRec, r.SynLast, r.branch, QString::number(r.kin1), r.kin2, r.DTNow, at);
+        } else if (h == Held::Changed) {
+            const std::optional<Entry> e = entryOf(r.SynLast, r.branch, QString::number(r.kin1));
+            for (Entry& x : records_[*keyOf(r.treco, r.NoRec)])
+                if (x.version == e->version && x.branch == e->branch && x.kin1 == e->kin1) {
+                    x.kin2 = r.kin2;
+                    x.DTNow = r.DTNow;
+                    x.pos = at;
+                }
+        }
+    }
+
+    // The rows of kin1 0 to 3 of the record older than `version` were deleted.
+    void droppedOlder(const QString& treco, const QString& noRec, const QString& version)
+    {
         const std::optional<QString> key = keyOf(treco, noRec);
-        const std::optional<QString> v = plain(version, true);
-        if (!key || !v) {
-            usable_ = false;
-            oldest_.clear();
+        const std::optional<QString> v = ledger::collationKey(version, true);
+        if (!usable_ || !key || !v) {
+            switchOff();
             return;
         }
-        auto it = oldest_.find(*key);
-        if (it == oldest_.end())
-            oldest_.insert(*key, *v);
-        else if (*v < *it)
-            *it = *v;
+        auto it = records_.find(*key);
+        if (it == records_.end())
+            return;
+        std::erase_if(*it, [&](const Entry& x) {
+            return x.version < *v && (x.kin1 == u"0" || x.kin1 == u"1" || x.kin1 == u"2" || x.kin1 == u"3");
+        });
+    }
+
+    void switchOff()
+    {
+        usable_ = false;
+        records_.clear();
     }
 
 private:
-    // Trailing blanks dropped, case folded; nullopt for anything else than the plain characters.
-    static std::optional<QString> plain(const QString& text, bool digitsOnly)
-    {
-        qsizetype end = text.size();
-        while (end > 0 && text.at(end - 1) == u' ')
-            --end;
-        for (qsizetype i = 0; i < end; ++i) {
-            const char16_t c = text.at(i).unicode();
-            const bool digit = c >= u'0' && c <= u'9';
-            const bool other = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u'-';
-            if (!digit && (digitsOnly || !other))
-                return std::nullopt;
-        }
-        return text.left(end).toLower();
-    }
+    struct Entry {
+        QString version, branch, kin1;
+        qint32 kin2 = 0;
+        QString DTNow;
+        long long pos = -1;
+    };
 
     static std::optional<QString> keyOf(const QString& treco, const QString& noRec)
     {
-        const std::optional<QString> t = plain(treco, false), n = plain(noRec, false);
+        const std::optional<QString> t = ledger::collationKey(treco), n = ledger::collationKey(noRec);
         if (!t || !n)
             return std::nullopt;
         return *t + u'\n' + *n;
     }
 
-    QHash<QString, QString> oldest_;
+    static std::optional<Entry> entryOf(const QString& version, const QString& branch, const QString& kin1)
+    {
+        const std::optional<QString> v = ledger::collationKey(version, true), b = ledger::collationKey(branch),
+                                     k = ledger::collationKey(kin1);
+        if (!v || !b || !k)
+            return std::nullopt;
+        return Entry{*v, *b, *k, 0, {}, -1};
+    }
+
+    // The rows held of the record, when the ledger and the values can be compared here.
+    bool find(const QString& treco, const QString& noRec, const QString& version,
+              const std::vector<Entry>*& entries) const
+    {
+        static const std::vector<Entry> none;
+        const std::optional<QString> key = keyOf(treco, noRec);
+        if (!usable_ || !key || !ledger::collationKey(version, true))
+            return false;
+        const auto it = records_.constFind(*key);
+        entries = it == records_.cend() ? &none : &*it;
+        return true;
+    }
+
+    // `r`'s key as compared here; empty when it cannot be.
+    static QString fullKey(const LedgerRow& r)
+    {
+        const std::optional<QString> key = keyOf(r.treco, r.NoRec);
+        const std::optional<Entry> e = entryOf(r.SynLast, r.branch, QString::number(r.kin1));
+        return key && e ? *key + u'\n' + e->version + u'\n' + e->branch + u'\n' + e->kin1 : QString();
+    }
+
+    void note(const QString& treco, const QString& noRec, const QString& version, const QString& branch,
+              const QString& kin1, qint32 kin2, const QString& DTNow, long long at)
+    {
+        if (!usable_)
+            return;
+        const std::optional<QString> key = keyOf(treco, noRec);
+        std::optional<Entry> e = entryOf(version, branch, kin1);
+        if (!key || !e) {
+            switchOff();
+            return;
+        }
+        e->kin2 = kin2;
+        e->DTNow = DTNow;
+        e->pos = at;
+        records_[*key].push_back(*e);
+    }
+
+    data::RecordsetVar rows_;
+    QHash<QString, std::vector<Entry>> records_;
+    QHash<QString, int> coming_;
     bool usable_ = false;
 };
 
@@ -183,10 +303,10 @@ bool UpDate_Atten(SyncContext& ctx)
             return false;
 
         const long long n = server->recordCount();
-        // Worth a read of the whole ledger's keys only when many rows come.
+        // Worth a read of the whole ledger only when many rows come.
         LedgerKeys known;
         if (n >= 8)
-            known.load(ctx);
+            known.load(ctx, *server);
         if (n > 0)
             server->moveFirst();
         for (long long i = 1; i <= n; ++i, server->moveNext()) {
@@ -196,6 +316,7 @@ bool UpDate_Atten(SyncContext& ctx)
                 return true;
             }
             const LedgerRow r = readRow(*server);
+            const bool comesAgain = known.comesAgain(r);
             if (!ledger::isSynchronised(r.treco))
                 continue;
             const QString version = "where NoRec  = " + lit(r.NoRec) + " and treco  = " + lit(r.treco);
@@ -203,12 +324,16 @@ bool UpDate_Atten(SyncContext& ctx)
             // A closing is only taken for a version this branch has seen announced.
             const bool closing = (r.kin1 == 0 && r.kin2 == 1) || (r.kin1 == 2 && (r.kin2 == 1 || r.kin2 == 2));
             if (closing) {
-                data::RecordsetVar chk;
-                if (!ctx.db.Open_Rs_Loc_Where_Order(chk, QStringLiteral("atten_rec"),
-                                                    version + " and SynLast  = " + lit(r.SynLast),
-                                                    QStringLiteral("DTNow")))
-                    return false;
-                if (chk->recordCount() == 0)
+                std::optional<bool> announced = known.holdsVersion(r.treco, r.NoRec, r.SynLast);
+                if (!announced) {
+                    data::RecordsetVar chk;
+                    if (!ctx.db.Open_Rs_Loc_Where_Order(chk, QStringLiteral("atten_rec"),
+                                                        version + " and SynLast  = " + lit(r.SynLast),
+                                                        QStringLiteral("DTNow")))
+                        return false;
+                    announced = chk->recordCount() > 0;
+                }
+                if (!*announced)
                     continue;
             }
             // Answers to a closing go to the branch that announced.
@@ -218,21 +343,30 @@ bool UpDate_Atten(SyncContext& ctx)
             if (r.kin3 > 1)
                 continue;
 
-            if (!ctx.db.Open_Rs_Loc_Where_Order(scan, QStringLiteral("atten_rec"),
-                                                "where NoRec  = " + lit(r.NoRec) + " and branch  = " + lit(r.branch)
-                                                    + " and treco  = " + lit(r.treco) + " and SynLast  = "
-                                                    + lit(r.SynLast) + " and kin1  = " + lit(QString::number(r.kin1)),
-                                                QStringLiteral("DTNow")))
+            // A row held unchanged needs nothing; the others are written through the ledger read
+            // where it can say which row is theirs.
+            long long at = -1;
+            const LedgerKeys::Held held = known.held(r, &at);
+            if (held == LedgerKeys::Held::Same)
+                continue;
+            const bool inRead = held == LedgerKeys::Held::Absent || (held == LedgerKeys::Held::Changed && at >= 0);
+            if (inRead)
+                scan = known.rows();
+            else if (!ctx.db.Open_Rs_Loc_Where_Order(scan, QStringLiteral("atten_rec"),
+                                                     "where NoRec  = " + lit(r.NoRec) + " and branch  = "
+                                                         + lit(r.branch) + " and treco  = " + lit(r.treco)
+                                                         + " and SynLast  = " + lit(r.SynLast) + " and kin1  = "
+                                                         + lit(QString::number(r.kin1)),
+                                                     QStringLiteral("DTNow")))
                 return false;
             // The older rows go with this row's copy: whatever they leave open is settled first, and
             // when that fails the row is not copied, so the next update (which starts again from
             // the newest copied row) retries it.
             long long olderRows = 0;
             const bool mayHaveOlder = known.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
-            if (scan->recordCount() == 0) {
+            if (held == LedgerKeys::Held::Absent || scan->recordCount() == 0) {
                 if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows))
                     return false;
-                known.add(r.treco, r.NoRec, r.SynLast);
                 scan->addNew();
                 scan->setValue(u"NoRec", r.NoRec);
                 scan->setValue(u"branch", r.branch);
@@ -242,9 +376,18 @@ bool UpDate_Atten(SyncContext& ctx)
                 scan->setValue(u"kin2", r.kin2Text);
                 scan->setValue(u"DTNow", r.DTNow);
                 scan->setValue(u"mainbranch", r.mainbranch);
-                scan->update();
+                // Its auto-numbered key is read back only when this update saves it again.
+                if (inRead && comesAgain) {
+                    scan->update();
+                    at = scan->position();
+                } else {
+                    scan->insertOnly();
+                }
             } else {
-                scan->moveFirst();
+                if (inRead)
+                    scan->moveTo(at);
+                else
+                    scan->moveFirst();
                 if (num(scan->text(u"kin2")) == r.kin2 && scan->text(u"DTNow") == r.DTNow)
                     continue;
                 if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows))
@@ -253,6 +396,7 @@ bool UpDate_Atten(SyncContext& ctx)
                 scan->setValue(u"DTNow", r.DTNow);
                 scan->update();
             }
+            known.saved(r, inRead ? at : -1);
 
             // Nothing older was there a moment ago and only this pass writes the ledger: the
             // deletes would find nothing, and each costs a connection.
@@ -260,12 +404,18 @@ bool UpDate_Atten(SyncContext& ctx)
             const QString older = " and SynLast < " + lit(r.SynLast);
             const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
             if (olderRows > 0) {
-                ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                                  base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
-                                      + lit(r.treco) + " and kin1 = '1'" + older);
-                ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                                  base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec) + " and treco = "
-                                      + lit(r.treco) + " and kin1 = '3'" + older);
+                const bool records = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                                       base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec)
+                                                           + " and treco = " + lit(r.treco) + " and kin1 = '1'" + older);
+                const bool deletions = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                                         base + " and kin1 = '2'" + older + " or NoRec = "
+                                                             + lit(r.NoRec) + " and treco = " + lit(r.treco)
+                                                             + " and kin1 = '3'" + older);
+                // Rows a failed delete left are no longer known for sure.
+                if (records && deletions)
+                    known.droppedOlder(r.treco, r.NoRec, r.SynLast);
+                else
+                    known.switchOff();
             }
 
             if (r.kin1 == 0 || r.kin1 == 1)

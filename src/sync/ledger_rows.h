@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace tarvelo::sync::ledger {
 
 // Ledger and record values come from other branches: every one goes into a statement quoted.
@@ -41,6 +43,25 @@ inline bool isSynchronised(const QString& treco)
 inline qint16 familyOf(qint32 kin1)
 {
     return (kin1 == 2 || kin1 == 3) ? 2 : 0;
+}
+
+// A ledger value as the text columns' collation compares it, for comparing in memory: trailing
+// blanks dropped and letter case folded. Only ASCII letters, digits, '_' and '-' (digits alone
+// with `digitsOnly`, whose order is then the column's too) are taken; anything else gives nullopt,
+// as only the database can say what it equals.
+inline std::optional<QString> collationKey(const QString& text, bool digitsOnly = false)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == u' ')
+        --end;
+    for (qsizetype i = 0; i < end; ++i) {
+        const char16_t c = text.at(i).unicode();
+        const bool digit = c >= u'0' && c <= u'9';
+        const bool other = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_' || c == u'-';
+        if (!digit && (digitsOnly || !other))
+            return std::nullopt;
+    }
+    return text.left(end).toLower();
 }
 
 // The failure texts of the passes.

@@ -3,7 +3,11 @@
 
 #include "records/record_copy.h"
 
+#include <QHash>
 #include <QSet>
+
+#include <optional>
+#include <vector>
 
 namespace tarvelo::sync {
 
@@ -26,7 +30,74 @@ void require(bool ok)
         throw StepFailed{};
 }
 
+// An answer row: who answered, and how.
+struct Answer {
+    QString branch, kin2;
+};
+
 }  // namespace
+
+// The answer rows of the ledger as the resolution read it, by announced version, so that the
+// answer count needs no select of its own. Values are compared in the form ledger::collationKey()
+// gives, so this never tells apart what a where clause takes as equal; with any other value in
+// the ledger it is not used, and a question about such a value goes to the database.
+class AnswerIndex {
+public:
+    // Reads every row of `rs`.
+    explicit AnswerIndex(data::Recordset& rs)
+    {
+        const long long n = rs.recordCount();
+        if (n > 0)
+            rs.moveFirst();
+        for (long long i = 0; i < n; ++i, rs.moveNext()) {
+            const std::optional<QString> key = versionKey(rs.text(u"treco"), rs.text(u"NoRec"), rs.text(u"SynLast"));
+            const QString kin2 = rs.text(u"kin2");
+            const std::optional<QString> k1 = ledger::collationKey(rs.text(u"kin1")), k2 = ledger::collationKey(kin2);
+            if (!key || !k1 || !k2) {
+                byVersion_.clear();
+                usable_ = false;
+                return;
+            }
+            byVersion_[*key].push_back({*k1, *k2, Answer{rs.text(u"branch"), kin2}});
+        }
+        usable_ = true;
+    }
+
+    // The rows of that version whose kin1 is `kin1` and kin2 one of `kin2s`; nullopt when only
+    // the database can tell.
+    std::optional<std::vector<Answer>> answers(const QString& treco, const QString& NoRec, const QString& SynLast,
+                                               QStringView kin1, const QStringList& kin2s) const
+    {
+        const std::optional<QString> key = versionKey(treco, NoRec, SynLast);
+        if (!usable_ || !key)
+            return std::nullopt;
+        std::vector<Answer> out;
+        const auto it = byVersion_.constFind(*key);
+        if (it != byVersion_.cend())
+            for (const Row& r : *it)
+                if (r.kin1 == kin1 && kin2s.contains(r.kin2))
+                    out.push_back(r.answer);
+        return out;
+    }
+
+private:
+    struct Row {
+        QString kin1, kin2;  // as compared
+        Answer answer;
+    };
+
+    static std::optional<QString> versionKey(const QString& treco, const QString& NoRec, const QString& SynLast)
+    {
+        const std::optional<QString> t = ledger::collationKey(treco), n = ledger::collationKey(NoRec),
+                                     v = ledger::collationKey(SynLast);
+        if (!t || !n || !v)
+            return std::nullopt;
+        return *t + u'\n' + *n + u'\n' + *v;
+    }
+
+    QHash<QString, std::vector<Row>> byVersion_;
+    bool usable_ = false;
+};
 
 bool Read_Answer_Branches(SyncContext& ctx)
 {
@@ -57,58 +128,71 @@ bool Read_Answer_Branches(SyncContext& ctx)
 }
 
 QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
-                      const QString&, qint16 kin1, qint16 kin2)
+                      const QString&, qint16 kin1, qint16 kin2, const AnswerIndex* index)
 {
     SyncState& s = ctx.state;
     if (!s.Ans_Branches_Known && !Read_Answer_Branches(ctx))
         return kOK4;
 
     // The answer kind that settles the row asked about; a deletion announcement takes both answers.
-    QString kinds;
+    QStringView kin1Answer;
+    QStringList kin2Answers;
     const bool deletionAnnouncement = kin1 == 2 && kin2 == 0;
-    if (kin1 == 0 && kin2 == 0)
-        kinds = QStringLiteral("kin1 = '1' and kin2 = '0'");
-    else if (kin1 == 0 && kin2 == 1)
-        kinds = QStringLiteral("kin1 = '1' and kin2 = '1'");
-    else if (deletionAnnouncement)
-        kinds = QStringLiteral("kin1 = '3' and (kin2 = '0' or kin2 = '1')");
-    else if (kin1 == 2 && kin2 == 1)
-        kinds = QStringLiteral("kin1 = '3' and kin2 = '1'");
-    else if (kin1 == 2 && kin2 == 2)
-        kinds = QStringLiteral("kin1 = '3' and kin2 = '2'");
-    else
+    if (kin1 == 0 && (kin2 == 0 || kin2 == 1)) {
+        kin1Answer = u"1";
+        kin2Answers = {QString::number(kin2)};
+    } else if (deletionAnnouncement) {
+        kin1Answer = u"3";
+        kin2Answers = {QStringLiteral("0"), QStringLiteral("1")};
+    } else if (kin1 == 2 && (kin2 == 1 || kin2 == 2)) {
+        kin1Answer = u"3";
+        kin2Answers = {QString::number(kin2)};
+    } else {
         return kOK4;
+    }
 
     if (s.Ans_Branches.isEmpty())
         return kOK3;
 
-    data::RecordsetVar rs;
-    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
-                            "where treco = " + lit(treco) + " and norec = " + lit(NoRec) + " and SynLast = "
-                                + lit(SynLast) + " and " + kinds))
-        return kOK4;
-    try {
-        QSet<QString> answered;
-        bool refused = false;
-        const long long n = rs->recordCount();
-        if (n > 0)
-            rs->moveFirst();
-        for (long long i = 0; i < n; ++i, rs->moveNext()) {
-            const QString from = rs->text(u"branch");
-            if (from == ctx.run.config.My_Branch)
-                continue;
-            // A refusal stands whoever gives it; only the active branches' answers are counted.
-            if (deletionAnnouncement && num(rs->text(u"kin2")) == 1)
-                refused = true;
-            if (s.Ans_Branches.contains(from))
-                answered.insert(from);
-        }
-        if (answered.size() != s.Ans_Branches.size())
+    std::optional<std::vector<Answer>> rows;
+    if (index)
+        rows = index->answers(treco, NoRec, SynLast, kin1Answer, kin2Answers);
+    if (!rows) {
+        QStringList kin2Clauses;
+        for (const QString& k : kin2Answers)
+            kin2Clauses << "kin2 = " + lit(k);
+        data::RecordsetVar rs;
+        if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+                                "where treco = " + lit(treco) + " and norec = " + lit(NoRec) + " and SynLast = "
+                                    + lit(SynLast) + " and kin1 = " + lit(kin1Answer.toString()) + " and ("
+                                    + kin2Clauses.join(QStringLiteral(" or ")) + ')'))
             return kOK4;
-        return refused ? kOK2 : kOK1;
-    } catch (const std::exception&) {
-        return kOK4;
+        try {
+            rows.emplace();
+            const long long n = rs->recordCount();
+            if (n > 0)
+                rs->moveFirst();
+            for (long long i = 0; i < n; ++i, rs->moveNext())
+                rows->push_back({rs->text(u"branch"), rs->text(u"kin2")});
+        } catch (const std::exception&) {
+            return kOK4;
+        }
     }
+
+    QSet<QString> answered;
+    bool refused = false;
+    for (const Answer& a : *rows) {
+        if (a.branch == ctx.run.config.My_Branch)
+            continue;
+        // A refusal stands whoever gives it; only the active branches' answers are counted.
+        if (deletionAnnouncement && num(a.kin2) == 1)
+            refused = true;
+        if (s.Ans_Branches.contains(a.branch))
+            answered.insert(a.branch);
+    }
+    if (answered.size() != s.Ans_Branches.size())
+        return kOK4;
+    return refused ? kOK2 : kOK1;
 }
 
 qint32 Check_Send(SyncContext& ctx)
@@ -132,6 +216,8 @@ qint32 Check_Send(SyncContext& ctx)
         const long long n = scan->recordCount();
         if (n <= 0)
             return 0;
+        // The answers are counted in this same read of the ledger, not one select per question.
+        const AnswerIndex answers(*scan);
         scan->moveFirst();
         for (long long i = 1; i <= n; ++i, scan->moveNext()) {
             if (!ctx.run.Syn_Run) {
@@ -190,7 +276,7 @@ qint32 Check_Send(SyncContext& ctx)
             try {
                 if (kin1 == 0) {
                     if (own && kin2 == 0 && kin3 == 0) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, 0);
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, 0, &answers);
                         if (a == kOK4) {
                             ++count;
                         } else if (a == kOK3) {
@@ -207,7 +293,7 @@ qint32 Check_Send(SyncContext& ctx)
                             save("1");
                         }
                     } else if (own && kin2 != 0 && kin3 != 2) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, qint16(kin2));
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, qint16(kin2), &answers);
                         if (a == kOK4) {
                             ++count;
                         } else if (a == kOK1 || a == kOK3) {
@@ -222,7 +308,7 @@ qint32 Check_Send(SyncContext& ctx)
                 }
                 if (kin1 == 2) {
                     if (own && kin2 == 0 && kin3 == 0) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, 0);
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, 0, &answers);
                         if (a == kOK4) {
                             ++count;
                         } else if (a == kOK3) {
@@ -239,7 +325,7 @@ qint32 Check_Send(SyncContext& ctx)
                             save("1");
                         }
                     } else if (own && kin2 != 0 && kin3 != 2) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, qint16(kin2));
+                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, qint16(kin2), &answers);
                         if (a == kOK4) {
                             ++count;
                         } else if (a == kOK1 || a == kOK2 || a == kOK3) {

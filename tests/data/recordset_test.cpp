@@ -50,6 +50,19 @@ TEST_F(RecordsetOnDatabase, AutoNumberedRowCanBeSavedAgain)
     EXPECT_EQ(branch.scalar("SELECT kin3 FROM atten_rec"), "1");
 }
 
+TEST_F(RecordsetOnDatabase, RowInsertedWithoutItsKeyCannotBeSavedOverAnotherRow)
+{
+    branch.exec("INSERT INTO atten_rec (NoRec, kin2) VALUES ('0100000', '0')");
+    auto rs = open("select * from atten_rec where 1 = 0", "atten_rec");
+    rs->addNew();
+    rs->setValue(u"NoRec", "0100001");
+    rs->insertOnly();
+    EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM atten_rec WHERE NoRec = '0100001'"), "1");
+    rs->setValue(u"kin2", "1");
+    EXPECT_THROW(rs->update(), data::DbError);
+    EXPECT_EQ(branch.scalar("SELECT COUNT(*) FROM atten_rec WHERE kin2 = '1'"), "0");
+}
+
 TEST_F(RecordsetOnDatabase, SavingARowDeletedMeanwhileIsAnError)
 {
     branch.exec("INSERT INTO branch_tab (no_rec, Ntel) VALUES ('01', 'a')");

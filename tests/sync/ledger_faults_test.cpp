@@ -218,3 +218,60 @@ TEST_F(LedgerFaults, TheResolutionStopsAfterItsStepLimitAndTheRestFollowsNextCyc
     EXPECT_EQ(rig.C().count("city_tab", "SynAdd = '4'"), 3);
     expectLedgersEmpty(rig);
 }
+
+TEST_F(LedgerFaults, ManyNewRowsFindTheRowOfTheirKeyAsTheDatabaseComparesIt)
+{
+    SyncRig rig;
+    RigBranch& b = rig.B();
+    const QString columns = "(NoRec, treco, branch, SynLast, kin1, kin2, kin3, mainbranch, DTNow)";
+    const auto closingAmongMany = [&](const QString& noRec, const QString& stamp) {
+        QStringList rows{QStringLiteral("('%1', 'city_tab', '01', '5', '0', '1', '0', '0', '%2')").arg(noRec, stamp)};
+        for (int i = 1; i <= 9; ++i)
+            rows << QStringLiteral("('02%1', 'city_tab', '01', '5', '0', '0', '0', '0', '%2%1')").arg(i).arg(stamp);
+        rig.server.exec("INSERT INTO atten_rec " + columns + " VALUES " + rows.join(u','));
+    };
+    // The announcements, held in another letter case and with trailing blanks, then in a form only
+    // the database's comparison takes for the same ('ß' equals 's' here).
+    b.db.exec("INSERT INTO atten_rec " + columns + " VALUES ('AB7 ', 'CITY_TAB', '01', '5 ', '0', '0', '0', '0', '1')");
+    closingAmongMany("ab7", "3");
+    ASSERT_TRUE(sync::UpDate_Atten(b.ctx));
+    EXPECT_EQ(ledgerRows(b.db, "NoRec = 'ab7'"), 1);
+    EXPECT_EQ(ledgerRows(b.db, "NoRec = 'ab7' AND kin2 = '1'"), 1) << "the closing is taken into the announcement's row";
+
+    b.db.exec("INSERT INTO atten_rec " + columns + " VALUES ('xß', 'city_tab', '01', '5', '0', '0', '0', '0', '4')");
+    rig.server.exec("DELETE FROM atten_rec");
+    closingAmongMany("xs", "5");
+    ASSERT_TRUE(sync::UpDate_Atten(b.ctx));
+    EXPECT_EQ(ledgerRows(b.db, "NoRec = 'xs'"), 1);
+    EXPECT_EQ(ledgerRows(b.db, "NoRec = 'xs' AND kin2 = '1'"), 1);
+}
+
+TEST_F(LedgerFaults, AnswersAreCountedAsTheDatabaseComparesTheirRecord)
+{
+    SyncRig rig;
+    RigBranch& a = rig.A();
+    const QString columns = "(NoRec, treco, branch, SynLast, kin1, kin2, kin3, mainbranch, DTNow)";
+    const auto closed = [&](const QString& noRec) {
+        return a.db.scalar("SELECT kin3 FROM atten_rec WHERE kin1 = '0' AND NoRec = '" + noRec + "'") == u"1";
+    };
+    // Answers held in another letter case and with trailing blanks, then in a form only the
+    // database's comparison takes for the same record ('ß' equals 's' here).
+    a.db.exec("INSERT INTO atten_rec " + columns
+              + " VALUES ('ab7', 'city_tab', '01', '5', '0', '0', '0', '0', '1'), "
+                "('AB7 ', 'city_tab', '02', '5', '1', '0', '0', '0', '2'), "
+                "('ab7', 'CITY_TAB ', '03', '5 ', '1', '0 ', '0', '0', '3'), "
+                "('cd8', 'city_tab', '01', '5', '0', '0', '0', '0', '4'), "
+                "('cd8', 'city_tab', '02', '6', '1', '0', '0', '0', '5'), "
+                "('cd8', 'city_tab', '03', '5', '1', '0', '0', '0', '6')");
+    sync::Check_Send(a.ctx);
+    EXPECT_TRUE(closed("ab7"));
+    EXPECT_FALSE(closed("cd8")) << "an answer to another version does not count";
+
+    a.db.exec("INSERT INTO atten_rec " + columns
+              + " VALUES ('xs', 'city_tab', '01', '5', '0', '0', '0', '0', '7'), "
+                "('xß', 'city_tab', '02', '5', '1', '0', '0', '0', '8'), "
+                "('XS', 'city_tab', '03', '5', '1', '0', '0', '0', '9')");
+    sync::Check_Send(a.ctx);
+    EXPECT_TRUE(closed("xs"));
+    EXPECT_FALSE(closed("cd8"));
+}
