@@ -102,8 +102,9 @@ TEST(Window, FontSettingReachesTheCheckBoxesAndTheFiveCaptionsAndThePunchGridIsD
         EXPECT_EQ(box->font().family(), "DejaVu Serif") << box->text().toStdString();
     int captions = 0;
     for (QLabel* l : window.findChildren<QLabel*>()) {
-        if (l->text() == p.ui.Label3.text(6))
+        if (l->text() == p.ui.Label3.text(6)) {
             EXPECT_NE(l->font().family(), "DejaVu Serif") << "the status line keeps its typeface";
+        }
         for (int i : {2, 3, 4, 5, 8})
             if (l->text() == p.ui.Label3.text(i)) {
                 EXPECT_EQ(l->font().family(), "DejaVu Serif") << l->text().toStdString();
