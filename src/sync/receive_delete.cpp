@@ -60,7 +60,10 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
                     atten->update();
                     continue;
                 }
-                const bool free = Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
+                // This branch's own edit still to be sent outlives the deletion, as it would had it
+                // reached the server first.
+                const bool free = !ledger::ownPending(*record, ctx.run.config.My_Branch)
+                                  && Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
                 w.ImgSav.setVisible(true);
                 reply = ctx.web.Web_Save_Syn(treco, held, record->text(u"no_rec"), 3, free ? 0 : 1,
                                              QStringLiteral("0"));

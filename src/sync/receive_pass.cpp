@@ -1,6 +1,7 @@
 #include "sync/engine.h"
 
 #include "records/record_copy.h"
+#include "sync/ledger_rows.h"
 #include "sync/links.h"
 
 namespace tarvelo::sync {
@@ -8,12 +9,6 @@ namespace tarvelo::sync {
 namespace {
 
 using data::sqlLiteral;
-
-bool ownPending(const data::Recordset& local, const QString& me)
-{
-    const QString synAdd = local.text(u"SynAdd");
-    return local.text(u"No_Branch") == me && (synAdd == u"1" || synAdd == u"5");
-}
 
 }  // namespace
 
@@ -104,7 +99,7 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
                     continue;
                 if (treco == u"notic_tab" && tgt->text(u"No_Branch") == me)
                     continue;
-                const bool pending = ownPending(*tgt, me);
+                const bool pending = ledger::ownPending(*tgt, me);
                 QString localStamp = tgt->text(u"DatTim1");
                 if (pending) {
                     const std::optional<QString> s = editStampServerTime(localStamp, run.Time_Diff);
