@@ -39,7 +39,7 @@ TEST_F(Deletion, InvoiceDeletionSetsSerialStatesBackToTheRemainingHistoryOrDelet
     EXPECT_EQ(a.value("serim_tab", "M1", "NRS1"), "INV0");
     EXPECT_EQ(a.value("serim_tab", "M1", "kin"), "1");
     EXPECT_EQ(a.value("serim_tab", "M1", "No_Store"), "ST1");
-    EXPECT_EQ(a.value("serim_tab", "M1", "No_Branch"), "02");
+    EXPECT_EQ(a.value("serim_tab", "M1", "No_Branch"), "01") << "the repaired state is this branch's to send";
     EXPECT_EQ(a.value("serim_tab", "M1", "No_UseEdi"), "U7");
     EXPECT_EQ(a.value("serim_tab", "M1", "No_stock"), "K1");
     EXPECT_EQ(a.value("serim_tab", "M1", "SynAdd"), "5");

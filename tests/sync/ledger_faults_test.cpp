@@ -331,16 +331,18 @@ TEST_F(LedgerFaults, DISABLED_AnswersToAnotherBranchsDeletionClosingStayOutOfThe
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, DISABLED_ASerialStateRepairedFromAnotherBranchsHistoryReachesEveryBranch)
+TEST_F(LedgerFaults, ASerialStateRepairedFromAnotherBranchsHistoryReachesEveryBranch)
 {
     SyncRig rig;
     RigBranch& a = rig.A();
-    rig.B().add("seri_tab", "0200001", {{"No_seri", "S1"}, {"NRS1", "0200090"}, {"DRS1", "R0"}, {"kin", "1"},
-                                         {"DatTim1", "20240101000000"}});
+    // S1's earlier history, written by branch 02 and held everywhere.
+    for (const ScratchDatabase* db : {&rig.server, &a.db, &rig.B().db, &rig.C().db})
+        db->exec("INSERT INTO seri_tab (no_rec, No_seri, NRS1, DRS1, kin, No_Branch, SynAdd, DatTim1, DatTim2) "
+                 "VALUES ('0200001', 'S1', '0200090', 'R0', '1', '02', '4', '20240101000000', '20240101000000')");
     a.add("seri_tab", "0100002", {{"No_seri", "S1"}, {"NRS1", "0100091"}, {"DRS1", "R1"}, {"kin", "2"},
                                    {"DatTim1", "20240201000000"}});
     a.add("rowvoi_tab", "0100004", {{"NRS1", "0100091"}, {"DRS1", "R1"}});
-    a.add("invoice_tab", "0100091", {{"CRS1", "1"}, {"CRS2", "2"}, {"DRS1", "R1"}});
+    a.add("invoice_tab", "0100091", {{"CRS1", "1"}, {"CRS2", "1"}, {"DRS1", "R1"}});
     a.add("serim_tab", "0100005", {{"No_seri", "S1"}, {"NRS1", "0100091"}, {"kin", "2"}});
     ASSERT_GT(rig.settle(), 0);
     a.remove("invoice_tab", "0100091");
