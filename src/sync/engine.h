@@ -55,6 +55,10 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco);
 // ---- acknowledgement ledger, answer count and resolution -------------------------------------
 // Copies the server's new ledger rows into the local ledger and raises the work they call for.
 bool UpDate_Atten(SyncContext& ctx);
+// Whether a pass can act on a ledger row: it names a synchronised table and a version. One that
+// cannot is logged once.
+bool Ledger_Row_Usable(SyncContext& ctx, const QString& NoRec, const QString& treco, const QString& branch,
+                       const QString& SynLast, qint32 kin1);
 // Closes this branch's announcements and answers other branches' closings; rows left open.
 qint32 Check_Send(SyncContext& ctx);
 // "OK1" all answered (deletion: all accepted), "OK2" deletion refused, "OK3" no other branch,

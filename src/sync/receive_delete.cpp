@@ -32,6 +32,9 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
 
             const QString NoRec = atten->text(u"NoRec");
             const QString SynLast = atten->text(u"SynLast");
+            // No version to answer about: the resolution drops the row.
+            if (!Ledger_Row_Usable(ctx, NoRec, treco, atten->text(u"branch"), SynLast, 2))
+                continue;
             data::RecordsetVar& rec = ctx.vars.Rs_Target;
             if (!ctx.db.Open_Rs_Loc(rec, treco, "where No_Rec = " + lit(NoRec))) {
                 w.XXXK.setForeColor(StatusLabelModel::Red);

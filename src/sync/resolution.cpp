@@ -146,7 +146,7 @@ qint32 Check_Send(SyncContext& ctx)
                 ++s.Cnt_Check;
                 return count;
             }
-            if (treco == u"branchsyn_tab" || treco == u"notic_tab" || !ledger::isSynchronised(treco))
+            if (treco == u"branchsyn_tab" || treco == u"notic_tab")
                 continue;
 
             const QString NoRec = scan->text(u"NoRec");
@@ -157,6 +157,14 @@ qint32 Check_Send(SyncContext& ctx)
             const qint32 kin3 = num(scan->text(u"kin3"));
             const bool own = branch == me;
             data::RecordsetVar exec;
+            if (!Ledger_Row_Usable(ctx, NoRec, treco, branch, SynLast, kin1)) {
+                // Nothing will ever act on it here.
+                ctx.db.Delete_Loc(exec, QStringLiteral("atten_rec"),
+                                  "where NoRec = " + lit(NoRec) + " and treco = " + lit(treco) + " and branch = "
+                                      + lit(branch) + " and SynLast = " + lit(SynLast) + " and kin1 = "
+                                      + lit(scan->text(u"kin1")));
+                continue;
+            }
 
             // Only the announced version is marked closed, and a local edit waiting to be sent is
             // never overwritten: it will be announced and closed on its own.

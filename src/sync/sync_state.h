@@ -17,6 +17,7 @@
 #include <vector>
 #include <QStringList>  // ledger and deletions
 #include <map>          // ledger and deletions
+#include <QSet>
 
 namespace tarvelo::sync {
 
@@ -147,6 +148,14 @@ struct SyncWindow {
     ProgressModel LabD;
 };
 
+// A server clean-up the ledger update still owes: the older versions that `kin1`'s row of version
+// SynLast superseded, or (lateAnswer) an answer that came after its exchange had ended.
+struct LedgerCleanup {
+    QString treco, NoRec, SynLast;
+    qint32 kin1 = 0;
+    bool lateAnswer = false;
+};
+
 // ---------------------------------------------------------------------------------------------
 // The engine's own state, kept for the life of the process.
 // ---------------------------------------------------------------------------------------------
@@ -172,6 +181,10 @@ struct SyncState {
     bool Ans_Branches_Known = false;
     // Reference-check look-ups of tables and columns ("table" or "table.column"): whether they exist.
     std::map<QString, bool> Ref_Exists;
+    // Ledger rows whose clean-up on the server failed, retried by the next ledger updates.
+    std::vector<LedgerCleanup> Cleanup_Due;
+    // Ledger rows no pass can act on, already logged by this process.
+    QSet<QString> Ledger_Logged;
 };
 
 // The references the engine works through, built once by the program (or a test per branch).

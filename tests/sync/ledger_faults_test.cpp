@@ -282,7 +282,7 @@ TEST_F(LedgerFaults, DISABLED_ABranchJoiningWhileARecordIsAnnouncedLetsItsExchan
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, DISABLED_AFailedCleanUpHoldsUpOnlyItsOwnRow)
+TEST_F(LedgerFaults, AFailedCleanUpHoldsUpOnlyItsOwnRow)
 {
     SyncRig rig;
     RigBranch& a = rig.A();
@@ -302,7 +302,7 @@ TEST_F(LedgerFaults, DISABLED_AFailedCleanUpHoldsUpOnlyItsOwnRow)
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, DISABLED_AClosingAnswerPostedAgainAfterTheExchangeEndedIsRemoved)
+TEST_F(LedgerFaults, AClosingAnswerPostedAgainAfterTheExchangeEndedIsRemoved)
 {
     SyncRig rig;
     rig.A().add("city_tab", "0100001");
@@ -318,7 +318,7 @@ TEST_F(LedgerFaults, DISABLED_AClosingAnswerPostedAgainAfterTheExchangeEndedIsRe
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, DISABLED_AnswersToAnotherBranchsDeletionClosingStayOutOfTheLedgers)
+TEST_F(LedgerFaults, AnswersToAnotherBranchsDeletionClosingStayOutOfTheLedgers)
 {
     SyncRig rig;
     rig.A().add("city_tab", "0100001");
@@ -375,7 +375,7 @@ TEST_F(LedgerFaults, DISABLED_ADeletionEndsTheCreationExchangeOfABranchThatNever
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, DISABLED_LedgerRowsNothingCanActOnAreLoggedOnceAndDropped)
+TEST_F(LedgerFaults, LedgerRowsNothingCanActOnAreLoggedOnceAndDropped)
 {
     SyncRig rig;
     const QString columns = "(NoRec, treco, branch, SynLast, kin1, kin2, mainbranch, DTNow)";
