@@ -26,6 +26,32 @@ void require(bool ok)
         throw StepFailed{};
 }
 
+// A record deleted for good ends the exchanges of its versions up to the deleted one, answered by
+// everybody or not: this branch takes its own announcements and closings of them off the server,
+// and its ledger keeps none of their rows.
+void endRecordExchanges(SyncContext& ctx, const QString& treco, const QString& NoRec, const QString& upTo)
+{
+    const QString clause = "where NoRec = " + lit(NoRec) + " and treco = " + lit(treco)
+                           + " and (kin1 = '0' or kin1 = '1') and SynLast <= " + lit(upTo);
+    data::RecordsetVar rs;
+    require(ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"), clause));
+    const long long n = rs->recordCount();
+    if (n == 0)
+        return;
+    QSet<QString> released;
+    rs->moveFirst();
+    for (long long i = 0; i < n; ++i, rs->moveNext()) {
+        const QString version = rs->text(u"SynLast");
+        if (rs->text(u"branch") == ctx.run.config.My_Branch && num(rs->text(u"kin1")) == 0
+            && num(rs->text(u"kin3")) < 2 && !released.contains(version)) {
+            require(ctx.web.Web_Delete_Syn(treco, version, NoRec, 0) == u"1");
+            released.insert(version);
+        }
+    }
+    data::RecordsetVar del;
+    require(ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"), clause));
+}
+
 }  // namespace
 
 bool Read_Answer_Branches(SyncContext& ctx)
@@ -193,6 +219,7 @@ qint32 Check_Send(SyncContext& ctx)
                 require(Delete_Reco_Loc(ctx, treco, NoRec));
                 require(Delete_Reco_Ser(ctx, treco, NoRec));
                 ++s.Cnt_Check;
+                endRecordExchanges(ctx, treco, NoRec, SynLast);
             };
 
             try {
@@ -257,6 +284,7 @@ qint32 Check_Send(SyncContext& ctx)
                     } else if (!own && kin2 == 1 && kin3 != 3) {
                         post(3, 1, branch);
                         require(Delete_Reco_Loc(ctx, treco, NoRec));
+                        endRecordExchanges(ctx, treco, NoRec, SynLast);
                         save("3");
                     } else if (!own && kin2 == 2 && kin3 != 3) {
                         post(3, 2, branch);

@@ -353,7 +353,7 @@ TEST_F(LedgerFaults, ASerialStateRepairedFromAnotherBranchsHistoryReachesEveryBr
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, DISABLED_ADeletionEndsTheCreationExchangeOfABranchThatNeverReceivedTheRecord)
+TEST_F(LedgerFaults, ADeletionEndsTheCreationExchangeOfABranchThatNeverReceivedTheRecord)
 {
     SyncRig rig;
     rig.C().add("city_tab", "0300001");
