@@ -10,6 +10,32 @@ namespace {
 
 using data::sqlLiteral;
 
+// Whether this branch owes an answer for a version it already holds: another branch announced it
+// and no answer of this branch is in the ledger (a branch that joined while the exchange was open
+// received it in its first synchronisation, which posts no answers). False when unsure.
+bool answerOwed(SyncContext& ctx, const QString& treco, const QString& noRec, const QString& version)
+{
+    const QString& me = ctx.run.config.My_Branch;
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+                            "where NoRec = " + sqlLiteral(noRec) + " and treco = " + sqlLiteral(treco)
+                                + " and SynLast = " + sqlLiteral(version) + " and (kin1 = '0' or kin1 = '1')"))
+        return false;
+    bool announced = false, answered = false;
+    const long long n = rs->recordCount();
+    if (n > 0)
+        rs->moveFirst();
+    for (long long i = 0; i < n; ++i, rs->moveNext()) {
+        const bool mine = rs->text(u"branch") == me;
+        const qint32 kin1 = ledger::num(rs->text(u"kin1"));
+        if (kin1 == 0 && !mine && ledger::num(rs->text(u"kin2")) == 0 && ledger::num(rs->text(u"kin3")) == 0)
+            announced = true;
+        if (kin1 == 1 && mine)
+            answered = true;
+    }
+    return announced && !answered;
+}
+
 }  // namespace
 
 qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
@@ -115,8 +141,16 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
                 }
                 if (tgt->text(u"DatTim2") == serverStamp2) {
                     if ((serverStamp1 == localStamp && tgt->text(u"No_Branch") == src->text(u"No_Branch"))
-                        || localStamp > serverStamp1)
+                        || localStamp > serverStamp1) {
+                        // A full rescan also answers what is held but was never answered.
+                        if (ctx.state.Syn_AllPass != 0 && run.Syn_First != 1 && !pending
+                            && src->text(u"SynAdd") != u"4" && answerOwed(ctx, treco, noRec, serverStamp2)
+                            && ctx.web.Web_Save_Syn(treco, serverStamp2, noRec, 1, 0, QStringLiteral("0")) != u"OK") {
+                            hideBusy();
+                            return failed + 2;
+                        }
                         continue;
+                    }
                 }
             } else {
                 tgt->addNew();

@@ -32,12 +32,14 @@ const QStringList& tableNames()
     return names;
 }
 
-void seedBranches(const ScratchDatabase& db, const QStringList& numbers)
+// `synAdd` "4": registered centrally, so no exchange is open for the row and nobody answers it.
+void seedBranches(const ScratchDatabase& db, const QStringList& numbers, const QString& synAdd = QStringLiteral("0"))
 {
     for (const QString& n : numbers)
         db.exec("INSERT INTO branch_tab (no_rec, No_Branch, SynAdd, SynDele, DatTim1, DatTim2, Na_Rec, Ne_Rec, "
-                "DesEna, kinSyn, set1, set2, set3) VALUES (" + lit(n) + ", '01', '0', '0', '20240101000000', "
-                "'20240101000000', " + lit("فرع " + n) + ", " + lit("Branch " + n) + ", '0', '0', '0', '0', '0')");
+                "DesEna, kinSyn, set1, set2, set3) VALUES (" + lit(n) + ", '01', " + lit(synAdd) + ", '0', "
+                "'20240101000000', '20240101000000', " + lit("فرع " + n) + ", " + lit("Branch " + n)
+                + ", '0', '0', '0', '0', '0')");
 }
 
 }  // namespace
@@ -210,7 +212,7 @@ RigBranch& SyncRig::addNewBranch(const QString& number)
     QStringList numbers;
     for (const auto& b : branches)
         numbers << b->number;
-    seedBranches(server, {number});
+    seedBranches(server, {number}, QStringLiteral("4"));
     auto b = std::make_unique<RigBranch>(number, std::make_unique<ScratchDatabase>(QStringLiteral("branch")), server,
                                          web.baseUrl(), webTimeout_);
     b->db.exec("INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer) "

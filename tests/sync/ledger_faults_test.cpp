@@ -270,7 +270,7 @@ TEST_F(LedgerFaults, AnUnsentEditRefusesAnotherBranchsDeletionAndGoesOut)
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, DISABLED_ABranchJoiningWhileARecordIsAnnouncedLetsItsExchangeClose)
+TEST_F(LedgerFaults, ABranchJoiningWhileARecordIsAnnouncedLetsItsExchangeClose)
 {
     SyncRig rig;
     rig.A().add("city_tab", "0100001");
