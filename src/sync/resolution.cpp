@@ -90,18 +90,20 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
         return kOK4;
 
     // The answer kind that settles the row asked about; a deletion announcement takes both answers.
+    // A closing is settled by the answers to it (kin2 `closingAnswer`) of the branches that
+    // answered the announcement: each branch's one answer row takes the new kin2 (a branch that
+    // joined after the announcement stage has nothing to answer).
     QString kinds;
+    qint32 closingAnswer = -1;
     const bool deletionAnnouncement = kin1 == 2 && kin2 == 0;
     if (kin1 == 0 && kin2 == 0)
         kinds = QStringLiteral("kin1 = '1' and kin2 = '0'");
     else if (kin1 == 0 && kin2 == 1)
-        kinds = QStringLiteral("kin1 = '1' and kin2 = '1'");
+        kinds = QStringLiteral("kin1 = '1'"), closingAnswer = 1;
     else if (deletionAnnouncement)
         kinds = QStringLiteral("kin1 = '3' and (kin2 = '0' or kin2 = '1')");
-    else if (kin1 == 2 && kin2 == 1)
-        kinds = QStringLiteral("kin1 = '3' and kin2 = '1'");
-    else if (kin1 == 2 && kin2 == 2)
-        kinds = QStringLiteral("kin1 = '3' and kin2 = '2'");
+    else if (kin1 == 2 && (kin2 == 1 || kin2 == 2))
+        kinds = QStringLiteral("kin1 = '3'"), closingAnswer = kin2;
     else
         return kOK4;
 
@@ -114,7 +116,7 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
                                 + lit(SynLast) + " and " + kinds))
         return kOK4;
     try {
-        QSet<QString> answered;
+        QSet<QString> answered, owing;
         bool refused = false;
         const long long n = rs->recordCount();
         if (n > 0)
@@ -123,13 +125,18 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
             const QString from = rs->text(u"branch");
             if (from == ctx.run.config.My_Branch)
                 continue;
+            const qint32 answer = num(rs->text(u"kin2"));
             // A refusal stands whoever gives it; only the active branches' answers are counted.
-            if (deletionAnnouncement && num(rs->text(u"kin2")) == 1)
+            if (deletionAnnouncement && answer == 1)
                 refused = true;
-            if (s.Ans_Branches.contains(from))
+            if (!s.Ans_Branches.contains(from))
+                continue;
+            if (closingAnswer < 0 || answer == closingAnswer)
                 answered.insert(from);
+            else
+                owing.insert(from);
         }
-        if (answered.size() != s.Ans_Branches.size())
+        if (closingAnswer >= 0 ? !owing.isEmpty() || answered.isEmpty() : answered.size() != s.Ans_Branches.size())
             return kOK4;
         return refused ? kOK2 : kOK1;
     } catch (const std::exception&) {

@@ -270,15 +270,19 @@ TEST_F(LedgerFaults, AnUnsentEditRefusesAnotherBranchsDeletionAndGoesOut)
     expectLedgersEmpty(rig);
 }
 
-TEST_F(LedgerFaults, ABranchJoiningWhileARecordIsAnnouncedLetsItsExchangeClose)
+TEST_F(LedgerFaults, ABranchJoiningWhileExchangesAreOpenLetsThemClose)
 {
     SyncRig rig;
     rig.A().add("city_tab", "0100001");
-    rig.round();  // sent and answered by B and C
+    rig.round();      // sent and answered by B and C
+    rig.A().cycle();  // its closing posted
+    rig.A().add("city_tab", "0100002");
+    rig.round();      // sent and answered by B and C
     rig.addNewBranch(QStringLiteral("04"));
     ASSERT_GT(rig.settle(), 0);
 
     expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
+    expectEverywhere(rig, "city_tab", "0100002", "SynAdd", "4");
     expectLedgersEmpty(rig);
 }
 
