@@ -54,39 +54,11 @@ void endRecordExchanges(SyncContext& ctx, const QString& treco, const QString& N
 
 }  // namespace
 
-bool Read_Answer_Branches(SyncContext& ctx)
-{
-    data::RecordsetVar rs;
-    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("branch_tab"), QString()))
-        return false;
-    try {
-        const long long n = rs->recordCount();
-        // Every branch holds its own row: an empty list is a read that says nothing.
-        if (n == 0)
-            return false;
-        QStringList others;
-        rs->moveFirst();
-        for (long long i = 0; i < n; ++i, rs->moveNext()) {
-            if (rs->isNull(u"no_rec"))
-                continue;
-            const QString no = rs->text(u"no_rec");
-            if (no != ctx.run.config.My_Branch && records::leadingNumber(rs->text(u"kinSyn")) == 0
-                && records::leadingNumber(rs->text(u"DesEna")) == 0)
-                others << no;
-        }
-        ctx.state.Ans_Branches = others;
-        ctx.state.Ans_Branches_Known = true;
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
                       const QString&, qint16 kin1, qint16 kin2)
 {
     SyncState& s = ctx.state;
-    if (!s.Ans_Branches_Known && !Read_Answer_Branches(ctx))
+    if (!s.Ans_Branches_Known && Read_Branch_List(ctx) != BranchListRead::Read)
         return kOK4;
 
     // The answer kind that settles the row asked about; a deletion announcement takes both answers.
@@ -153,7 +125,7 @@ qint32 Check_Send(SyncContext& ctx)
 
     w.Label7.setText(QStringLiteral("CS_0_0_(0)"));
     // The branches whose answers settle an announcement; a failed read keeps the last good list.
-    Read_Answer_Branches(ctx);
+    Read_Branch_List(ctx);
 
     data::RecordsetVar scan;
     if (!ctx.db.Open_Rs_Loc(scan, QStringLiteral("atten_rec"), QString())) {
