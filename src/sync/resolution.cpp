@@ -116,11 +116,186 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
     }
 }
 
+namespace {
+
+// One local ledger row and the second-stage rules that fit it. Every step either succeeds or
+// throws StepFailed; the row's kin3 is saved only once its rule's steps are all done.
+class LedgerRowRules {
+public:
+    LedgerRowRules(SyncContext& ctx, data::Recordset& row)
+        : ctx_(ctx),
+          row_(row),
+          treco(row.text(u"treco")),
+          NoRec(row.text(u"NoRec")),
+          SynLast(row.text(u"SynLast")),
+          branch(row.text(u"branch")),
+          kin1(num(row.text(u"kin1"))),
+          kin2(num(row.text(u"kin2"))),
+          kin3(num(row.text(u"kin3"))),
+          own(branch == ctx.run.config.My_Branch)
+    {
+    }
+
+    // The rule that fits the row; false when the row is left open (not yet answered, or a step failed).
+    bool run()
+    {
+        try {
+            if (kin1 == 0)
+                return recordRules();
+            if (kin1 == 2)
+                return deletionRules();
+            return true;
+        } catch (const StepFailed&) {
+            return false;
+        }
+    }
+
+private:
+    // R1 to R3.
+    bool recordRules()
+    {
+        if (own && kin2 == 0 && kin3 == 0) {
+            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 0, 0);
+            if (a == kOK4)
+                return false;
+            if (a == kOK3) {
+                closeLocal();
+                closeServer();
+                ++ctx_.state.Cnt_Check;
+                finish(0);
+                save("2");
+            } else if (a == kOK1) {
+                closeLocal();
+                closeServer();
+                ++ctx_.state.Cnt_Check;
+                post(0, 1, QStringLiteral("0"));
+                save("1");
+            }
+        } else if (own && kin2 != 0 && kin3 != 2) {
+            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 0, qint16(kin2));
+            if (a == kOK4)
+                return false;
+            if (a == kOK1 || a == kOK3) {
+                finish(0);
+                save("2");
+            }
+        } else if (!own && kin2 == 1 && kin3 != 3) {
+            post(1, 1, branch);
+            closeLocal();
+            save("3");
+        }
+        return true;
+    }
+
+    // D1 to D4.
+    bool deletionRules()
+    {
+        if (own && kin2 == 0 && kin3 == 0) {
+            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 2, 0);
+            if (a == kOK4)
+                return false;
+            if (a == kOK3) {
+                deleteBoth();
+                finish(2);
+                save("2");
+            } else if (a == kOK1) {
+                deleteBoth();
+                post(2, 1, QStringLiteral("0"));
+                save("1");
+            } else if (a == kOK2) {
+                restoreLocal();
+                post(2, 2, QStringLiteral("0"));
+                save("1");
+            }
+        } else if (own && kin2 != 0 && kin3 != 2) {
+            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 2, qint16(kin2));
+            if (a == kOK4)
+                return false;
+            if (a == kOK1 || a == kOK2 || a == kOK3) {
+                finish(2);
+                save("2");
+            }
+        } else if (!own && kin2 == 1 && kin3 != 3) {
+            post(3, 1, branch);
+            require(Delete_Reco_Loc(ctx_, treco, NoRec));
+            endRecordExchanges(ctx_, treco, NoRec, SynLast);
+            save("3");
+        } else if (!own && kin2 == 2 && kin3 != 3) {
+            post(3, 2, branch);
+            restoreLocal();
+            save("3");
+        }
+        return true;
+    }
+
+    // Only the announced version is marked closed, and a local edit waiting to be sent is never
+    // overwritten: it will be announced and closed on its own.
+    void closeLocal()
+    {
+        require(ctx_.db.Update_Loc(exec_, closedSet(), treco,
+                                   announced() + " and (SynAdd is null or SynAdd not in ('1','5'))"));
+    }
+    void closeServer() { require(ctx_.db.Update_Ser(exec_, closedSet(), treco, announced())); }
+    static QString closedSet() { return QStringLiteral("SynAdd=  '4'"); }
+    QString announced() const { return "where no_rec = " + lit(NoRec) + " and DatTim2 = " + lit(SynLast); }
+
+    void restoreLocal()
+    {
+        require(ctx_.db.Update_Loc(exec_, QStringLiteral("SynDele = '0',NoBra3 = '--'"), treco,
+                                   "where No_Rec = " + lit(NoRec)));
+    }
+
+    void post(qint16 k1, qint16 k2, const QString& mainbranch)
+    {
+        require(ctx_.web.Web_Save_Syn(treco, SynLast, NoRec, k1, k2, mainbranch) == u"OK");
+        ++ctx_.state.Cnt_Check;
+    }
+
+    void finish(qint16 family)
+    {
+        require(ctx_.web.Web_Delete_Syn(treco, SynLast, NoRec, family) == u"1");
+        ++ctx_.state.Cnt_Check;
+    }
+
+    void deleteBoth()
+    {
+        require(Delete_Reco_Loc(ctx_, treco, NoRec));
+        require(Delete_Reco_Ser(ctx_, treco, NoRec));
+        ++ctx_.state.Cnt_Check;
+        endRecordExchanges(ctx_, treco, NoRec, SynLast);
+    }
+
+    void save(const char* kin3Value)
+    {
+        row_.setValue(u"kin3", QString::fromLatin1(kin3Value));
+        row_.update();
+    }
+
+    SyncContext& ctx_;
+    data::Recordset& row_;
+    data::RecordsetVar exec_;
+
+public:
+    const QString treco, NoRec, SynLast, branch;
+    const qint32 kin1, kin2, kin3;
+    const bool own;
+};
+
+// A row no pass can act on leaves the local ledger.
+void dropRow(SyncContext& ctx, const LedgerRowRules& r, const QString& kin1Text)
+{
+    data::RecordsetVar exec;
+    ctx.db.Delete_Loc(exec, QStringLiteral("atten_rec"),
+                      "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco) + " and branch = " + lit(r.branch)
+                          + " and SynLast = " + lit(r.SynLast) + " and kin1 = " + lit(kin1Text));
+}
+
+}  // namespace
+
 qint32 Check_Send(SyncContext& ctx)
 {
     SyncState& s = ctx.state;
     SyncWindow& w = ctx.window;
-    const QString& me = ctx.run.config.My_Branch;
     qint32 count = 0;
 
     w.Label7.setText(QStringLiteral("CS_0_0_(0)"));
@@ -153,127 +328,13 @@ qint32 Check_Send(SyncContext& ctx)
             }
             if (treco == u"branchsyn_tab" || treco == u"notic_tab")
                 continue;
-
-            const QString NoRec = scan->text(u"NoRec");
-            const QString SynLast = scan->text(u"SynLast");
-            const QString branch = scan->text(u"branch");
-            const qint32 kin1 = num(scan->text(u"kin1"));
-            const qint32 kin2 = num(scan->text(u"kin2"));
-            const qint32 kin3 = num(scan->text(u"kin3"));
-            const bool own = branch == me;
-            data::RecordsetVar exec;
-            if (!Ledger_Row_Usable(ctx, NoRec, treco, branch, SynLast, kin1)) {
-                // Nothing will ever act on it here.
-                ctx.db.Delete_Loc(exec, QStringLiteral("atten_rec"),
-                                  "where NoRec = " + lit(NoRec) + " and treco = " + lit(treco) + " and branch = "
-                                      + lit(branch) + " and SynLast = " + lit(SynLast) + " and kin1 = "
-                                      + lit(scan->text(u"kin1")));
+            LedgerRowRules row(ctx, *scan);
+            if (!Ledger_Row_Usable(ctx, row.NoRec, row.treco, row.branch, row.SynLast, row.kin1)) {
+                dropRow(ctx, row, scan->text(u"kin1"));
                 continue;
             }
-
-            // Only the announced version is marked closed, and a local edit waiting to be sent is
-            // never overwritten: it will be announced and closed on its own.
-            const QString closedSet = QStringLiteral("SynAdd=  '4'");
-            const QString announced = "where no_rec = " + lit(NoRec) + " and DatTim2 = " + lit(SynLast);
-            const QString notPending = QStringLiteral(" and (SynAdd is null or SynAdd not in ('1','5'))");
-            auto closeLocal = [&] { require(ctx.db.Update_Loc(exec, closedSet, treco, announced + notPending)); };
-            auto closeServer = [&] { require(ctx.db.Update_Ser(exec, closedSet, treco, announced)); };
-            auto restoreLocal = [&] {
-                require(ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), treco,
-                                          "where No_Rec = " + lit(NoRec)));
-            };
-            auto post = [&](qint16 k1, qint16 k2, const QString& mainbranch) {
-                require(ctx.web.Web_Save_Syn(treco, SynLast, NoRec, k1, k2, mainbranch) == u"OK");
-                ++s.Cnt_Check;
-            };
-            auto finish = [&](qint16 family) {
-                require(ctx.web.Web_Delete_Syn(treco, SynLast, NoRec, family) == u"1");
-                ++s.Cnt_Check;
-            };
-            auto save = [&](const char* kin3Value) {
-                scan->setValue(u"kin3", QString::fromLatin1(kin3Value));
-                scan->update();
-            };
-            auto deleteBoth = [&] {
-                require(Delete_Reco_Loc(ctx, treco, NoRec));
-                require(Delete_Reco_Ser(ctx, treco, NoRec));
-                ++s.Cnt_Check;
-                endRecordExchanges(ctx, treco, NoRec, SynLast);
-            };
-
-            try {
-                if (kin1 == 0) {
-                    if (own && kin2 == 0 && kin3 == 0) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, 0);
-                        if (a == kOK4) {
-                            ++count;
-                        } else if (a == kOK3) {
-                            closeLocal();
-                            closeServer();
-                            ++s.Cnt_Check;
-                            finish(0);
-                            save("2");
-                        } else if (a == kOK1) {
-                            closeLocal();
-                            closeServer();
-                            ++s.Cnt_Check;
-                            post(0, 1, QStringLiteral("0"));
-                            save("1");
-                        }
-                    } else if (own && kin2 != 0 && kin3 != 2) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 0, qint16(kin2));
-                        if (a == kOK4) {
-                            ++count;
-                        } else if (a == kOK1 || a == kOK3) {
-                            finish(0);
-                            save("2");
-                        }
-                    } else if (!own && kin2 == 1 && kin3 != 3) {
-                        post(1, 1, branch);
-                        closeLocal();
-                        save("3");
-                    }
-                }
-                if (kin1 == 2) {
-                    if (own && kin2 == 0 && kin3 == 0) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, 0);
-                        if (a == kOK4) {
-                            ++count;
-                        } else if (a == kOK3) {
-                            deleteBoth();
-                            finish(2);
-                            save("2");
-                        } else if (a == kOK1) {
-                            deleteBoth();
-                            post(2, 1, QStringLiteral("0"));
-                            save("1");
-                        } else if (a == kOK2) {
-                            restoreLocal();
-                            post(2, 2, QStringLiteral("0"));
-                            save("1");
-                        }
-                    } else if (own && kin2 != 0 && kin3 != 2) {
-                        const QString a = Check_Answers(ctx, treco, SynLast, NoRec, branch, 2, qint16(kin2));
-                        if (a == kOK4) {
-                            ++count;
-                        } else if (a == kOK1 || a == kOK2 || a == kOK3) {
-                            finish(2);
-                            save("2");
-                        }
-                    } else if (!own && kin2 == 1 && kin3 != 3) {
-                        post(3, 1, branch);
-                        require(Delete_Reco_Loc(ctx, treco, NoRec));
-                        endRecordExchanges(ctx, treco, NoRec, SynLast);
-                        save("3");
-                    } else if (!own && kin2 == 2 && kin3 != 3) {
-                        post(3, 2, branch);
-                        restoreLocal();
-                        save("3");
-                    }
-                }
-            } catch (const StepFailed&) {
+            if (!row.run())
                 ++count;
-            }
         }
         return count;
     } catch (const std::exception&) {
