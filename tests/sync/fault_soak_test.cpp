@@ -289,7 +289,7 @@ std::vector<unsigned> seeds()
         for (const QString& s : text.split(u',', Qt::SkipEmptyParts))
             out.push_back(s.toUInt());
     else
-        for (unsigned i = 1; i <= (text.isEmpty() ? 2u : text.toUInt()); ++i)
+        for (unsigned i = 1; i <= (text.isEmpty() ? 3u : text.toUInt()); ++i)
             out.push_back(i);
     return out;
 }
@@ -298,7 +298,9 @@ std::vector<unsigned> seeds()
 
 TEST(FaultSoak, EveryRecordArrivesEveryDeletionIsCarriedOutAndEveryLedgerEmpties)
 {
-    const int records = qEnvironmentVariableIsSet("TARVELO_SOAK_RECORDS") ? qEnvironmentVariableIntValue("TARVELO_SOAK_RECORDS") : 25;
+    const int records = qEnvironmentVariableIsSet("TARVELO_SOAK_RECORDS")
+                            ? qEnvironmentVariableIntValue("TARVELO_SOAK_RECORDS")
+                            : 40;
     for (const unsigned seed : seeds()) {
         int rounds = 0;
         const Counts c = Soak(seed, records).run(rounds);
