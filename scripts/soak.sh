@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The fault soak, longer than the suite runs it: `scripts/soak.sh [seeds] [records]` (default 20
-# seeds of 500 records). Builds, starts a throwaway MariaDB, runs each seed in its own process and
-# prints its counts: records lost, duplicated, diverged, deletions not carried out, exchanges not
-# closed, ledger rows left. Exits non-zero when any count is not 0. Not a test.
+# seeds of 500 records). Builds, starts a throwaway MariaDB, runs each seed in its own process
+# (TARVELO_SOAK_JOBS of them at a time, default 1) and prints its counts: records lost, duplicated,
+# diverged, deletions not carried out, exchanges not closed, ledger rows left. Exits non-zero when
+# any count is not 0. Not a test.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"
@@ -23,17 +24,37 @@ start_test_mariadb "$work"
 sed 's/^Pooling=Yes/Pooling=No/' "$ODBCSYSINI/odbcinst.ini" >"$work/odbc/odbcinst.unpooled"
 mv "$work/odbc/odbcinst.unpooled" "$ODBCSYSINI/odbcinst.ini"
 
-failed=0
-for seed in $(seq 1 "$seeds"); do
+run_seed() {
+  local seed=$1 out line
   out=$(TARVELO_SOAK_SEEDS="$seed," TARVELO_SOAK_RECORDS="$records" \
-    "$build/tests/test_sync" --gtest_filter='FaultSoak.*' 2>&1) || failed=1
+    "$build/tests/test_sync" --gtest_filter='FaultSoak.*' 2>&1) || true
   line=$(grep -m1 "^seed $seed:" <<<"$out" || true)
   if [ -z "$line" ]; then
-    echo "seed $seed: no counts"
-    tail -n 20 <<<"$out"
-    failed=1
+    { echo "seed $seed: no counts"; tail -n 20 <<<"$out"; } >"$work/seed.$seed"
   else
-    echo "$line"
+    echo "$line" >"$work/seed.$seed"
   fi
+}
+
+# The seeds' own processes: the test server is a background job of this shell too.
+running=()
+for seed in $(seq 1 "$seeds"); do
+  while :; do
+    alive=()
+    for pid in "${running[@]}"; do kill -0 "$pid" 2>/dev/null && alive+=("$pid"); done
+    running=("${alive[@]}")
+    [ "${#running[@]}" -lt "${TARVELO_SOAK_JOBS:-1}" ] && break
+    sleep 1
+  done
+  run_seed "$seed" &
+  running+=("$!")
+done
+for pid in "${running[@]}"; do wait "$pid" || true; done
+
+failed=0
+for seed in $(seq 1 "$seeds"); do
+  cat "$work/seed.$seed"
+  grep -q "lost 0, duplicated 0, diverged 0, deletions not carried out 0, exchanges not closed 0, ledger rows left 0" \
+    "$work/seed.$seed" || failed=1
 done
 exit $failed
