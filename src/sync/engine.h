@@ -19,7 +19,11 @@ void Check_ClosSyn(SyncContext& ctx);
 bool Clear_SynFirst(SyncContext& ctx);
 
 // ---- branch settings and change queue --------------------------------------------------------
-// Reloads Bra_Only and Bra_Count from the local branch_tab when they are due.
+// Reads the local branch list: this branch's settings (Bra_Only, Bra_Set1..3) and the other
+// active branches, whose answers settle an announcement. Nothing changes unless it is Read.
+enum class BranchListRead { Read, Empty, Failed };
+BranchListRead Read_Branch_List(SyncContext& ctx);
+// Reads the branch list when it is due (not loaded yet, or a new branch_tab row came).
 void Read_Branch_Set(SyncContext& ctx);
 // Turns new work_tab rows into pending send and send-delete work; false when the queue can't be read.
 bool Read_Work_Tab(SyncContext& ctx);
@@ -55,6 +59,10 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco);
 // ---- acknowledgement ledger, answer count and resolution -------------------------------------
 // Copies the server's new ledger rows into the local ledger and raises the work they call for.
 bool UpDate_Atten(SyncContext& ctx);
+// Whether a pass can act on a ledger row: it names a synchronised table and a version. One that
+// cannot is logged once.
+bool Ledger_Row_Usable(SyncContext& ctx, const QString& NoRec, const QString& treco, const QString& branch,
+                       const QString& SynLast, qint32 kin1);
 // Closes this branch's announcements and answers other branches' closings; rows left open.
 qint32 Check_Send(SyncContext& ctx);
 // "OK1" all answered (deletion: all accepted), "OK2" deletion refused, "OK3" no other branch,
@@ -72,10 +80,5 @@ bool Delete_Reco_Ser(SyncContext& ctx, const QString& treco, const QString& no_r
 // Serial-number states set by a deleted invoice, back to the remaining history; 1 when done.
 qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec);
 qint16 Seri_Restore_Ser(SyncContext& ctx, const QString& no_rec);
-
-// ---- ledger and deletions (further procedures) -----------------------------------------------
-// Reads the active branches other than this one from the local branch_tab for the answer count;
-// false (the last good list stays) when the read fails or finds no row.
-bool Read_Answer_Branches(SyncContext& ctx);
 
 }  // namespace tarvelo::sync

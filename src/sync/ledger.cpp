@@ -81,6 +81,68 @@ bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer, long long& 
                              "where No_Rec = " + lit(newer.NoRec) + " and SynDele = '2'");
 }
 
+// Drops the local rows of the versions of `r`'s record older than `r`, of both families.
+// Drops the local rows of the versions of `r`'s record older than `r`, of both families; false
+// when either delete failed.
+bool deleteOlderRows(SyncContext& ctx, const LedgerRow& r)
+{
+    data::RecordsetVar del;
+    const QString older = " and SynLast < " + lit(r.SynLast);
+    const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
+    const bool records = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                           base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec)
+                                               + " and treco = " + lit(r.treco) + " and kin1 = '1'" + older);
+    const bool deletions = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
+                                             base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec)
+                                                 + " and treco = " + lit(r.treco) + " and kin1 = '3'" + older);
+    return records && deletions;
+}
+
+// Whether this branch's announcement or closing that an answer to a closing is about is still
+// open here; nullopt when the ledger can't be read.
+std::optional<bool> ownExchangeOpen(SyncContext& ctx, const LedgerRow& answer)
+{
+    data::RecordsetVar rs;
+    const QString family = answer.kin1 == 1 ? QStringLiteral("0") : QStringLiteral("2");
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+                            "where NoRec = " + lit(answer.NoRec) + " and treco = " + lit(answer.treco) + " and SynLast = "
+                                + lit(answer.SynLast) + " and branch = " + lit(ctx.run.config.My_Branch)
+                                + " and kin1 = " + lit(family)))
+        return std::nullopt;
+    const long long n = rs->recordCount();
+    if (n > 0)
+        rs->moveFirst();
+    for (long long i = 0; i < n; ++i, rs->moveNext())
+        if (num(rs->text(u"kin3")) < 2)
+            return true;
+    return false;
+}
+
+// Runs the server clean-ups that failed before; those failing again stay due.
+void retryCleanups(SyncContext& ctx)
+{
+    std::vector<LedgerCleanup> due;
+    due.swap(ctx.state.Cleanup_Due);
+    for (const LedgerCleanup& c : due) {
+        bool done = false;
+        if (c.lateAnswer) {
+            done = ctx.web.Web_Delete_Syn(c.treco, c.SynLast, c.NoRec, ledger::familyOf(c.kin1)) == u"1";
+        } else {
+            LedgerRow r;
+            r.treco = c.treco;
+            r.NoRec = c.NoRec;
+            r.SynLast = c.SynLast;
+            r.kin1 = c.kin1;
+            long long older = 0;
+            done = releaseSupersededRows(ctx, r, older);
+            if (done && older > 0)
+                deleteOlderRows(ctx, r);
+        }
+        if (!done)
+            ctx.state.Cleanup_Due.push_back(c);
+    }
+}
+
 // The local ledger, read once per update when many server rows come, and kept in step with what
 // the update writes: a row already held unchanged, a row not held at all, the version a closing
 // needs and a record with no older version are then known without a select. Values are compared
@@ -284,6 +346,21 @@ private:
 
 }  // namespace
 
+bool Ledger_Row_Usable(SyncContext& ctx, const QString& NoRec, const QString& treco, const QString& branch,
+                       const QString& SynLast, qint32 kin1)
+{
+    if (ledger::isSynchronised(treco) && !SynLast.trimmed().isEmpty())
+        return true;
+    const QString line = QStringLiteral("atten_rec: no pass can act on treco %1 NoRec %2 branch %3 SynLast '%4' kin1 %5")
+                             .arg(treco, NoRec, branch, SynLast)
+                             .arg(kin1);
+    if (!ctx.state.Ledger_Logged.contains(line)) {
+        ctx.state.Ledger_Logged.insert(line);
+        ctx.errors.Save_Code(line);
+    }
+    return false;
+}
+
 bool UpDate_Atten(SyncContext& ctx)
 {
     SyncState& s = ctx.state;
@@ -301,6 +378,7 @@ bool UpDate_Atten(SyncContext& ctx)
         if (!ctx.db.Open_Rs_Ser_Where_Order(server, QStringLiteral("atten_rec"), "where DTNow  >= " + lit(s.Atten_Mark),
                                             QStringLiteral("DTNow")))
             return false;
+        retryCleanups(ctx);
 
         const long long n = server->recordCount();
         // Worth a read of the whole ledger only when many rows come.
@@ -317,7 +395,7 @@ bool UpDate_Atten(SyncContext& ctx)
             }
             const LedgerRow r = readRow(*server);
             const bool comesAgain = known.comesAgain(r);
-            if (!ledger::isSynchronised(r.treco))
+            if (!Ledger_Row_Usable(ctx, r.NoRec, r.treco, r.branch, r.SynLast, r.kin1))
                 continue;
             const QString version = "where NoRec  = " + lit(r.NoRec) + " and treco  = " + lit(r.treco);
 
@@ -336,12 +414,24 @@ bool UpDate_Atten(SyncContext& ctx)
                 if (!*announced)
                     continue;
             }
-            // Answers to a closing go to the branch that announced.
-            const bool closingAnswer = (r.kin1 == 1 && r.kin2 == 1) || (r.kin1 == 3 && r.kin2 == 2);
+            // Answers to a closing go to the branch that announced (a refusal names no branch).
+            const bool closingAnswer = (r.kin1 == 1 && r.kin2 == 1) || (r.kin1 == 3 && (r.kin2 == 1 || r.kin2 == 2));
             if (closingAnswer && num(r.mainbranch) != 0 && r.mainbranch != me)
                 continue;
             if (r.kin3 > 1)
                 continue;
+            // An answer posted again after this branch finished its exchange: nobody else would
+            // ever take it off the server.
+            if (closingAnswer && r.mainbranch == me) {
+                const std::optional<bool> open = ownExchangeOpen(ctx, r);
+                if (!open)
+                    return false;
+                if (!*open) {
+                    if (ctx.web.Web_Delete_Syn(r.treco, r.SynLast, r.NoRec, ledger::familyOf(r.kin1)) != u"1")
+                        s.Cleanup_Due.push_back({r.treco, r.NoRec, r.SynLast, r.kin1, true});
+                    continue;
+                }
+            }
 
             // A row held unchanged needs nothing; the others are written through the ledger read
             // where it can say which row is theirs.
@@ -359,14 +449,18 @@ bool UpDate_Atten(SyncContext& ctx)
                                                          + lit(QString::number(r.kin1)),
                                                      QStringLiteral("DTNow")))
                 return false;
-            // The older rows go with this row's copy: whatever they leave open is settled first, and
-            // when that fails the row is not copied, so the next update (which starts again from
-            // the newest copied row) retries it.
+            // The older rows go with this row's copy once whatever they leave open is settled; when
+            // that fails they stay until a later update settles them, and the copy goes on.
             long long olderRows = 0;
             const bool mayHaveOlder = known.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
+            auto release = [&] {
+                if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows)) {
+                    s.Cleanup_Due.push_back({r.treco, r.NoRec, r.SynLast, r.kin1, false});
+                    olderRows = 0;
+                }
+            };
             if (held == LedgerKeys::Held::Absent || scan->recordCount() == 0) {
-                if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows))
-                    return false;
+                release();
                 scan->addNew();
                 scan->setValue(u"NoRec", r.NoRec);
                 scan->setValue(u"branch", r.branch);
@@ -390,8 +484,7 @@ bool UpDate_Atten(SyncContext& ctx)
                     scan->moveFirst();
                 if (num(scan->text(u"kin2")) == r.kin2 && scan->text(u"DTNow") == r.DTNow)
                     continue;
-                if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows))
-                    return false;
+                release();
                 scan->setValue(u"kin2", r.kin2Text);
                 scan->setValue(u"DTNow", r.DTNow);
                 scan->update();
@@ -400,19 +493,9 @@ bool UpDate_Atten(SyncContext& ctx)
 
             // Nothing older was there a moment ago and only this pass writes the ledger: the
             // deletes would find nothing, and each costs a connection.
-            data::RecordsetVar del;
-            const QString older = " and SynLast < " + lit(r.SynLast);
-            const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
             if (olderRows > 0) {
-                const bool records = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                                                       base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec)
-                                                           + " and treco = " + lit(r.treco) + " and kin1 = '1'" + older);
-                const bool deletions = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                                                         base + " and kin1 = '2'" + older + " or NoRec = "
-                                                             + lit(r.NoRec) + " and treco = " + lit(r.treco)
-                                                             + " and kin1 = '3'" + older);
                 // Rows a failed delete left are no longer known for sure.
-                if (records && deletions)
+                if (deleteOlderRows(ctx, r))
                     known.droppedOlder(r.treco, r.NoRec, r.SynLast);
                 else
                     known.switchOff();

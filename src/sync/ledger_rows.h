@@ -1,5 +1,6 @@
 #pragma once
 // Small helpers shared by the ledger, the resolution and the deletion passes.
+#include "data/recordset.h"
 #include "data/sql_text.h"
 #include "records/table_list.h"
 
@@ -37,6 +38,13 @@ inline bool isSynchronised(const QString& treco)
         if (treco == QStringView(name))
             return true;
     return false;
+}
+
+// A local row holding this branch's own change still to be sent.
+inline bool ownPending(const data::Recordset& local, const QString& me)
+{
+    const QString synAdd = local.text(u"SynAdd");
+    return local.text(u"No_Branch") == me && (synAdd == u"1" || synAdd == u"5");
 }
 
 // The family a row belongs to for the server's removal: record rows (0) or deletion rows (2).

@@ -4,6 +4,7 @@
 #include "data/sql_text.h"
 
 #include <QString>
+#include <QStringList>
 #include <initializer_list>
 
 namespace tarvelo::sync {
@@ -32,6 +33,20 @@ inline std::initializer_list<const char16_t*> linkColumns(QStringView table, boo
                               u"stocinf_tab", u"stocgro_tab", u"kinregr_tab", u"rowbud_tab"})
         if (table == QStringView(d))
             return detail;
+    return {};
+}
+
+// The detail tables whose rows name their master in NRS1; empty for a table that is no master.
+inline QStringList detailTables(QStringView master)
+{
+    if (master == u"invoice_tab")
+        return {QStringLiteral("rowvoi_tab"), QStringLiteral("seri_tab")};
+    for (const auto& [m, d] : {std::pair{u"accbud_tab", u"rowbud_tab"}, {u"accreg_tab", u"rowacc_tab"},
+                               {u"inbill_tab", u"rowacc_tab"}, {u"mreport_tab", u"sreport_tab"},
+                               {u"sheft_tab", u"sheftrow_tab"}, {u"stock_tab", u"stocinf_tab"},
+                               {u"rowshef_tab", u"rst_tab"}, {u"kinreg_tab", u"kinregr_tab"}})
+        if (master == QStringView(m))
+            return {QString::fromUtf16(d)};
     return {};
 }
 

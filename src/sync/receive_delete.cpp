@@ -32,6 +32,9 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
 
             const QString NoRec = atten->text(u"NoRec");
             const QString SynLast = atten->text(u"SynLast");
+            // No version to answer about: the resolution drops the row.
+            if (!Ledger_Row_Usable(ctx, NoRec, treco, atten->text(u"branch"), SynLast, 2))
+                continue;
             data::RecordsetVar& rec = ctx.vars.Rs_Target;
             if (!ctx.db.Open_Rs_Loc(rec, treco, "where No_Rec = " + lit(NoRec))) {
                 w.XXXK.setForeColor(StatusLabelModel::Red);
@@ -60,7 +63,10 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
                     atten->update();
                     continue;
                 }
-                const bool free = Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
+                // This branch's own edit still to be sent outlives the deletion, as it would had it
+                // reached the server first.
+                const bool free = !ledger::ownPending(*record, ctx.run.config.My_Branch)
+                                  && Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
                 w.ImgSav.setVisible(true);
                 reply = ctx.web.Web_Save_Syn(treco, held, record->text(u"no_rec"), 3, free ? 0 : 1,
                                              QStringLiteral("0"));

@@ -129,14 +129,6 @@ std::optional<bool> exists(SyncContext& ctx, const QString& table, const QString
 
 }  // namespace
 
-int referenceCountTotal()
-{
-    int n = 0;
-    for (const References& r : referenceList())
-        n += int(r.counts.size());
-    return n;
-}
-
 bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_rec)
 {
     try {

@@ -1,7 +1,50 @@
 #include "sync/engine.h"
 #include "sync/ledger_rows.h"
+#include "sync/links.h"
+
+#include <algorithm>
+#include <optional>
 
 namespace tarvelo::sync {
+
+using ledger::lit;
+
+namespace {
+
+// The version under which the deletion of a record never sent from here is announced: what of it
+// left the branch, the server's copy, this branch's own announcements, or ("--") the detail rows
+// of a master. Empty when nothing did; nullopt when the server could not be asked.
+std::optional<QString> versionOutside(SyncContext& ctx, const QString& treco, const QString& noRec)
+{
+    QString version;
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Ser(rs, treco, "where No_Rec = " + lit(noRec)))
+        return std::nullopt;
+    if (rs->recordCount() > 0) {
+        rs->moveFirst();
+        version = rs->text(u"DatTim2");
+    }
+    if (!ctx.db.Open_Rs_Ser(rs, QStringLiteral("atten_rec"),
+                            "where NoRec = " + lit(noRec) + " and treco = " + lit(treco) + " and branch = "
+                                + lit(ctx.run.config.My_Branch) + " and kin1 = '0'"))
+        return std::nullopt;
+    const long long n = rs->recordCount();
+    if (n > 0)
+        rs->moveFirst();
+    for (long long i = 0; i < n; ++i, rs->moveNext())
+        version = std::max(version, rs->text(u"SynLast"));
+    for (const QString& detail : detailTables(treco)) {
+        if (!version.isEmpty())
+            break;
+        if (!ctx.db.Open_Rs_Ser(rs, detail, "where NRS1 = " + lit(noRec)))
+            return std::nullopt;
+        if (rs->recordCount() > 0)
+            version = QStringLiteral("--");
+    }
+    return version;
+}
+
+}  // namespace
 
 qint32 Send_Delete(SyncContext& ctx, const QString& treco)
 {
@@ -39,12 +82,23 @@ qint32 Send_Delete(SyncContext& ctx, const QString& treco)
         w.ImgSav.setVisible(true);
         w.Label7.setText(prefix + u'_' + QString::number(n) + u'_' + QString::number(i));
         try {
-            // A row without a stamp or a number cannot be announced; it must not hold up the rest.
-            if (rows->isNull(u"DatTim2") || rows->isNull(u"no_rec"))
-                throw data::DbError(QStringLiteral("a row to announce without DatTim2 or no_rec"));
-            const QString reply = ctx.web.Web_Save_Syn(treco, rows->text(u"DatTim2"), rows->text(u"no_rec"), 2, 0,
-                                                       QStringLiteral("0"));
-            if (reply == u"OK") {
+            // A row without a number cannot be announced; it must not hold up the rest.
+            if (rows->isNull(u"no_rec"))
+                throw data::DbError(QStringLiteral("a row to announce without no_rec"));
+            const QString noRec = rows->text(u"no_rec");
+            QString version = rows->isNull(u"DatTim2") ? QString() : rows->text(u"DatTim2");
+            if (version.isEmpty() || version == u"--") {
+                // Never sent from here: only what of it left the branch needs the others' consent.
+                const std::optional<QString> outside = versionOutside(ctx, treco, noRec);
+                if (!outside)
+                    throw data::DbError(QStringLiteral("the server can't tell what of the record left the branch"));
+                version = *outside;
+            }
+            if (version.isEmpty()) {
+                // Nothing of it left the branch: deleted here at once, with its dependents.
+                if (!Delete_Reco_Loc(ctx, treco, noRec))
+                    ++failed;
+            } else if (ctx.web.Web_Save_Syn(treco, version, noRec, 2, 0, QStringLiteral("0")) == u"OK") {
                 rows->setValue(u"SynDele", QStringLiteral("2"));
                 rows->update();
             } else {

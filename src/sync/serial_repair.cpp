@@ -49,7 +49,11 @@ qint16 seriRestore(SyncContext& ctx, const DbSide& side, const QString& no_rec, 
             serim->setValue(u"DatTim2", QStringLiteral("--"));
             serim->setValue(u"NoBra2", QStringLiteral("--"));
             serim->setValue(u"No_UseEdi", seri->value(u"No_UseEdi"));
-            serim->setValue(u"No_Branch", seri->value(u"No_Branch"));
+            // The repaired state is this branch's change to send: the send pass takes only its own rows.
+            if (side.server)
+                serim->setValue(u"No_Branch", seri->value(u"No_Branch"));
+            else
+                serim->setValue(u"No_Branch", ctx.run.config.My_Branch);
             serim->update();
         }
         return complete ? 1 : -1;

@@ -17,6 +17,7 @@
 #include <vector>
 #include <QStringList>  // ledger and deletions
 #include <map>          // ledger and deletions
+#include <QSet>
 
 namespace tarvelo::sync {
 
@@ -147,13 +148,19 @@ struct SyncWindow {
     ProgressModel LabD;
 };
 
+// A server clean-up the ledger update still owes: the older versions that `kin1`'s row of version
+// SynLast superseded, or (lateAnswer) an answer that came after its exchange had ended.
+struct LedgerCleanup {
+    QString treco, NoRec, SynLast;
+    qint32 kin1 = 0;
+    bool lateAnswer = false;
+};
+
 // ---------------------------------------------------------------------------------------------
 // The engine's own state, kept for the life of the process.
 // ---------------------------------------------------------------------------------------------
 struct SyncState {
     qint16 Syn_AllPass = 0;   // 1: the next receive pass reads every row, not only newer ones
-    qint16 Bra_Count = 0;     // active branches, this one included
-    bool Bra_Count_Known = false;  // a branch-list read has succeeded at least once
     bool Bra_Changed = false;      // the receive pass added a branch_tab row
     std::array<QString, 2> Work_Mark{};  // change-queue marks: lower bound, last row read
     qint32 Cnt_Send = 0;      // records sent since the last statistics notice
@@ -161,17 +168,20 @@ struct SyncState {
     qint32 Cnt_Check = 0;     // resolution steps in this cycle; the cycle bookkeeping resets it
     QString Name_Tab;         // hand-over name of a calling application, empty when run alone
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
-    qint16 Bra_Others = 0;    // active branches other than this one: the answers an announcement needs
     bool Program_Ended = false;  // the hand-over check ordered the end of the program
     QString Last_Stamp;       // the last server stamp this branch made
 
     // --- ledger and deletions ---
-    // Active branches other than this one, from the last branch list the answer count read in
-    // full; only their answers are counted, and "no other branch" is decided only from such a read.
+    // Active branches other than this one, from the last branch list read in full; only their
+    // answers are counted, and "no other branch" is decided only from such a read.
     QStringList Ans_Branches;
     bool Ans_Branches_Known = false;
     // Reference-check look-ups of tables and columns ("table" or "table.column"): whether they exist.
     std::map<QString, bool> Ref_Exists;
+    // Ledger rows whose clean-up on the server failed, retried by the next ledger updates.
+    std::vector<LedgerCleanup> Cleanup_Due;
+    // Ledger rows no pass can act on, already logged by this process.
+    QSet<QString> Ledger_Logged;
 };
 
 // The references the engine works through, built once by the program (or a test per branch).

@@ -1,5 +1,6 @@
 #include "support/sync_rig.h"
 
+#include "data/odbc.h"
 #include "records/table_list.h"
 #include "sync/engine.h"
 
@@ -32,12 +33,14 @@ const QStringList& tableNames()
     return names;
 }
 
-void seedBranches(const ScratchDatabase& db, const QStringList& numbers)
+// `synAdd` "4": registered centrally, so no exchange is open for the row and nobody answers it.
+void seedBranches(const ScratchDatabase& db, const QStringList& numbers, const QString& synAdd = QStringLiteral("0"))
 {
     for (const QString& n : numbers)
         db.exec("INSERT INTO branch_tab (no_rec, No_Branch, SynAdd, SynDele, DatTim1, DatTim2, Na_Rec, Ne_Rec, "
-                "DesEna, kinSyn, set1, set2, set3) VALUES (" + lit(n) + ", '01', '0', '0', '20240101000000', "
-                "'20240101000000', " + lit("فرع " + n) + ", " + lit("Branch " + n) + ", '0', '0', '0', '0', '0')");
+                "DesEna, kinSyn, set1, set2, set3) VALUES (" + lit(n) + ", '01', " + lit(synAdd) + ", '0', "
+                "'20240101000000', '20240101000000', " + lit("فرع " + n) + ", " + lit("Branch " + n)
+                + ", '0', '0', '0', '0', '0')");
 }
 
 }  // namespace
@@ -60,16 +63,16 @@ qint64 processMemoryKb(const char* field)
 }
 
 RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> database_, const ScratchDatabase& server,
-                     const QString& webBase)
+                     const QString& webBase, std::chrono::milliseconds webTimeout)
     : number(number_),
       ownDb(std::move(database_)),
       db(*ownDb),
-      database(run, lamps, [this] { ++pumps; if (onPump) onPump(); }, nullptr),
+      database(run, lamps, [this] { pumped(); }, nullptr),
       errors(folder.path()),
-      web(run, errors, [this] { ++pumps; if (onPump) onPump(); }, std::chrono::seconds(5)),
+      web(run, errors, [this] { pumped(); }, webTimeout),
       logs(run, [this] { return tables.Tab_Index; }),
-      ctx{run, database, web, logs, errors, settings, tables, branch, vars, state, window,
-          [this] { ++pumps; if (onPump) onPump(); }, [this] { ++exits; }, nullptr}
+      ctx{run, database, web, logs, errors, settings, tables, branch, vars, state, window, [this] { pumped(); },
+          [this] { ++exits; }, nullptr}
 {
     const data::DbSettings s = server.settings();
     pointAt(database, run, db.settings(), &s);
@@ -101,6 +104,30 @@ void RigBranch::cycle()
     branch.Bra_Only = -1;
     sync::Syn_Cycle(ctx);
     state.Cnt_Check = 0;
+}
+
+void RigBranch::pumped()
+{
+    ++pumps;
+    if (endAtPump > 0 && pumps >= endAtPump && !ended) {
+        // The process is gone: every later statement of this engine fails, every request finds
+        // nobody listening, so nothing after this point takes effect.
+        ended = true;
+        data::failStatements(QStringLiteral("."), 1 << 30);
+        run.config.Url_Web = QStringLiteral("http://127.0.0.1:9/test1/");
+    }
+    if (onPump)
+        onPump();
+}
+
+bool RigBranch::cycleEndingAt(int pump)
+{
+    endAtPump = pumps + pump;
+    cycle();
+    endAtPump = 0;
+    if (ended)
+        data::clearStatementFailures();
+    return ended;
 }
 
 void RigBranch::queue(const QString& table, const QString& kind)
@@ -175,14 +202,16 @@ std::vector<std::unique_ptr<ScratchDatabase>> makeDatabases(int count)
 }
 }  // namespace
 
-SyncRig::SyncRig(int branchCount) : databases_(makeDatabases(branchCount + 1)), server(*databases_[0])
+SyncRig::SyncRig(int branchCount, std::chrono::milliseconds webTimeout)
+    : databases_(makeDatabases(branchCount + 1)), webTimeout_(webTimeout), server(*databases_[0])
 {
     QStringList numbers;
     for (int i = 1; i <= branchCount; ++i)
         numbers << QStringLiteral("%1").arg(i, 2, 10, QChar(u'0'));
     seedBranches(server, numbers);
     for (const QString& n : numbers) {
-        auto b = std::make_unique<RigBranch>(n, std::move(databases_[size_t(n.toInt())]), server, web.baseUrl());
+        auto b = std::make_unique<RigBranch>(n, std::move(databases_[size_t(n.toInt())]), server, web.baseUrl(),
+                                             webTimeout_);
         seedBranches(b->db, numbers);
         b->db.exec("INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer) "
                    "VALUES ('1', " + lit(n) + ", '0', '0', " + lit(n) + ", '0', '01.02.18', '2024')");
@@ -196,9 +225,9 @@ RigBranch& SyncRig::addNewBranch(const QString& number)
     QStringList numbers;
     for (const auto& b : branches)
         numbers << b->number;
-    seedBranches(server, {number});
+    seedBranches(server, {number}, QStringLiteral("4"));
     auto b = std::make_unique<RigBranch>(number, std::make_unique<ScratchDatabase>(QStringLiteral("branch")), server,
-                                         web.baseUrl());
+                                         web.baseUrl(), webTimeout_);
     b->db.exec("INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer) "
                "VALUES ('1', " + lit(number) + ", '0', '0', " + lit(number) + ", '1', '01.02.18', '2024')");
     b->startSync();
@@ -206,11 +235,29 @@ RigBranch& SyncRig::addNewBranch(const QString& number)
     return *branches.back();
 }
 
+RigBranch& SyncRig::restart(size_t index)
+{
+    std::unique_ptr<RigBranch>& old = branches.at(index);
+    auto fresh = std::make_unique<RigBranch>(old->number, std::move(old->ownDb), server, web.baseUrl(), webTimeout_);
+    fresh->workSeq = old->workSeq;
+    fresh->startSync();
+    old = std::move(fresh);
+    return *old;
+}
+
 bool SyncRig::round()
 {
     const QString before = fingerprint();
     for (auto& b : branches)
         b->cycle();
+    return fingerprint() != before;
+}
+
+bool SyncRig::round(const QString& order)
+{
+    const QString before = fingerprint();
+    for (const QChar c : order)
+        branches.at(size_t(c.unicode() - u'A'))->cycle();
     return fingerprint() != before;
 }
 

@@ -14,6 +14,7 @@
 #include <QMap>
 #include <QString>
 #include <QTemporaryDir>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -42,7 +43,7 @@ using Fields = QMap<QString, QString>;
 // One branch: its own database and a whole engine context over it, in this process.
 struct RigBranch {
     RigBranch(const QString& number, std::unique_ptr<ScratchDatabase> database, const ScratchDatabase& server,
-              const QString& webBase);
+              const QString& webBase, std::chrono::milliseconds webTimeout = std::chrono::seconds(5));
     RigBranch(const RigBranch&) = delete;
     RigBranch& operator=(const RigBranch&) = delete;
 
@@ -50,6 +51,10 @@ struct RigBranch {
     void startSync();
     // One cycle tick: settings due for reload, the cycle, the bookkeeping's reset of the step count.
     void cycle();
+    // Like cycle(), but the process ends when the engine lets window events run for the `pump`th
+    // time in it: from there on nothing reaches a database or the web service. True when it ended
+    // so; the context is then dead and SyncRig::restart gives a fresh one.
+    bool cycleEndingAt(int pump);
 
     // Edits as the accounting application makes them: the row marked to be sent, owned by this
     // branch, stamped in local time, and a change-queue row naming the table.
@@ -70,6 +75,8 @@ struct RigBranch {
     data::LampsModel lamps;
     std::function<void()> onPump;  // what a test lets happen when the engine lets window events run
     int pumps = 0;
+    int endAtPump = 0;  // cycleEndingAt: the pump at which the process ends
+    bool ended = false;
     int exits = 0;
     data::Database database;
     data::ErrorLog errors;
@@ -84,13 +91,16 @@ struct RigBranch {
     sync::SyncWindow window;
     sync::SyncContext ctx;
     int workSeq = 0;
+
+private:
+    void pumped();
 };
 
 // One server database with the reference web service over it, and branches A = 01, B = 02, C = 03
 // already registered in branch_tab everywhere, each with its project row.
 class SyncRig {
 public:
-    explicit SyncRig(int branchCount = 3);
+    explicit SyncRig(int branchCount = 3, std::chrono::milliseconds webTimeout = std::chrono::seconds(5));
 
     RigBranch& A() { return *branches.at(0); }
     RigBranch& B() { return *branches.at(1); }
@@ -100,8 +110,16 @@ public:
     // and the branch list; registers it on the server's branch list.
     RigBranch& addNewBranch(const QString& number);
 
+    // A fresh engine context over the databases of branch `index` (0 = A), as a restarted process
+    // has: nothing kept from the old one, the start of synchronisation due. References to the old
+    // branch are dead afterwards.
+    RigBranch& restart(size_t index);
+
     // One cycle of every branch, in order; true when any database changed.
     bool round();
+    // One cycle of each branch named, in that order ("ABCABCB"; A = 01, B = 02, ...); true when
+    // any database changed.
+    bool round(const QString& order);
     // Rounds until one changes nothing; the number of rounds run, or -1 when `maxRounds` did not settle.
     int settle(int maxRounds = 40);
 
@@ -112,6 +130,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<ScratchDatabase>> databases_;  // made side by side: each takes seconds
+    std::chrono::milliseconds webTimeout_;
 
 public:
     ScratchDatabase& server;

@@ -91,7 +91,7 @@ TEST(Cycle, NewBranchListRowReloadsTheSettingsAndEndsTheCycle)
     a.tables.Tab_Rece[size_t(slot(a, u"city_tab"))] = 1;
     a.cycle();
     EXPECT_EQ(a.count("branch_tab", "no_rec = '04'"), 1);
-    EXPECT_EQ(a.state.Bra_Count, 3);
+    EXPECT_EQ(a.state.Ans_Branches, QStringList({"02", "04"}));
     EXPECT_FALSE(a.state.Bra_Changed);
     EXPECT_EQ(a.count("city_tab"), 0) << "no table after branch_tab is received in that cycle";
     EXPECT_NE(a.window.Text4567.text(), "MakData5");

@@ -123,7 +123,8 @@ TEST(ExchangeFootprint, SmallExchangeWritesTheSameRowsAndMakesTheSameRequests)
         {"03 insert city_tab", 4},
         {"03 insert invoice_tab", 1},
         {"03 insert rowvoi_tab", 2},
-        {"03 update atten_rec", 14},
+        // One fewer since 02's answer to 01's deletion closing, addressed to 01, stays out of this ledger.
+        {"03 update atten_rec", 13},
         {"03 update city_tab", 5},
         {"03 update invoice_tab", 1},
         {"server delete city_tab", 1},

@@ -1,8 +1,11 @@
 // Exchanges between branches that stalled or lost data before: each ends with every database and
 // ledger checked.
 #include "data/odbc.h"
+#include "data/error_log.h"
 #include "support/sync_rig.h"
 #include "sync/engine.h"
+
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -274,4 +277,182 @@ TEST_F(LedgerFaults, AnswersAreCountedAsTheDatabaseComparesTheirRecord)
     sync::Check_Send(a.ctx);
     EXPECT_TRUE(closed("xs"));
     EXPECT_FALSE(closed("cd8"));
+}
+
+TEST_F(LedgerFaults, RecordsDeletedBeforeTheirFirstSendEndDeletedEverywhere)
+{
+    SyncRig rig;
+    RigBranch& a = rig.A();
+    // An invoice whose line went out while its own announcement was refused.
+    a.add("rowvoi_tab", "0100004", {{"NRS1", "0100091"}, {"DRS1", "R1"}});
+    a.add("invoice_tab", "0100091", {{"CRS1", "1"}, {"CRS2", "0"}, {"CRS3", "0"}, {"DRS1", "R1"}});
+    rig.web.failNext("save_syn.php", 1, RefWebService::Fault::httpError());
+    rig.round();
+    ASSERT_EQ(rig.C().count("rowvoi_tab"), 1);
+    a.remove("invoice_tab", "0100091");
+    // A record whose announcement was stored but whose reply was lost.
+    a.add("city_tab", "0100002");
+    rig.web.failNext("save_syn.php", 1, RefWebService::Fault::lostReply());
+    a.cycle();
+    a.remove("city_tab", "0100002");
+    // And one added and deleted between two cycles.
+    a.add("city_tab", "0100001");
+    a.remove("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+
+    for (const char* table : {"invoice_tab", "rowvoi_tab", "city_tab"}) {
+        EXPECT_EQ(rig.serverCount(table), 0) << table;
+        for (const auto& b : rig.branches)
+            EXPECT_EQ(b->count(table), 0) << table << " in " << b->number.toStdString();
+    }
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, AnUnsentEditRefusesAnotherBranchsDeletionAndGoesOut)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001", {{"Ne_Rec", "old"}});
+    ASSERT_GT(rig.settle(), 0);
+    // B edits the record; the edit is queued only after A's deletion has reached B.
+    rig.B().db.exec("UPDATE city_tab SET Ne_Rec = 'new', SynAdd = '1', No_Branch = '02', DatTim1 = "
+                    + QStringLiteral("'%1'").arg(localStamp()) + " WHERE no_rec = '0100001'");
+    rig.A().remove("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    rig.B().queue("city_tab", "Edit");
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "city_tab", "0100001", "Ne_Rec", "new");
+    expectEverywhere(rig, "city_tab", "0100001", "SynDele", "0");
+    expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ABranchJoiningWhileExchangesAreOpenLetsThemClose)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    rig.round();      // sent and answered by B and C
+    rig.A().cycle();  // its closing posted
+    rig.A().add("city_tab", "0100002");
+    rig.round();      // sent and answered by B and C
+    rig.addNewBranch(QStringLiteral("04"));
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
+    expectEverywhere(rig, "city_tab", "0100002", "SynAdd", "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, AFailedCleanUpHoldsUpOnlyItsOwnRow)
+{
+    SyncRig rig;
+    RigBranch& a = rig.A();
+    a.add("city_tab", "0100001", {{"Ne_Rec", "v1"}});
+    a.cycle();
+    a.edit("city_tab", "0100001", {{"Ne_Rec", "v2"}});
+    // Releasing v1's announcement fails in this cycle and the next.
+    rig.web.failNext("delete_syn.php", 2, RefWebService::Fault::httpError());
+    a.cycle();
+    rig.B().add("city_tab", "0200001");
+    rig.B().cycle();
+    a.cycle();
+    EXPECT_EQ(a.count("city_tab", "no_rec = '0200001'"), 1) << "later ledger rows are still copied";
+
+    ASSERT_GT(rig.settle(), 0);
+    expectEverywhere(rig, "city_tab", "0100001", "Ne_Rec", "v2");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, AClosingAnswerPostedAgainAfterTheExchangeEndedIsRemoved)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    rig.round();         // sent and answered
+    rig.A().cycle();     // closing posted
+    rig.web.failNext("save_syn.php", 1, RefWebService::Fault::lostReply());
+    rig.B().cycle();     // B's answer to the closing is stored, its reply lost
+    rig.C().cycle();
+    rig.A().cycle();     // every answer in: A finishes
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, AnswersToAnotherBranchsDeletionClosingStayOutOfTheLedgers)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    rig.A().remove("city_tab", "0100001");
+    rig.round(QStringLiteral("ABCABCB"));
+    ASSERT_GT(rig.settle(), 0);
+
+    EXPECT_EQ(rig.serverCount("city_tab"), 0);
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ASerialStateRepairedFromAnotherBranchsHistoryReachesEveryBranch)
+{
+    SyncRig rig;
+    RigBranch& a = rig.A();
+    // S1's earlier history, written by branch 02 and held everywhere.
+    for (const ScratchDatabase* db : {&rig.server, &a.db, &rig.B().db, &rig.C().db})
+        db->exec("INSERT INTO seri_tab (no_rec, No_seri, NRS1, DRS1, kin, No_Branch, SynAdd, DatTim1, DatTim2) "
+                 "VALUES ('0200001', 'S1', '0200090', 'R0', '1', '02', '4', '20240101000000', '20240101000000')");
+    a.add("seri_tab", "0100002", {{"No_seri", "S1"}, {"NRS1", "0100091"}, {"DRS1", "R1"}, {"kin", "2"},
+                                   {"DatTim1", "20240201000000"}});
+    a.add("rowvoi_tab", "0100004", {{"NRS1", "0100091"}, {"DRS1", "R1"}});
+    a.add("invoice_tab", "0100091", {{"CRS1", "1"}, {"CRS2", "1"}, {"DRS1", "R1"}});
+    a.add("serim_tab", "0100005", {{"No_seri", "S1"}, {"NRS1", "0100091"}, {"kin", "2"}});
+    ASSERT_GT(rig.settle(), 0);
+    a.remove("invoice_tab", "0100091");
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "serim_tab", "0100005", "kin", "1");
+    expectEverywhere(rig, "serim_tab", "0100005", "SynAdd", "4");
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, ADeletionEndsTheCreationExchangeOfABranchThatNeverReceivedTheRecord)
+{
+    SyncRig rig;
+    rig.C().add("city_tab", "0300001");
+    rig.C().cycle();
+    rig.B().cycle();  // received and answered
+    rig.C().remove("city_tab", "0300001");
+    rig.C().cycle();
+    // A cannot read the server's records until the deletion has been carried out.
+    data::failStatements("from city_tab where No_Branch", 1000, rig.server.name());
+    rig.A().cycle();
+    data::clearStatementFailures();
+    rig.round(QStringLiteral("BC"));
+    ASSERT_EQ(rig.serverCount("city_tab"), 0);
+    ASSERT_GT(rig.settle(), 0);
+
+    EXPECT_EQ(rig.serverCount("city_tab"), 0);
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(b->count("city_tab"), 0) << b->number.toStdString();
+    expectLedgersEmpty(rig);
+}
+
+TEST_F(LedgerFaults, LedgerRowsNothingCanActOnAreLoggedOnceAndDropped)
+{
+    SyncRig rig;
+    const QString columns = "(NoRec, treco, branch, SynLast, kin1, kin2, mainbranch, DTNow)";
+    rig.server.exec("INSERT INTO atten_rec " + columns + " VALUES ('x', 'nosuch_tab', '02', '1', '0', '0', '0', "
+                    "'00000001'), ('y', 'city_tab', '02', '', '0', '0', '0', '00000002')");
+    rig.A().db.exec("INSERT INTO atten_rec " + columns + " VALUES ('z', 'city_tab', '03', '', '2', '0', '0', '00000000')");
+    rig.round();
+    ASSERT_GT(rig.settle(), 0);
+
+    for (const auto& b : rig.branches) {
+        EXPECT_EQ(ledgerRows(b->db), 0) << b->number.toStdString();
+        QFile log(b->errors.path());
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << b->number.toStdString();
+        const QString text = QString::fromUtf8(log.readAll());
+        EXPECT_EQ(text.count(u"nosuch_tab"), 1) << b->number.toStdString();
+        EXPECT_EQ(text.count(u"NoRec y"), 1) << b->number.toStdString();
+        EXPECT_EQ(text.count(u"NoRec z"), b->number == u"01" ? 1 : 0) << b->number.toStdString();
+    }
 }

@@ -121,19 +121,19 @@ TEST(PassFaults, FailedOrEmptyBranchListKeepsTheLastGoodCount)
     SyncRig rig;
     RigBranch& a = rig.A();
     a.cycle();
-    ASSERT_EQ(a.state.Bra_Count, 3);
+    ASSERT_EQ(a.state.Ans_Branches, QStringList({"02", "03"}));
 
     data::failStatements("from branch_tab", 1, a.db.name());
     a.branch.Bra_Only = -1;
     sync::Read_Branch_Set(a.ctx);
     data::clearStatementFailures();
-    EXPECT_EQ(a.state.Bra_Count, 3);
+    EXPECT_EQ(a.state.Ans_Branches, QStringList({"02", "03"}));
     EXPECT_EQ(a.window.XXXK.foreColor(), sync::StatusLabelModel::Red);
     EXPECT_EQ(a.window.Label2.text(7), sync::kLocalDbError);
 
     a.db.exec("DELETE FROM branch_tab");
     sync::Read_Branch_Set(a.ctx);
-    EXPECT_EQ(a.state.Bra_Count, 3);
+    EXPECT_EQ(a.state.Ans_Branches, QStringList({"02", "03"}));
     EXPECT_EQ(a.window.XXXK.foreColor(), sync::StatusLabelModel::Orange);
 }
 
