@@ -19,10 +19,6 @@ source "$root/tests/support/mariadb.sh"
 work=$(mktemp -d /tmp/tarvelo-soak.XXXXXX)
 trap 'stop_test_mariadb "$work"' EXIT
 start_test_mariadb "$work"
-# Without the driver manager's pooling: it leaks on every connection handle (Debian 12's unixODBC),
-# which a long run would feel.
-sed 's/^Pooling=Yes/Pooling=No/' "$ODBCSYSINI/odbcinst.ini" >"$work/odbc/odbcinst.unpooled"
-mv "$work/odbc/odbcinst.unpooled" "$ODBCSYSINI/odbcinst.ini"
 
 run_seed() {
   local seed=$1 out line
