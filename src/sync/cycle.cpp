@@ -105,12 +105,15 @@ bool purgeLedger(SyncContext& ctx)
         const QString no = rs->text(u"NoRec");
         const QString treco = rs->text(u"treco");
         const double kin1 = records::leadingNumber(rs->text(u"kin1"));
+        // Only the finished version and older ones: a newer version's exchange is still open, and
+        // its rows, once gone, would never be copied again.
+        const QString upTo = " and SynLast <= " + sqlLiteral(rs->text(u"SynLast"));
         auto familyDelete = [&](const char16_t* announce, const char16_t* answer) {
             data::RecordsetVar del;
             ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
                               "where NoRec = " + sqlLiteral(no) + " and treco = " + sqlLiteral(treco)
-                                  + " and kin1 = " + sqlLiteral(announce) + " or NoRec = " + sqlLiteral(no)
-                                  + " and treco = " + sqlLiteral(treco) + " and kin1 = " + sqlLiteral(answer));
+                                  + " and kin1 = " + sqlLiteral(announce) + upTo + " or NoRec = " + sqlLiteral(no)
+                                  + " and treco = " + sqlLiteral(treco) + " and kin1 = " + sqlLiteral(answer) + upTo);
         };
         if (kin1 == 0 || kin1 == 1)
             familyDelete(u"0", u"1");

@@ -456,3 +456,18 @@ TEST_F(LedgerFaults, LedgerRowsNothingCanActOnAreLoggedOnceAndDropped)
         EXPECT_EQ(text.count(u"NoRec z"), b->number == u"01" ? 1 : 0) << b->number.toStdString();
     }
 }
+
+TEST_F(LedgerFaults, PurgingAFinishedVersionKeepsTheNewerVersionsOpenExchange)
+{
+    SyncRig rig;
+    RigBranch& a = rig.A();
+    // The first version's exchange is finished here; the edit's announcement is already copied back.
+    a.db.exec("INSERT INTO atten_rec (NoRec, treco, branch, SynLast, kin1, kin2, kin3, mainbranch, DTNow) VALUES "
+              "('0100007', 'city_tab', '01', '202612010000000001', '0', '1', '2', '0', '1'), "
+              "('0100007', 'city_tab', '02', '202612010000000001', '1', '1', '0', '01', '2'), "
+              "('0100007', 'city_tab', '01', '202612010000000002', '0', '0', '0', '0', '3')");
+    a.cycle();
+    EXPECT_EQ(ledgerRows(a.db, "SynLast = '202612010000000001'"), 0) << "the finished exchange is purged";
+    EXPECT_EQ(ledgerRows(a.db, "SynLast = '202612010000000002' AND kin1 = '0'"), 1)
+        << "the newer version's announcement stays, or its answers could never close it";
+}
