@@ -28,7 +28,7 @@ run_seed() {
   if [ -z "$line" ]; then
     { echo "seed $seed: no counts"; tail -n 20 <<<"$out"; } >"$work/seed.$seed"
   else
-    echo "$line" >"$work/seed.$seed"
+    { echo "$line"; grep '^  left ' <<<"$out" || true; } >"$work/seed.$seed"
   fi
 }
 

@@ -31,6 +31,7 @@ struct Record {
 
 struct Counts {
     int lost = 0, duplicated = 0, diverged = 0, notDeleted = 0, open = 0, ledgerRows = 0;
+    QStringList left;  // what is left over, for the diagnosis
     bool zero() const { return lost + duplicated + diverged + notDeleted + open + ledgerRows == 0; }
 };
 
@@ -259,6 +260,8 @@ private:
             c.lost += lost;
             c.diverged += diverged;
             c.notDeleted += left;
+            if (left || open)
+                c.left << QStringLiteral("%1 %2 %3").arg(left ? u"undeleted" : u"open", r.table, r.noRec);
             c.open += open;
         }
         for (const ScratchDatabase* db : all) {
@@ -266,7 +269,15 @@ private:
                 c.duplicated += db->scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT no_rec FROM %1 GROUP BY no_rec "
                                                           "HAVING COUNT(*) > 1) d").arg(QString::fromLatin1(table)))
                                     .toInt();
-            c.ledgerRows += db->scalar(QStringLiteral("SELECT COUNT(*) FROM atten_rec")).toInt();
+            const data::ResultData rows = db->query(QStringLiteral(
+                "SELECT treco, NoRec, branch, SynLast, kin1, kin2, kin3, mainbranch, DTNow FROM atten_rec"));
+            c.ledgerRows += int(rows.rows.size());
+            for (const auto& row : rows.rows) {
+                QStringList values;
+                for (const auto& v : row)
+                    values << v.toString();
+                c.left << db->name() + ": ledger " + values.join(u' ');
+            }
         }
         return c;
     }
@@ -307,6 +318,8 @@ TEST(FaultSoak, EveryRecordArrivesEveryDeletionIsCarriedOutAndEveryLedgerEmpties
         std::printf("seed %u: records %d, lost %d, duplicated %d, diverged %d, deletions not carried out %d, "
                     "exchanges not closed %d, ledger rows left %d (settled in %d rounds)\n",
                     seed, records, c.lost, c.duplicated, c.diverged, c.notDeleted, c.open, c.ledgerRows, rounds);
+        for (const QString& l : c.left)
+            std::printf("  left %s\n", qPrintable(l));
         std::fflush(stdout);
         EXPECT_TRUE(c.zero()) << "seed " << seed;
         EXPECT_GT(rounds, 0) << "seed " << seed << " did not settle";
