@@ -305,7 +305,9 @@ private:
     // D1 to D4.
     bool deletionRules()
     {
-        if (own && kin2 == 0 && kin3 == 0) {
+        // kin3 1 with kin2 still 0 after the ledger update: the server lost the closing (a late
+        // announcement overwrote it), so it is posted again.
+        if (own && kin2 == 0 && kin3 < 2) {
             const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 2, 0, &answers_);
             if (a == kOK4)
                 return false;
@@ -318,7 +320,9 @@ private:
                 post(2, 1, QStringLiteral("0"));
                 save("1");
             } else if (a == kOK2) {
-                restoreLocal();
+                // Restored once only: a deletion made here since must not be undone.
+                if (kin3 == 0)
+                    restoreLocal();
                 post(2, 2, QStringLiteral("0"));
                 save("1");
             }

@@ -7,6 +7,9 @@
 
 #include <QFile>
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
@@ -470,4 +473,30 @@ TEST_F(LedgerFaults, PurgingAFinishedVersionKeepsTheNewerVersionsOpenExchange)
     EXPECT_EQ(ledgerRows(a.db, "SynLast = '202612010000000001'"), 0) << "the finished exchange is purged";
     EXPECT_EQ(ledgerRows(a.db, "SynLast = '202612010000000002' AND kin1 = '0'"), 1)
         << "the newer version's announcement stays, or its answers could never close it";
+}
+
+TEST_F(LedgerFaults, ADeletionClosingOverwrittenByALateAnnouncementIsPostedAgain)
+{
+    using namespace std::chrono_literals;
+    SyncRig rig(3, 400ms);
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    rig.A().remove("city_tab", "0100001");
+    rig.web.failNext("save_syn.php", 1, RefWebService::Fault::lostReply());
+    rig.A().cycle();  // announced, the reply lost: it is posted again
+    rig.B().cycle();
+    rig.C().cycle();  // both accept
+    // The announcement posted again times out and does its work only after A's closing.
+    rig.web.failNext("save_syn.php", 1, RefWebService::Fault::delayed(3000ms));
+    rig.A().cycle();
+    const QString unclosed = "branch = '01' AND kin1 = '2' AND kin2 = '0'";
+    for (int i = 0; i < 80 && ledgerRows(rig.server, unclosed) == 0; ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(ledgerRows(rig.server, unclosed), 1) << "the late announcement landed over the closing";
+
+    ASSERT_GT(rig.settle(), 0);
+    EXPECT_EQ(rig.serverCount("city_tab"), 0);
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(b->count("city_tab"), 0) << b->number.toStdString();
+    expectLedgersEmpty(rig);
 }
