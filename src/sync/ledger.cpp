@@ -118,6 +118,54 @@ std::optional<bool> ownExchangeOpen(SyncContext& ctx, const LedgerRow& answer)
     return false;
 }
 
+// An answer to an announcement (kin2 0) can land on the server late, when a delayed request does
+// its work after a later one, and overwrite the answer to the closing. It then comes into ledgers
+// that finished the exchange and hold no row of its version. In the answering branch the
+// announcer's rows are copied again, below the watermark as they are, so its closing is answered
+// again; elsewhere the row is left out when another branch announced that version, as nothing
+// here would ever take it off. nullopt when a database can't be read; otherwise whether to copy it.
+std::optional<bool> takeLateAnswer(SyncContext& ctx, const LedgerRow& r, bool& wrote)
+{
+    const QString announce = ledger::familyOf(r.kin1) == 2 ? QStringLiteral("2") : QStringLiteral("0");
+    const QString answer = announce == u"2" ? QStringLiteral("3") : QStringLiteral("1");
+    const QString version = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco)
+                            + " and SynLast = " + lit(r.SynLast);
+    data::RecordsetVar local;
+    if (!ctx.db.Open_Rs_Loc(local, QStringLiteral("atten_rec"),
+                            version + " and kin1 = " + lit(announce) + " or NoRec = " + lit(r.NoRec) + " and treco = "
+                                + lit(r.treco) + " and SynLast = " + lit(r.SynLast) + " and kin1 = " + lit(answer)))
+        return std::nullopt;
+    if (local->recordCount() > 0)
+        return true;
+    data::RecordsetVar server;
+    if (!ctx.db.Open_Rs_Ser_Where_Order(server, QStringLiteral("atten_rec"), version + " and kin1 = " + lit(announce),
+                                        QStringLiteral("DTNow")))
+        return std::nullopt;
+    const QString& me = ctx.run.config.My_Branch;
+    const long long n = server->recordCount();
+    if (n > 0)
+        server->moveFirst();
+    bool others = false, mine = false;
+    for (long long i = 0; i < n; ++i, server->moveNext()) {
+        const LedgerRow a = readRow(*server);
+        (a.branch == me ? mine : others) = true;
+        if (r.branch != me || a.branch == me)
+            continue;
+        local->addNew();
+        local->setValue(u"NoRec", a.NoRec);
+        local->setValue(u"branch", a.branch);
+        local->setValue(u"treco", a.treco);
+        local->setValue(u"SynLast", a.SynLast);
+        local->setValue(u"kin1", QString::number(a.kin1));
+        local->setValue(u"kin2", a.kin2Text);
+        local->setValue(u"DTNow", a.DTNow);
+        local->setValue(u"mainbranch", a.mainbranch);
+        local->insertOnly();
+        wrote = true;
+    }
+    return r.branch == me || mine || !others;
+}
+
 // Runs the server clean-ups that failed before; those failing again stay due.
 void retryCleanups(SyncContext& ctx)
 {
@@ -420,6 +468,17 @@ bool UpDate_Atten(SyncContext& ctx)
                 continue;
             if (r.kin3 > 1)
                 continue;
+            if ((r.kin1 == 1 || r.kin1 == 3) && r.kin2 == 0
+                && known.holdsVersion(r.treco, r.NoRec, r.SynLast) != std::optional<bool>(true)) {
+                bool wrote = false;
+                const std::optional<bool> take = takeLateAnswer(ctx, r, wrote);
+                if (wrote)
+                    known.switchOff();
+                if (!take)
+                    return false;
+                if (!*take)
+                    continue;
+            }
             // An answer posted again after this branch finished its exchange: nobody else would
             // ever take it off the server.
             if (closingAnswer && r.mainbranch == me) {

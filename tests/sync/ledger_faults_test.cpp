@@ -498,5 +498,20 @@ TEST_F(LedgerFaults, ADeletionClosingOverwrittenByALateAnnouncementIsPostedAgain
     EXPECT_EQ(rig.serverCount("city_tab"), 0);
     for (const auto& b : rig.branches)
         EXPECT_EQ(b->count("city_tab"), 0) << b->number.toStdString();
+}
+
+TEST_F(LedgerFaults, AnAnswerLandingLateOverTheClosingAnswerIsAnsweredAgain)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    rig.round();      // sent and answered by B and C
+    rig.A().cycle();  // closing posted
+    rig.round(QStringLiteral("BCBC"));  // answered, and finished with in B and C
+    const QString version = rig.server.scalar("SELECT SynLast FROM atten_rec WHERE branch = '01'");
+    // B's first answer, delayed, does its work only now, over its answer to the closing.
+    ASSERT_EQ(rig.B().web.Web_Save_Syn("city_tab", version, "0100001", 1, 0, "0"), "OK");
+    ASSERT_GT(rig.settle(), 0);
+
+    expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
     expectLedgersEmpty(rig);
 }
