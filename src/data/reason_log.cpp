@@ -1,0 +1,94 @@
+#include "data/reason_log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace tarvelo::data {
+
+namespace {
+constexpr qint64 kRepeatSeconds = 3600;
+constexpr int kMaxKinds = 512;  // distinct failures remembered; a flood of new texts cannot grow memory
+}  // namespace
+
+QString stateFolder()
+{
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + "/.local/state";
+    const QString folder = base + "/Tarvelo";
+    QDir().mkpath(folder);
+    return folder;
+}
+
+QString redactCredentials(QString text)
+{
+    static const QRegularExpression query(QStringLiteral(R"(([?&](?:user|pasw|datb)=)[^&#\s]*)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression pwd(QStringLiteral(R"(((?:^|;)\s*(?:PWD|PASSWORD)\s*=\s*)(\{(?:[^}]|\}\})*\}|[^;]*))"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    text.replace(query, QStringLiteral("\\1***"));
+    text.replace(pwd, QStringLiteral("\\1***"));
+    return text;
+}
+
+ReasonLog::ReasonLog(QString folder, qint64 maxBytes) : folder_(std::move(folder)), maxBytes_(maxBytes) {}
+
+QString ReasonLog::path() const
+{
+    return folder_ + "/tarvelo.log";
+}
+
+void ReasonLog::write(const QString& step, const QString& reason, const QString& check)
+{
+    const QString cleanReason = redactCredentials(reason).simplified();
+    const QString key = step + u'\x1f' + cleanReason + u'\x1f' + check;
+    const QDateTime t = now();
+    auto it = seen_.find(key);
+    QString repeats;
+    if (it != seen_.end()) {
+        if (it->lastWritten.secsTo(t) < kRepeatSeconds) {
+            ++it->unwritten;
+            return;
+        }
+        if (it->unwritten > 0)
+            repeats = QStringLiteral(" (%1 more times since %2)")
+                          .arg(it->unwritten)
+                          .arg(it->lastWritten.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        it->lastWritten = t;
+        it->unwritten = 0;
+    } else {
+        if (seen_.size() >= kMaxKinds)
+            seen_.clear();
+        seen_.insert(key, Seen{t, 0});
+    }
+    QString line = t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + u' ' + step + ": " + cleanReason;
+    if (!check.isEmpty())
+        line += " — check " + check;
+    append(line + repeats);
+}
+
+void ReasonLog::append(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (echo_) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+    }
+    if (folder_.isEmpty())
+        return;
+    QDir().mkpath(folder_);
+    QFile f(path());
+    if (f.exists() && f.size() + bytes.size() > maxBytes_) {
+        QFile::remove(path() + ".1");
+        QFile::rename(path(), path() + ".1");
+    }
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    f.write(bytes);
+}
+
+}  // namespace tarvelo::data
