@@ -40,6 +40,9 @@ void warn(const QString& text)
 int main(int argc, char** argv)
 {
     using namespace tarvelo::app;
+    // First of all: a signal that comes before the handlers would end the process by default.
+    // One that comes early waits in the handlers' pipe until the window's events run.
+    StopSignals::install();
     QString configPath, screenshotPath;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);

@@ -64,9 +64,15 @@ qint64 processMemoryKb(const char* field)
 
 RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> database_, const ScratchDatabase& server,
                      const QString& webBase, std::chrono::milliseconds webTimeout)
+    : RigBranch(number_, *database_, server, webBase, webTimeout)
+{
+    ownDb = std::move(database_);
+}
+
+RigBranch::RigBranch(const QString& number_, ScratchDatabase& shared, const ScratchDatabase& server,
+                     const QString& webBase, std::chrono::milliseconds webTimeout)
     : number(number_),
-      ownDb(std::move(database_)),
-      db(*ownDb),
+      db(shared),
       database(run, lamps, [this] { pumped(); }, nullptr),
       errors(folder.path()),
       web(run, errors, [this] { pumped(); }, webTimeout),

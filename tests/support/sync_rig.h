@@ -44,6 +44,9 @@ using Fields = QMap<QString, QString>;
 struct RigBranch {
     RigBranch(const QString& number, std::unique_ptr<ScratchDatabase> database, const ScratchDatabase& server,
               const QString& webBase, std::chrono::milliseconds webTimeout = std::chrono::seconds(5));
+    // A second engine over another branch's database, as a second copy of the program has.
+    RigBranch(const QString& number, ScratchDatabase& shared, const ScratchDatabase& server, const QString& webBase,
+              std::chrono::milliseconds webTimeout = std::chrono::seconds(5));
     RigBranch(const RigBranch&) = delete;
     RigBranch& operator=(const RigBranch&) = delete;
 
