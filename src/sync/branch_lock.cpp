@@ -56,6 +56,10 @@ BranchLock::Take BranchLock::take(data::Database& db)
     }
     busy_ = false;
     interrupted_ = false;
+    if (db.freshConnectionPerCall) {
+        held_ = false;  // a session per call holds nothing between calls (measurements only)
+        return Take::Held;
+    }
     if (!db.Open_Conn_Loc()) {
         if (busy_)
             held_ = false;
@@ -78,11 +82,11 @@ void BranchLock::release(data::Database& db)
     if (!held_)
         return;
     held_ = false;
-    interrupted_ = false;
+    interrupted_ = true;  // a cycle under way ends at its next check
     if (!db.Conn_Loc || !db.Conn_Loc->isConnected())
         return;
     try {
-        db.Conn_Loc->query("DO RELEASE_LOCK(" + data::sqlLiteral(name_) + ")");
+        db.Conn_Loc->query("SELECT RELEASE_LOCK(" + data::sqlLiteral(name_) + ")");
     } catch (const std::exception&) {
         // The lock goes with the session at the latest.
     }
