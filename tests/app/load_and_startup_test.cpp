@@ -1,5 +1,4 @@
 #include "app_world.h"
-#include "sync/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -87,14 +86,6 @@ TEST(LoadSequence, HandOverRunStaysHiddenWithoutATrayIconAndTakesTheHandOver)
     EXPECT_EQ(p->sync.Name_Tab, u"Acc");
     EXPECT_TRUE(p->ui.Timer1.isOn());
     EXPECT_EQ(w.endedAtOnce, 0);
-
-    // It starts, but runs no cycle while another copy synchronises the branch database.
-    const auto other = w.branchDb.connect();
-    other->query("SELECT GET_LOCK('" + sync::branchLockName(w.branchDb.name()) + "', 0)");
-    w.cycle = [](sync::SyncContext& ctx) { sync::Syn_Cycle(ctx); };
-    p->Timer1_Timer();
-    EXPECT_EQ(p->ui.Label3.text(6), sync::kBranchBusy);
-    EXPECT_TRUE(p->ui.Timer1.isOn());
 
     // Settings files hold passwords: only their owner may read them.
     struct stat st {};

@@ -63,16 +63,10 @@ qint64 processMemoryKb(const char* field)
 }
 
 RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> database_, const ScratchDatabase& server,
-                     const QString& webBase, std::chrono::milliseconds webTimeout)
-    : RigBranch(number_, *database_, server, webBase, webTimeout)
-{
-    ownDb = std::move(database_);
-}
-
-RigBranch::RigBranch(const QString& number_, ScratchDatabase& shared, const ScratchDatabase& server,
-                     const QString& webBase, std::chrono::milliseconds webTimeout)
+                     const QString& webBase, std::chrono::milliseconds webTimeout, ScratchDatabase* shared)
     : number(number_),
-      db(shared),
+      ownDb(std::move(database_)),
+      db(shared ? *shared : *ownDb),
       database(run, lamps, [this] { pumped(); }, nullptr),
       errors(folder.path()),
       web(run, errors, [this] { pumped(); }, webTimeout),

@@ -1,10 +1,8 @@
-// One synchronising copy per branch database: two engines over one branch database, as two
-// copies of the program pointed at it.
+// One synchronising copy per branch database: two engines over one, as two copies of the program.
 #include "support/sync_rig.h"
 #include "sync/engine.h"
 
 #include <QFile>
-
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
@@ -14,14 +12,20 @@ namespace {
 
 RigBranch& secondEngine(SyncRig& rig, RigBranch& of)
 {
-    rig.branches.push_back(std::make_unique<RigBranch>(of.number, of.db, rig.server, rig.web.baseUrl()));
+    rig.branches.push_back(std::make_unique<RigBranch>(of.number, nullptr, rig.server, rig.web.baseUrl(),
+                                                       std::chrono::seconds(5), &of.db));
     rig.branches.back()->startSync();
     return *rig.branches.back();
 }
 
-QString holderOf(const RigBranch& b)
+// The records with their versions, then the exchanges not closed and the ledger rows.
+std::string endState(const ScratchDatabase& d)
 {
-    return b.db.scalar("SELECT IS_USED_LOCK('" + sync::branchLockName(b.db.name()) + "')");
+    return d.scalar("SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(no_rec, Ne_Rec, DatTim2, SynDele ORDER BY no_rec) FROM "
+                    "city_tab), (SELECT GROUP_CONCAT(no_rec, DatTim2) FROM invoice_tab), (SELECT GROUP_CONCAT(no_rec, "
+                    "NRS1, DatTim2) FROM rowvoi_tab), 'open', (SELECT COUNT(*) FROM city_tab WHERE SynAdd <> '4') + "
+                    "(SELECT COUNT(*) FROM invoice_tab WHERE SynAdd <> '4'), 'ledger', (SELECT COUNT(*) FROM atten_rec))")
+        .toStdString();
 }
 
 }  // namespace
@@ -31,8 +35,7 @@ TEST(BranchLock, CyclesOverlappingInTimeLeaveEveryRecordEqualEveryExchangeClosed
     SyncRig rig;
     RigBranch& a = rig.A();
     RigBranch& second = secondEngine(rig, a);
-    const QStringList plain{"0100001", "0100002", "0100003"};
-    for (const QString& no : plain)
+    for (const char* no : {"0100001", "0100002", "0100003"})
         a.add("city_tab", no, {{"Ne_Rec", "v0"}});
     a.add("rowvoi_tab", "0100005", {{"NRS1", "0100004"}, {"DRS1", "R1"}});
     a.add("invoice_tab", "0100004", {{"DRS1", "R1"}, {"CRS1", "1"}, {"CRS2", "0"}, {"CRS3", "0"}});
@@ -41,38 +44,20 @@ TEST(BranchLock, CyclesOverlappingInTimeLeaveEveryRecordEqualEveryExchangeClosed
     rig.web.failNext("save_syn.php", 1, RefWebService::Fault::delayed(std::chrono::milliseconds(1500)));
     int overlapped = 0;
     a.onPump = [&] {
-        if (overlapped < 2 && !rig.web.requestsTo("save_syn.php").isEmpty()) {
-            ++overlapped;
+        if (overlapped < 2 && !rig.web.requestsTo("save_syn.php").isEmpty() && ++overlapped)
             second.cycle();
-        }
     };
     a.cycle();
-    a.onPump = nullptr;
     ASSERT_EQ(overlapped, 2);
     ASSERT_GT(rig.settle(), 0);
 
-    std::vector<const ScratchDatabase*> all{&rig.server};
+    const std::string server = endState(rig.server);
+    EXPECT_TRUE(server.find("0100004") != std::string::npos && server.ends_with("open 0 ledger 0")) << server;
     for (const auto& b : rig.branches)
-        all.push_back(&b->db);
-    const QList<QPair<QString, QString>> records{{"city_tab", "0100001"}, {"city_tab", "0100002"},
-                                                  {"city_tab", "0100003"}, {"invoice_tab", "0100004"},
-                                                  {"rowvoi_tab", "0100005"}};
-    for (const auto& [table, no] : records) {
-        const QString select = "SELECT CONCAT_WS('|', Ne_Rec, DatTim2, SynDele), SynAdd FROM " + table
-                               + " WHERE no_rec = '" + no + "'";
-        const std::string first = rig.server.scalar(select).toStdString();
-        EXPECT_FALSE(first.empty()) << qPrintable(no);
-        for (const ScratchDatabase* db : all) {
-            EXPECT_EQ(db->scalar(select).toStdString(), first) << qPrintable(db->name() + " " + no);
-            if (table != u"rowvoi_tab")  // a detail row keeps its sender's mark on the server
-                EXPECT_EQ(db->query(select).rows.at(0).at(1).toString().toStdString(), "4") << qPrintable(db->name() + " " + no);
-        }
-    }
-    for (const ScratchDatabase* db : all)
-        EXPECT_EQ(db->scalar("SELECT COUNT(*) FROM atten_rec").toStdString(), "0") << qPrintable(db->name());
+        EXPECT_EQ(endState(b->db), server) << qPrintable(b->db.name());
 }
 
-TEST(BranchLock, SecondCopyRunsNoCycleAndSaysSo)
+TEST(BranchLock, SecondCopyRunsNoCycleAndSaysSoUntilTheHoldersSessionEnds)
 {
     SyncRig rig(2);
     RigBranch& a = rig.A();
@@ -80,27 +65,15 @@ TEST(BranchLock, SecondCopyRunsNoCycleAndSaysSo)
     a.cycle();
     a.add("city_tab", "0100001");
     second.cycle();
-
     EXPECT_EQ(second.window.Label2.text(7), sync::kBranchBusy);
-    EXPECT_EQ(rig.serverCount("city_tab", "no_rec = '0100001'"), 0);
+    EXPECT_EQ(rig.serverCount("city_tab"), 0);
     QFile log(second.errors.reasons.path());
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains("another copy of the program synchronises the database " + a.db.name()));
-}
+    EXPECT_TRUE(log.open(QIODevice::ReadOnly) && log.readAll().contains("another copy of the program synchronises the"));
 
-TEST(BranchLock, LockGoesWithTheHoldersSessionAndItsReopenedSessionFindsItTaken)
-{
-    SyncRig rig(2);
-    RigBranch& a = rig.A();
-    RigBranch& second = secondEngine(rig, a);
-    a.cycle();
-    a.db.exec("KILL " + holderOf(a));
-
-    a.add("city_tab", "0100001");
+    // The server drops the lock with the holder's session; the holder's reopened session finds it taken.
+    a.db.exec("KILL " + a.db.scalar("SELECT IS_USED_LOCK('" + sync::branchLockName(a.db.name()) + "')"));
     second.cycle();
-    EXPECT_FALSE(second.state.Branch_Lock.busy());
-    EXPECT_EQ(rig.serverCount("city_tab", "no_rec = '0100001'"), 1);
+    EXPECT_EQ(rig.serverCount("city_tab"), 1);
     a.cycle();
     EXPECT_TRUE(a.state.Branch_Lock.busy());
-    EXPECT_EQ(holderOf(a), second.database.Conn_Loc->query("SELECT CONNECTION_ID()").rows.at(0).at(0).toString());
 }
