@@ -5,9 +5,10 @@
 #
 # Installs what is missing, builds the program, starts a MariaDB holding a server database and two
 # branch databases, the reference web service, and `tarvelo` for branches 01 and 02 in hand-over runs
-# (each with its own XDG_CONFIG_HOME, as two branch machines would have). Records written into branch 01
-# travel to branch 02 and their exchange closes; the script prints what moved, saves a screenshot of
-# each window and ends everything. --keep leaves it all running and prints how to look at it.
+# (each with its own XDG_CONFIG_HOME and XDG_STATE_HOME, as two branch machines would have). Records
+# written into branch 01 travel to branch 02 and their exchange closes; the script saves a screenshot of
+# each window while the records are in its grids, prints what moved and where each branch's logs are,
+# and ends everything. --keep leaves it all running and prints how to look at it.
 # --with-device: branch 01 runs on its own (no hand-over: those runs skip the devices) with one
 # simulated fingerprint device on 127.0.0.5, whose punches it pulls, saves and sends on to branch 02.
 # The program: build/src/tarvelo [--config FILE] [--screenshot FILE] [--version] (see its --help).
@@ -20,7 +21,7 @@ for arg in "$@"; do
   case "$arg" in
     --keep) keep=1 ;;
     --with-device) with_device=1 ;;
-    -h|--help) sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $arg (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -62,6 +63,7 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvelo-demo.XXXXXX")
 shots="$build/demo-screenshots"
+logs="$build/demo-logs"
 mkdir -p "$shots"
 pids_file="$work/pids"
 : > "$pids_file"
@@ -76,6 +78,11 @@ teardown() {
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
     kill -9 "$pid" 2>/dev/null || true
   fi
+  # The logs outlive the throwaway folder.
+  for b in 01 02; do
+    rm -rf "$logs/branch-$b"
+    if [ -d "$work/branch$b-state/Tarvelo" ]; then mkdir -p "$logs" && cp -r "$work/branch$b-state/Tarvelo" "$logs/branch-$b"; fi
+  done
   rm -rf "$work"
 }
 if [ -z "$keep" ]; then trap teardown EXIT; fi
@@ -193,7 +200,7 @@ start_branch() {
     printf '[Settings]\nNameTab=DemoAccounting\n' > "$cfg/Tarvelo/settings.ini"
   fi
   chmod 600 "$cfg/Tarvelo/settings.ini"
-  XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM="${platform:-${QT_QPA_PLATFORM:-}}" \
+  XDG_CONFIG_HOME="$cfg" XDG_STATE_HOME="$work/branch$b-state" QT_QPA_PLATFORM="${platform:-${QT_QPA_PLATFORM:-}}" \
     "$exe" --config "$cfg/Tarvelo/config.ini" --screenshot "$shots/branch-$b.png" \
     >> "$work/tarvelo-$b.log" 2>&1 &
   prog_pid[$b]=$!
@@ -204,6 +211,16 @@ stop_branch() {  # SIGTERM runs the unload steps
   kill -TERM "$pid" 2>/dev/null || true
   for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
   kill -9 "$pid" 2>/dev/null || true
+}
+
+# A screenshot of each window while what it did is in its grids: before any restart of the program.
+declare -A shot
+shoot() {
+  local b=$1
+  rm -f "$shots/branch-$b.png"
+  kill -USR1 "${prog_pid[$b]}" 2>/dev/null || return 0
+  for _ in $(seq 50); do [ -s "$shots/branch-$b.png" ] && break; sleep 0.1; done
+  shot[$b]=1
 }
 
 count() { sql -N "$1" -e "$2"; }
@@ -251,6 +268,11 @@ while [ "$(date +%s)" -lt "$deadline" ]; do
     "$on_server" "$at_02" "$closed" "$ledger"
   if [ -n "$with_device" ]; then printf ', punches in 01/server/02 %s of %s' "$punched" "$punches"; fi
   echo
+  # Branch 01's grids hold the records it sent (and the punches it pulled), branch 02's those it received.
+  if [ -z "${shot[01]:-}" ] && [ "$on_server" = 3 ] \
+     && { [ -z "$with_device" ] || [ "${punched%%/*}" = "$punches" ]; }; then shoot 01; fi
+  if [ -z "${shot[02]:-}" ] && [ "$at_02" = 3 ] \
+     && { [ -z "$with_device" ] || [ "${punched##*/}" = "$punches" ]; }; then shoot 02; fi
   if [ "$at_02" = 3 ] && [ "$closed" = 3/3/3 ] && [ "$ledger" = 0 ] \
      && { [ -z "$with_device" ] || [ "$punched" = "$punches/$punches/$punches" ]; }; then done=1; break; fi
   now="$on_server $at_02 $closed $ledger $punched"
@@ -289,14 +311,18 @@ echo "-- statistics rows (branchsyn_tab) and notices (notic_tab) in branch 02"
 sql tarvelo_b02 -t -e "SELECT no_rec, FromD, ToD, New_R, SynAdd FROM branchsyn_tab ORDER BY no_rec;
                        SELECT no_rec, No_Branch, Ne_Rec FROM notic_tab ORDER BY no_rec"
 
-say "Screenshots"
+say "Screenshots (taken while the records were in the windows' grids)"
 for b in 01 02; do
-  rm -f "$shots/branch-$b.png"
-  kill -USR1 "${prog_pid[$b]}" 2>/dev/null || true
-done
-for _ in $(seq 50); do [ -s "$shots/branch-01.png" ] && [ -s "$shots/branch-02.png" ] && break; sleep 0.1; done
-for b in 01 02; do
+  [ -n "${shot[$b]:-}" ] || shoot "$b"  # nothing came: the window as it is
   [ -s "$shots/branch-$b.png" ] && echo "  $shots/branch-$b.png" || echo "  branch $b: no screenshot (see $work/tarvelo-$b.log)"
+done
+
+say "Logs"
+# Each branch's per-user state folder holds its failure log Save_Code.txt and its reason log tarvelo.log.
+for b in 01 02; do
+  note=""
+  [ -n "$keep" ] || note=" (copied to $logs/branch-$b when the demo ends)"
+  echo "  branch $b: $work/branch$b-state/Tarvelo$note"
 done
 
 if [ -n "$keep" ]; then
@@ -308,8 +334,8 @@ sleep 2; rm -rf "$work"
 EOF
   say "Left running (--keep)"
   cat <<EOF
-  tarvelo branch 01: pid ${prog_pid[01]}, settings $work/branch01 (log $work/tarvelo-01.log)
-  tarvelo branch 02: pid ${prog_pid[02]}, settings $work/branch02 (log $work/tarvelo-02.log)
+  tarvelo branch 01: pid ${prog_pid[01]}, settings $work/branch01, logs $work/branch01-state/Tarvelo
+  tarvelo branch 02: pid ${prog_pid[02]}, settings $work/branch02, logs $work/branch02-state/Tarvelo
   web service:       $url_web
   databases:         mariadb --no-defaults --socket=$sock -uroot tarvelo_b02 -e 'SELECT * FROM city_tab'
   new screenshots:   kill -USR1 <pid>   (written to $shots/branch-NN.png)

@@ -35,11 +35,22 @@ void warn(const QString& text)
         std::fprintf(stderr, "tarvelo: warning: %s\n", text.toUtf8().constData());
 }
 
+// The handlers go in before the shared libraries' initialisers run, the earliest a program can:
+// until then a stop signal or SIGUSR1 would end the process by default.
+void installSignalsFirst(int, char**, char**)
+{
+    tarvelo::app::StopSignals::install();
+}
+[[gnu::section(".preinit_array"), gnu::used]] void (*const signalsFirst)(int, char**, char**) = installSignalsFirst;
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     using namespace tarvelo::app;
+    // Already done where the platform runs it first; a signal that comes early waits in the
+    // handlers' pipe until the window's events run.
+    StopSignals::install();
     QString configPath, screenshotPath;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);

@@ -152,6 +152,11 @@ bool Database::openConnection(Side side)
             held->readyForCall(cs);
         else
             held = OdbcConnection::open(cs, local ? LocalTimeout : ServerTimeout);
+        if (local && held->session() != localSession_) {
+            if (onNewLocalSession)
+                onNewLocalSession(*held);
+            localSession_ = held->session();
+        }
         conn = held;
     } catch (...) {
         noteError();

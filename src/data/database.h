@@ -4,6 +4,7 @@
 #include "data/run_state.h"
 #include "data/settings_store.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -80,6 +81,9 @@ public:
     // measuring what holding them saves.
     bool freshConnectionPerCall = false;
     QString lastError;  // the last database failure, for diagnosis
+    // Runs once on each new physical session of the local side, before the call that opened it
+    // sends anything; what it throws fails that call as a failed connection does.
+    std::function<void(OdbcConnection&)> onNewLocalSession;
 
     static constexpr int LocalTimeout = 15;
     static constexpr int ServerTimeout = 10;
@@ -95,6 +99,7 @@ private:
     void pump() const;
 
     std::shared_ptr<OdbcConnection> held_[2];  // local, server: one connection handle each
+    quint64 localSession_ = 0;                 // the session onNewLocalSession last accepted
     RunState& run_;
     LampsModel& lamps_;
     EventPump pump_;

@@ -311,6 +311,8 @@ void OdbcConnection::connect(const QString& connectionString)
         throw DbError(QStringLiteral("connecting: ") + diagnostics(SQL_HANDLE_DBC, dbc_));
     connected_ = true;
     lost_ = false;
+    static std::atomic<quint64> sessions{0};
+    session_ = ++sessions;
     mayHoldTransaction_ = false;
     connectionString_ = connectionString;
     database_ = databaseOf(connectionString);

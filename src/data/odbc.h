@@ -66,6 +66,9 @@ public:
     // be had. Getting a connection this way counts as the statement "CONNECT" for the test hook.
     void readyForCall(const QString& connectionString);
     bool isConnected() const { return connected_; }
+    // A number no other physical session of this process had: it changes whenever the session
+    // is opened again, which drops whatever the server kept for the old one (named locks).
+    quint64 session() const { return session_; }
 
     // Runs one statement; a statement without a result set gives an empty ResultData.
     ResultData query(const QString& sql);
@@ -88,6 +91,7 @@ private:
     void* dbc_ = nullptr;
     bool connected_ = false;
     bool lost_ = false;  // a statement failed for the link: the session is gone
+    quint64 session_ = 0;
     int queryTimeout_ = 0;
     int loginTimeout_ = DefaultLoginTimeout;
     QString connectionString_;

@@ -14,7 +14,7 @@ using data::sqlLiteral;
 // After every table an operation ran for: true when the cycle must end here.
 bool stopChecks(SyncContext& ctx)
 {
-    if (ctx.run.Syn_Stop)
+    if (ctx.run.Syn_Stop || ctx.state.Branch_Lock.interrupted())
         return true;
     if (!ctx.run.Syn_Run) {
         ctx.window.Label2.setText(7, kSynOff);
@@ -124,6 +124,32 @@ bool purgeLedger(SyncContext& ctx)
     return true;
 }
 
+// Whether this copy may run the cycle: it holds the branch database's lock.
+bool holdBranchLock(SyncContext& ctx)
+{
+    BranchLock& lock = ctx.state.Branch_Lock;
+    switch (lock.take(ctx.db)) {
+    case BranchLock::Take::Held:
+        return true;
+    case BranchLock::Take::Failed:
+        if (!ctx.db.Conn_Loc)
+            return false;  // the failed connection tells its own reason
+        ctx.errors.reason(QStringLiteral("branch database lock"), ctx.db.lastError,
+                          QStringLiteral("the local database in the Veld settings (SaveInServer_Databes, SaveInPort, "
+                                         "SaveInName_Databes)"));
+        return false;
+    case BranchLock::Take::Busy:
+        break;
+    }
+    ctx.window.Label2.setText(7, kBranchBusy);
+    ctx.errors.reason(QStringLiteral("branch database lock"),
+                      "another copy of the program synchronises the database " + ctx.db.DB_Name_Loc
+                          + " (it holds the lock " + lock.name() + " on server connection " + lock.holder() + ")",
+                      QStringLiteral("the other copy, on this machine or another: this one tries again at its next "
+                                     "cycle and runs none while that copy does"));
+    return false;
+}
+
 }  // namespace
 
 void Check_ClosSyn(SyncContext& ctx)
@@ -166,6 +192,9 @@ void Syn_Cycle(SyncContext& ctx)
         if (ctx.state.Program_Ended)  // an exit that returned (tests): nothing more runs
             return;
     }
+
+    if (!holdBranchLock(ctx))
+        return;
 
     if (ctx.run.Syn_First == 1) {
         for (int i = 0; i <= t.Tab_Count && i < records::TableList::Slots; ++i) {

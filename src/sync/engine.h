@@ -9,6 +9,8 @@ namespace tarvelo::sync {
 // Texts the engine shows.
 inline const QString kSynOff = QStringLiteral("تشغيل المزامنة");
 inline const QString kLocalDbError = QStringLiteral("خطاء باتصال القاعدة المحلية");
+// Another copy of the program synchronises this branch database.
+inline const QString kBranchBusy = QStringLiteral("نسخة اخرى من البرنامج تزامن هذه القاعدة");
 
 // ---- cycle ----------------------------------------------------------------------------------
 // One whole synchronisation cycle. Runs with the cycle timer off, so cycles never overlap.

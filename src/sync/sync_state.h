@@ -7,6 +7,7 @@
 #include "data/web_service.h"
 #include "records/records_state.h"
 #include "records/table_list.h"
+#include "sync/branch_lock.h"
 #include "sync/device_step.h"
 
 #include <QDateTime>
@@ -182,6 +183,8 @@ struct SyncState {
     std::vector<LedgerCleanup> Cleanup_Due;
     // Ledger rows no pass can act on, already logged by this process.
     QSet<QString> Ledger_Logged;
+    // The lock that keeps other copies from synchronising this branch database meanwhile.
+    BranchLock Branch_Lock;
 };
 
 // The references the engine works through, built once by the program (or a test per branch).

@@ -63,10 +63,10 @@ qint64 processMemoryKb(const char* field)
 }
 
 RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> database_, const ScratchDatabase& server,
-                     const QString& webBase, std::chrono::milliseconds webTimeout)
+                     const QString& webBase, std::chrono::milliseconds webTimeout, ScratchDatabase* shared)
     : number(number_),
       ownDb(std::move(database_)),
-      db(*ownDb),
+      db(shared ? *shared : *ownDb),
       database(run, lamps, [this] { pumped(); }, nullptr),
       errors(folder.path()),
       web(run, errors, [this] { pumped(); }, webTimeout),

@@ -42,8 +42,10 @@ using Fields = QMap<QString, QString>;
 
 // One branch: its own database and a whole engine context over it, in this process.
 struct RigBranch {
+    // `shared`: a second engine over another branch's database instead, as a second copy of the program.
     RigBranch(const QString& number, std::unique_ptr<ScratchDatabase> database, const ScratchDatabase& server,
-              const QString& webBase, std::chrono::milliseconds webTimeout = std::chrono::seconds(5));
+              const QString& webBase, std::chrono::milliseconds webTimeout = std::chrono::seconds(5),
+              ScratchDatabase* shared = nullptr);
     RigBranch(const RigBranch&) = delete;
     RigBranch& operator=(const RigBranch&) = delete;
 

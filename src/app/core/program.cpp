@@ -21,6 +21,8 @@ const QString kVeld = QStringLiteral("Veld");
 const QString kSettings = QStringLiteral("Settings");
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 const QString kBranchSyn = QStringLiteral("branchsyn_tab");
+// Seconds before a copy that found another one synchronising its branch database tries again.
+constexpr qint32 kBranchBusySleep = 60;
 
 // A setting's numeric value as a check box takes it: anything but a non-zero number is 0.
 int boxValue(const QString& text)
@@ -214,6 +216,8 @@ bool Program::Form1_Form_Load()
         });
         ui.visible.set(false);
     } else if (!alone) {
+        errors.reason(QStringLiteral("start"), "another copy of the program runs with these settings: it holds the lock file "
+                          + lock.path(), QStringLiteral("that copy's window or tray icon; this copy ends"));
         endAtOnce();
         return false;
     }
@@ -445,6 +449,7 @@ void Program::Command4_Click()
 
 void Program::stop()
 {
+    sync.Branch_Lock.release(db);  // another copy may synchronise the branch meanwhile
     run.Syn_Run = false;
     app.startDeferred = false;
     ui.Timer4.set(false);
@@ -723,10 +728,16 @@ void Program::Syn_Click_S()
         ++app.cycles;
         if (app.ended)
             return;
-        Syn_Statistic(1);
-        if (!run.Syn_Run)
-            MsgboxViw(2, kStopped);
-        MsgboxViw(0, kIdle);
+        if (sync.Branch_Lock.busy()) {
+            // Another copy synchronises this branch database: nothing of ours to count; try later.
+            MsgboxViw(2, sync::kBranchBusy);
+            app.Sleep_Left = kBranchBusySleep;
+        } else {
+            Syn_Statistic(1);
+            if (!run.Syn_Run)
+                MsgboxViw(2, kStopped);
+            MsgboxViw(0, kIdle);
+        }
         ui.Timer1.set(true);
     }
     if (app.startDeferred && !app.ended) {
