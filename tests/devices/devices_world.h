@@ -106,8 +106,9 @@ struct DevicesWorld {
     QStringList machine{QStringLiteral("127.0.0.1"), QStringLiteral("192.0.2.2")};
     std::function<QStringList()> ipList = [this] { return machine; };
     QDateTime fixedNow;  // when valid, the devices' clock reads it
+    std::function<void()> onPump;  // runs where the window's events would
     std::unique_ptr<devices::Devices> devices = std::make_unique<devices::Devices>(devices::DevicesContext{
-        records.ctx, logs, errorLog, net, sdk, {}, [this] { return ipList(); },
+        records.ctx, logs, errorLog, net, sdk, [this] { if (onPump) onPump(); }, [this] { return ipList(); },
         [this] { return fixedNow.isValid() ? fixedNow : QDateTime::currentDateTime(); }});
 };
 
