@@ -8,6 +8,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -23,8 +24,9 @@ using Clock = std::chrono::steady_clock;
 
 int msLeft(Clock::time_point deadline)
 {
+    // A pull without a deadline waits on time_point::max(): clamped, never a negative (endless) poll.
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? int(left) : 0;
+    return int(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
 }
 
 }  // namespace

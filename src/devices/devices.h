@@ -98,7 +98,8 @@ private:
     QDateTime now() const;
     void pump() const;
     QStringList machineAddresses() const;
-    void diagnose(const QString& deviceNoRec, const QString& deviceThird, const QString& machineThird);
+    void diagnose(const QString& deviceNoRec, const QString& step, const QString& deviceThird,
+                  const QString& machineThird);
     void logDevice(const QString& deviceNoRec, const QString& text);
     std::optional<qint32> readLog(const QString& address, qint32 port, bool intoGrid);
     qint32 pullDevice(const Device& d, const QString& pullStamp);

@@ -24,6 +24,12 @@ QString lit(const QString& v)
     return data::sqlLiteral(v);
 }
 
+// How the reason log names a device row.
+QString deviceStep(const QString& noRec, const QString& address, const QString& port)
+{
+    return "device " + noRec + " " + address + ":" + port;
+}
+
 // An enroll number and a user's NoUser match by value when both are numbers, else as texts.
 bool sameUser(const QString& enroll, const QString& noUser)
 {
@@ -73,9 +79,13 @@ void Devices::logDevice(const QString& deviceNoRec, const QString& text)
     ctx_.logs.Add_LogMsg(kDevicePrefix + deviceNoRec + text);
 }
 
-void Devices::diagnose(const QString& deviceNoRec, const QString& deviceThird, const QString& machineThird)
+void Devices::diagnose(const QString& deviceNoRec, const QString& step, const QString& deviceThird,
+                       const QString& machineThird)
 {
     const bool modem = deviceThird != machineThird;
+    ctx_.errorLog.reason(step, QStringLiteral("the device did not answer the echo"),
+                         modem ? QStringLiteral("the modem: the device's address is not on this machine's subnet")
+                               : QStringLiteral("the device's network cable and power"));
     const QString arabic = modem ? QStringLiteral("غير متصل بسبب تغيير المودم") : QStringLiteral("غير متصل , تاكد من الكيبل");
     const QString english =
         modem ? QStringLiteral("Not connected due to modem IP") : QStringLiteral("Not connected, check the cable");
@@ -90,7 +100,7 @@ struct Devices::Device {
     QStringList rows;  // every row of this branch for this address and port, this one first
 
     // How the reason log names the device.
-    QString step() const { return "device " + noRec + " " + address + ":" + QString::number(port); }
+    QString step() const { return deviceStep(noRec, address, QString::number(port)); }
     // The punches and pull headers of this device, under whichever of its rows they were stored.
     QString ownClause() const
     {
@@ -142,7 +152,8 @@ QString Devices::Pull_Devices()
             if (result != outcome::Done)
                 everyDeviceDone = false;
             if (result == outcome::NotReachable)
-                diagnose(deviceNoRec, deviceThird, machineThird);
+                diagnose(deviceNoRec, deviceStep(deviceNoRec, Rs_Findev->text(u"texIP"), Rs_Findev->text(u"texPort")),
+                         deviceThird, machineThird);
         }
         code = everyDeviceDone ? QStringLiteral("30") : QStringLiteral("31");
     } catch (const std::exception&) {
@@ -184,12 +195,17 @@ qint32 Devices::Pull_Device()
         d.noRec = Rs_Findev->text(u"no_rec");
         d.address = Rs_Findev->text(u"texIP");
         const std::optional<qint32> port = devicePort(Rs_Findev->text(u"texPort"));
+        const QString step = deviceStep(d.noRec, d.address, Rs_Findev->text(u"texPort"));
         if (!isDottedIpv4(d.address)) {
             logDevice(d.noRec, QStringLiteral(" عنوان الجهاز غير صالح"));
+            ctx_.errorLog.reason(step, QStringLiteral("the address is not a dotted IPv4 address"),
+                                 QStringLiteral("texIP of this row in findev_tab"));
             return outcome::Stopped;
         }
         if (!port) {
             logDevice(d.noRec, QStringLiteral(" منفذ الجهاز غير صالح"));
+            ctx_.errorLog.reason(step, QStringLiteral("the port is not a number from 1 to 65535"),
+                                 QStringLiteral("texPort of this row in findev_tab"));
             return outcome::Stopped;
         }
         d.port = *port;
@@ -293,9 +309,12 @@ qint32 Devices::pullDevice(const Device& d, const QString& pullStamp)
         bool cleared = false;
         try {
             cleared = Clear_Dev_Log(n, lastRead_);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // The punches are stored; their header row is still completed below.
             ctx_.errorLog.failure(QStringLiteral("SYN023"));
+            ctx_.errorLog.reason(d.step(), "the clear got no answer: " + QString::fromStdString(e.what()),
+                                 QStringLiteral("the device's network cable and power; the punches are saved and "
+                                                "the next pull finds them stored"));
             failed = true;
         }
         if (cleared)
@@ -358,20 +377,19 @@ bool valuesRefused(const QString& dbError)
     return state.match(dbError).hasMatch();
 }
 
-QString shortened(const QString& text)
+QString shortened(const QString& text, int limit)
 {
-    return text.size() > 80 ? text.left(80) + QStringLiteral("…") : text;
+    return text.size() > limit ? text.left(limit) + QStringLiteral("…") : text;
 }
 
 }  // namespace
 
 void Devices::setAside(const Device& d, const QString& enroll, const QString& punch)
 {
-    const QString record = shortened(enroll) + " " + punch;
-    logDevice(d.noRec, QStringLiteral(" بصمة لا يمكن حفظها تركت: ") + record);
-    ctx_.errorLog.reason(d.step(), "punch " + record + " set aside, the table refused it: " + saveError_,
-                         QStringLiteral("the enroll number and time of this punch on the device; it is cleared with "
-                                        "the others and kept only in this line"));
+    logDevice(d.noRec, QStringLiteral(" بصمة تركت لان جدول البصمات لا يقبلها: ") + shortened(enroll, 80) + " " + punch);
+    ctx_.errorLog.reason(d.step(), "punch " + shortened(enroll, 1000) + " " + punch + " set aside, rst_tab refused it: " + saveError_,
+                         QStringLiteral("the enroll number and time of this punch on the device; it is cleared from "
+                                        "the device with the others, and this line keeps it"));
 }
 
 bool Devices::saveRows(const Device& d, int firstRow, const QString& batch, const QString& pullStamp, qint32& saved)

@@ -95,6 +95,12 @@ struct DevicesWorld {
         return QString::fromLocal8Bit(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     }
 
+    QStringList reasonLines() const
+    {
+        QFile f(errorLog.reasons.path());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList{};
+    }
+
     qint32 sendCounter(const char16_t* table) const { return records.tables.Tab_Send[size_t(records.tables.slotOf(table))]; }
 
     RecordsWorld records;

@@ -274,14 +274,12 @@ void DeviceSimulator::atRequest(Op op, int nth, std::optional<PunchRecord> p)
 
 void DeviceSimulator::setCapacity(int records)
 {
-    std::lock_guard lock(mu_);
-    capacity_ = records;
+    setLocked(capacity_, records);
 }
 
 void DeviceSimulator::setRecordDelayMs(int ms)
 {
-    std::lock_guard lock(mu_);
-    recordDelayMs_ = ms;
+    setLocked(recordDelayMs_, ms);
 }
 
 void DeviceSimulator::addPunch(const PunchRecord& p)
@@ -362,32 +360,27 @@ void DeviceSimulator::setRefusing(bool on)
 
 void DeviceSimulator::setSilent(bool on)
 {
-    std::lock_guard lock(mu_);
-    silent_ = on;
+    setLocked(silent_, on);
 }
 
 void DeviceSimulator::setDropAfterRecords(int n)
 {
-    std::lock_guard lock(mu_);
-    dropAfter_ = n;
+    setLocked(dropAfter_, n);
 }
 
 void DeviceSimulator::setFailing(std::optional<devices::wire::Op> op)
 {
-    std::lock_guard lock(mu_);
-    failing_ = op;
+    setLocked(failing_, op);
 }
 
 void DeviceSimulator::setClearAnswersFalse(bool on)
 {
-    std::lock_guard lock(mu_);
-    clearFalse_ = on;
+    setLocked(clearFalse_, on);
 }
 
 void DeviceSimulator::addPunchAfterRead(const PunchRecord& p)
 {
-    std::lock_guard lock(mu_);
-    afterRead_ = p;
+    setLocked(afterRead_, p);
 }
 
 void DeviceSimulator::setObserver(std::function<void(const QString&)> observer)

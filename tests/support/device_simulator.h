@@ -76,6 +76,12 @@ private:
     void note(const QString& op);  // with mu_ held
     bool serve(Client& c);         // false: close the client
     bool answer(Client& c, const QByteArray& body);
+    template <typename T, typename V>
+    void setLocked(T& field, V&& value)
+    {
+        std::lock_guard lock(mu_);
+        field = std::forward<V>(value);
+    }
     void take(const PunchRecord& p);  // with mu_ held
     bool atRequestHooks(devices::wire::Op op);  // with mu_ held; false: drop the connection
 
