@@ -35,7 +35,7 @@ struct DeviceWait {
     void check() const;
 };
 
-// The six operations of the fingerprint-device layer. Each returns the device's Boolean answer and
+// The operations of the fingerprint-device layer. Each returns the device's Boolean answer and
 // throws SdkError for a failing status. One object serves every device, one after another.
 class DeviceSdk {
 public:
