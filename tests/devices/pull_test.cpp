@@ -210,8 +210,7 @@ TEST_F(PullDevice, APunchTakenBetweenTheRecountAndTheClearStaysOnTheDevice)
     EXPECT_EQ(w.dev().Pull_Devices(), "30");
     EXPECT_EQ(sim.punchLog(), std::vector{punch("3", "2024-03-05 07:00:02")});
 
-    // A full device drops its oldest record for a punch taken during the save: same count, yet the
-    // new punch stays.
+    // A full device drops its oldest record for a punch taken during the save: same count, new punch kept.
     sim.setCapacity(2);
     sim.addPunch(punch("4", "2024-03-05 07:00:03"));
     sim.atRequest(Op::OpenLog, 2, punch("5", "2024-03-05 07:00:04"));
@@ -219,8 +218,7 @@ TEST_F(PullDevice, APunchTakenBetweenTheRecountAndTheClearStaysOnTheDevice)
     EXPECT_EQ(sim.punchLog(), std::vector{punch("5", "2024-03-05 07:00:04")});
 
     EXPECT_EQ(w.dev().Pull_Devices(), "30");
-    EXPECT_EQ(punchesOf("0100000000000001").size(), 5);
-    EXPECT_EQ(w.scalar("select count(distinct NoUser) from rst_tab"), "5");
+    EXPECT_EQ(w.scalar("select concat(count(*), '/', count(distinct NoUser)) from rst_tab"), "5/5");
     EXPECT_EQ(sim.logSize(), 0);
 }
 
@@ -257,10 +255,7 @@ TEST_F(PullDevice, ARecordTheTableCannotHoldIsSetAsideAndThePullGoesOn)
     EXPECT_EQ(sim.logSize(), 0) << "cleared of what was saved or set aside";
     EXPECT_EQ(w.messages()[1],
               kD + "0100000000000001 بصمة تركت لان جدول البصمات لا يقبلها: " + tooLong.left(80) + "… 2024-03-05 07:00:01");
-    const QStringList reasons = w.reasonLines();
-    ASSERT_EQ(reasons.size(), 1);
-    EXPECT_TRUE(reasons[0].contains("device 0100000000000001 127.0.0.2:" + sim.portText() + ": punch 9999"))
-        << reasons[0].toStdString();
+    EXPECT_EQ(w.reasonLines().filter("device 0100000000000001 127.0.0.2:" + sim.portText() + ": punch 9999").size(), 1);
 }
 
 TEST_F(PullDevice, APullPastItsDeadlineEndsLikeAFailedReadAndTheNextDeviceIsPulled)

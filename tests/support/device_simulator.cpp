@@ -253,17 +253,19 @@ void DeviceSimulator::take(const PunchRecord& p)
 
 bool DeviceSimulator::atRequestHooks(Op op)
 {
-    for (auto h = hooks_.begin(); h != hooks_.end(); ++h) {
-        if (h->op != op || --h->left > 0)
+    bool answer = true;
+    for (auto h = hooks_.begin(); h != hooks_.end();) {
+        if (h->op != op || --h->left > 0) {
+            ++h;
             continue;
-        const std::optional<PunchRecord> p = h->punch;
-        hooks_.erase(h);
-        if (!p)
-            return false;
-        take(*p);
-        return true;
+        }
+        if (h->punch)
+            take(*h->punch);
+        else
+            answer = false;
+        h = hooks_.erase(h);
     }
-    return true;
+    return answer;
 }
 
 void DeviceSimulator::atRequest(Op op, int nth, std::optional<PunchRecord> p)
