@@ -99,7 +99,7 @@ std::optional<qint32> Devices::Count_Dev_Log(const QString& address, qint32 port
 
 bool Devices::Clear_Dev_Log(qint32 count, const PunchRecord& last)
 {
-    if (!ctx_.Dev_Obj.Sdk_Clear_Read(count, last))
+    if (!(count < 0 ? ctx_.Dev_Obj.Sdk_Clear_Log(0) : ctx_.Dev_Obj.Sdk_Clear_Read(count, last)))
         return false;
     ctx_.Dev_Obj.Sdk_Post_Clear(0);
     return true;

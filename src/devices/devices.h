@@ -83,8 +83,9 @@ public:
     std::optional<qint32> Read_Dev_Log(const QString& address, qint32 port);
     // The records in the device's log; nullopt when the device could not be connected.
     std::optional<qint32> Count_Dev_Log(const QString& address, qint32 port);
-    // True when the device dropped what the pull read: its first `count` records, up to `last`.
-    bool Clear_Dev_Log(qint32 count, const PunchRecord& last);
+    // True when the device dropped what the pull read: its first `count` records, up to `last`;
+    // without a count, its whole log.
+    bool Clear_Dev_Log(qint32 count = -1, const PunchRecord& last = {});
 
     data::RecordsetVar Rs_Findev;
     data::RecordsetVar Rs_Rst;

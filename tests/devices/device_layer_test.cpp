@@ -102,6 +102,8 @@ TEST_F(DeviceLayer, ClearsOnlyWhatWasReadAndOnlyWhenTheDeviceSaysSo)
     EXPECT_TRUE(w.dev().Clear_Dev_Log(2, second));
     EXPECT_EQ(sim.countOf("postclear"), 1);
     EXPECT_EQ(sim.punchLog(), (std::vector{punch("3", "2024-01-01 08:00:02")}));
+    EXPECT_TRUE(w.dev().Clear_Dev_Log());
+    EXPECT_EQ(sim.logSize(), 0);
 }
 
 TEST_F(DeviceLayer, LogsBeyond32767RecordsAreReadAndCountedWhole)
