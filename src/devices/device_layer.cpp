@@ -39,8 +39,13 @@ bool Devices::Conn_Dev(const QString& address, qint32 port)
         pump();
         const bool connected = ctx_.Dev_Obj.Sdk_Connect(address, port);
         pump();
+        if (!connected)
+            deviceError_ = QStringLiteral("the device refused the connection");
         return connected;
-    } catch (const std::exception&) {
+    } catch (const DeadlineError&) {
+        throw;
+    } catch (const std::exception& e) {
+        deviceError_ = QString::fromStdString(e.what());
         ctx_.errorLog.failure(QStringLiteral("SYN017"));
         return false;
     }
@@ -54,8 +59,22 @@ std::optional<qint32> Devices::readLog(const QString& address, qint32 port, bool
         return 0;
     qint32 count = 0;
     PunchRecord record;
+    const bool bounded = wait_.deadline != DeviceWait::Clock::time_point::max();
+    const auto perRecord = std::chrono::duration_cast<DeviceWait::Clock::duration>(Pull_Bounds.perThousand) / 1000;
+    auto pumped = DeviceWait::Clock::now();
     while (ctx_.Dev_Obj.Sdk_Next_Record(1, record)) {
+        // A device answering just in time must not hold the window's events or the cycle.
+        if (bounded) {
+            if (intoGrid)
+                wait_.deadline += perRecord;
+            wait_.check();
+        }
+        if (DeviceWait::Clock::now() - pumped >= DeviceWait::PumpEvery) {
+            pump();
+            pumped = DeviceWait::Clock::now();
+        }
         if (intoGrid) {
+            lastRead_ = record;
             MSFG3.setRows(MSFG3.rows() + 1);
             const int r = MSFG3.rows() - 1;
             MSFG3.setTextMatrix(r, 0, QString::number(r));
@@ -78,9 +97,9 @@ std::optional<qint32> Devices::Count_Dev_Log(const QString& address, qint32 port
     return readLog(address, port, false);
 }
 
-bool Devices::Clear_Dev_Log()
+bool Devices::Clear_Dev_Log(qint32 count, const PunchRecord& last)
 {
-    if (!ctx_.Dev_Obj.Sdk_Clear_Log(0))
+    if (!(count < 0 ? ctx_.Dev_Obj.Sdk_Clear_Log(0) : ctx_.Dev_Obj.Sdk_Clear_Read(count, last)))
         return false;
     ctx_.Dev_Obj.Sdk_Post_Clear(0);
     return true;

@@ -3,7 +3,8 @@
 // Shared, as the one definition, by the device layer and the device simulator.
 //
 // Every message is a frame: a 4-byte big-endian length of the body, then the body.
-//   request body: operation (1 byte), argument (int32)
+//   request body: operation (1 byte), argument (int32); a ClearRead request then carries the last
+//                 record the pull read, as a record follows in a NextRecord reply
 //   reply body:   status (1 byte), result (1 byte, 0 or 1), then
 //                 - status Failed: the reason, as a text field;
 //                 - a NextRecord reply with result 1: the enroll number (text field) and ten int32
@@ -22,6 +23,10 @@ enum class Op : quint8 {
     NextRecord = 3,  // result 1 = a record follows; 0 = the log is read to its end
     ClearLog = 4,    // result 1 = the log was cleared
     PostClear = 5,   // after a clear; result not looked at
+    // Argument n and the last record read: the device drops its records up to that record, never more
+    // than its first n, and keeps anything newer. Result 1 = cleared; 0 = that record is not among its
+    // first n, and nothing was cleared.
+    ClearRead = 6,
 };
 
 enum class Status : quint8 { Ok = 0, Failed = 1 };
@@ -40,11 +45,13 @@ struct PunchRecord {
     qint32 second = 0;
     qint32 workCode = 0;
     qint32 reserved = 0;
+    bool operator==(const PunchRecord&) const = default;
 };
 
 struct Request {
     Op op = Op::Hello;
     qint32 argument = 0;
+    PunchRecord last;  // ClearRead only
 };
 
 struct Reply {
@@ -111,6 +118,24 @@ private:
     bool ok_ = true;
 };
 
+inline void putRecord(QByteArray& out, const PunchRecord& p)
+{
+    putText(out, p.enrollNumber);
+    for (qint32 v : {p.verifyMode, p.inOutMode, p.year, p.month, p.day, p.hour, p.minute, p.second, p.workCode,
+                     p.reserved})
+        putInt(out, v);
+}
+
+inline PunchRecord readRecord(Reader& in)
+{
+    PunchRecord p;
+    p.enrollNumber = in.text();
+    for (qint32* v : {&p.verifyMode, &p.inOutMode, &p.year, &p.month, &p.day, &p.hour, &p.minute, &p.second,
+                      &p.workCode, &p.reserved})
+        *v = in.int32();
+    return p;
+}
+
 inline QByteArray frame(const QByteArray& body)
 {
     QByteArray out;
@@ -137,6 +162,8 @@ inline QByteArray encodeRequest(const Request& r)
     QByteArray body;
     body.append(char(r.op));
     detail::putInt(body, r.argument);
+    if (r.op == Op::ClearRead)
+        detail::putRecord(body, r.last);
     return detail::frame(body);
 }
 
@@ -146,9 +173,13 @@ inline std::optional<Request> decodeRequest(const QByteArray& body)
     Request r;
     const quint8 op = in.byte();
     r.argument = in.int32();
-    if (!in.ok() || !in.atEnd() || op < quint8(Op::Hello) || op > quint8(Op::PostClear))
+    if (!in.ok() || op < quint8(Op::Hello) || op > quint8(Op::ClearRead))
         return std::nullopt;
     r.op = Op(op);
+    if (r.op == Op::ClearRead)
+        r.last = detail::readRecord(in);
+    if (!in.ok() || !in.atEnd())
+        return std::nullopt;
     return r;
 }
 
@@ -160,11 +191,7 @@ inline QByteArray encodeReply(Op op, const Reply& r)
     if (r.status == Status::Failed) {
         detail::putText(body, r.reason);
     } else if (op == Op::NextRecord && r.result) {
-        const PunchRecord& p = r.record;
-        detail::putText(body, p.enrollNumber);
-        for (qint32 v : {p.verifyMode, p.inOutMode, p.year, p.month, p.day, p.hour, p.minute, p.second, p.workCode,
-                         p.reserved})
-            detail::putInt(body, v);
+        detail::putRecord(body, r.record);
     }
     return detail::frame(body);
 }
@@ -182,11 +209,7 @@ inline std::optional<Reply> decodeReply(Op op, const QByteArray& body)
     if (r.status == Status::Failed) {
         r.reason = in.text();
     } else if (op == Op::NextRecord && r.result) {
-        PunchRecord& p = r.record;
-        p.enrollNumber = in.text();
-        for (qint32* v : {&p.verifyMode, &p.inOutMode, &p.year, &p.month, &p.day, &p.hour, &p.minute, &p.second,
-                          &p.workCode, &p.reserved})
-            *v = in.int32();
+        r.record = detail::readRecord(in);
     }
     if (!in.ok() || !in.atEnd())
         return std::nullopt;

@@ -2,6 +2,8 @@
 #include "devices/device_protocol.h"
 
 #include <QString>
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -16,7 +18,24 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The six operations of the fingerprint-device layer. Each returns the device's Boolean answer and
+// The pull a device operation belongs to ran past its deadline.
+class DeadlineError : public SdkError {
+public:
+    using SdkError::SdkError;
+};
+
+// What a pull asks of every wait on a device: window events keep running, and no wait goes past the
+// pull's deadline (which the pull may move while it runs).
+struct DeviceWait {
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds PumpEvery{50};
+    std::function<void()> pump;
+    Clock::time_point deadline = Clock::time_point::max();
+    // Throws DeadlineError once the deadline has passed.
+    void check() const;
+};
+
+// The operations of the fingerprint-device layer. Each returns the device's Boolean answer and
 // throws SdkError for a failing status. One object serves every device, one after another.
 class DeviceSdk {
 public:
@@ -31,8 +50,13 @@ public:
     virtual bool Sdk_Next_Record(qint32 machine, PunchRecord& record) = 0;
     virtual bool Sdk_Clear_Log(qint32 machine) = 0;
     virtual bool Sdk_Post_Clear(qint32 machine) = 0;
+    // Drops the first `count` records, up to `last`, and keeps any record that came after them.
+    // False: `last` is not among the first `count`, and nothing was dropped.
+    virtual bool Sdk_Clear_Read(qint32 count, const PunchRecord& last) = 0;
     // Drops the connection; nothing fails.
     virtual void Sdk_Disconnect() = 0;
+    // The waits of the operations that follow keep to `wait` (nullptr: only their own time-outs).
+    virtual void Sdk_Set_Wait(const DeviceWait* wait) = 0;
 };
 
 // The device layer over TCP. Both waits are bounded: a device that accepts the connection and then
@@ -53,18 +77,23 @@ public:
     bool Sdk_Next_Record(qint32 machine, PunchRecord& record) override;
     bool Sdk_Clear_Log(qint32 machine) override;
     bool Sdk_Post_Clear(qint32 machine) override;
+    bool Sdk_Clear_Read(qint32 count, const PunchRecord& last) override;
     void Sdk_Disconnect() override;
+    void Sdk_Set_Wait(const DeviceWait* wait) override { wait_ = wait; }
 
     bool connected() const { return fd_ >= 0; }
 
 private:
-    wire::Reply exchange(wire::Op op, qint32 argument);
+    wire::Reply exchange(const wire::Request& request);
+    // Waits for `events` until `deadline`, pumping; false on time-out, DeadlineError past the pull's.
+    bool waitFor(short events, std::chrono::steady_clock::time_point deadline);
     void sendAll(const QByteArray& bytes);
     QByteArray receive(int n);
 
     int connectTimeoutMs_;
     int readTimeoutMs_;
     int fd_ = -1;
+    const DeviceWait* wait_ = nullptr;
 };
 
 // A dotted IPv4 address as a device is configured with: four decimal numbers 0-255, nothing else,

@@ -6,7 +6,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,26 +24,42 @@ using Clock = std::chrono::steady_clock;
 
 int msLeft(Clock::time_point deadline)
 {
+    // A pull without a deadline waits on time_point::max(): clamped, never a negative (endless) poll.
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? int(left) : 0;
-}
-
-// Waits for `events` until the deadline; false on time-out.
-bool waitFor(int fd, short events, Clock::time_point deadline)
-{
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, msLeft(deadline));
-        if (ready > 0)
-            return true;
-        if (ready == 0)
-            return false;
-        if (errno != EINTR)
-            throw SdkError(std::string("poll: ") + std::strerror(errno));
-    }
+    return int(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
 }
 
 }  // namespace
+
+void DeviceWait::check() const
+{
+    if (Clock::now() >= deadline)
+        throw DeadlineError("the pull ran past its deadline");
+}
+
+bool TcpDeviceSdk::waitFor(short events, Clock::time_point deadline)
+{
+    for (;;) {
+        int ms = msLeft(deadline);
+        if (wait_) {
+            ms = std::min(ms, msLeft(wait_->deadline));
+            if (wait_->pump)
+                ms = std::min(ms, int(DeviceWait::PumpEvery.count()));
+        }
+        pollfd p{fd_, events, 0};
+        const int ready = ::poll(&p, 1, ms);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            throw SdkError(std::string("poll: ") + std::strerror(errno));
+        if (wait_)
+            wait_->check();
+        if (Clock::now() >= deadline)
+            return false;
+        if (wait_ && wait_->pump)
+            wait_->pump();
+    }
+}
 
 bool isDottedIpv4(const QString& text)
 {
@@ -125,7 +143,7 @@ bool TcpDeviceSdk::Sdk_Connect(const QString& address, qint32 port)
                 return false;
             throw SdkError(std::string("connect: ") + std::strerror(err));
         }
-        if (!waitFor(fd, POLLOUT, deadline)) {
+        if (!waitFor(POLLOUT, deadline)) {
             Sdk_Disconnect();
             throw SdkError("connect timed out");
         }
@@ -139,7 +157,7 @@ bool TcpDeviceSdk::Sdk_Connect(const QString& address, qint32 port)
             throw SdkError(std::string("connect: ") + std::strerror(err));
         }
     }
-    const wire::Reply reply = exchange(wire::Op::Hello, 1);
+    const wire::Reply reply = exchange({wire::Op::Hello, 1});
     if (!reply.result)
         Sdk_Disconnect();
     return reply.result;
@@ -147,12 +165,12 @@ bool TcpDeviceSdk::Sdk_Connect(const QString& address, qint32 port)
 
 bool TcpDeviceSdk::Sdk_Open_Log(qint32 machine)
 {
-    return exchange(wire::Op::OpenLog, machine).result;
+    return exchange({wire::Op::OpenLog, machine}).result;
 }
 
 bool TcpDeviceSdk::Sdk_Next_Record(qint32 machine, PunchRecord& record)
 {
-    const wire::Reply reply = exchange(wire::Op::NextRecord, machine);
+    const wire::Reply reply = exchange({wire::Op::NextRecord, machine});
     if (reply.result)
         record = reply.record;
     return reply.result;
@@ -160,20 +178,26 @@ bool TcpDeviceSdk::Sdk_Next_Record(qint32 machine, PunchRecord& record)
 
 bool TcpDeviceSdk::Sdk_Clear_Log(qint32 machine)
 {
-    return exchange(wire::Op::ClearLog, machine).result;
+    return exchange({wire::Op::ClearLog, machine}).result;
 }
 
 bool TcpDeviceSdk::Sdk_Post_Clear(qint32 machine)
 {
-    return exchange(wire::Op::PostClear, machine).result;
+    return exchange({wire::Op::PostClear, machine}).result;
 }
 
-wire::Reply TcpDeviceSdk::exchange(wire::Op op, qint32 argument)
+bool TcpDeviceSdk::Sdk_Clear_Read(qint32 count, const PunchRecord& last)
+{
+    return exchange({wire::Op::ClearRead, count, last}).result;
+}
+
+wire::Reply TcpDeviceSdk::exchange(const wire::Request& request)
 {
     if (fd_ < 0)
         throw SdkError("not connected");
+    const wire::Op op = request.op;
     try {
-        sendAll(wire::encodeRequest({op, argument}));
+        sendAll(wire::encodeRequest(request));
         const QByteArray header = receive(4);
         const std::optional<quint32> length = wire::frameLength(header.constData());
         if (!length)
@@ -204,7 +228,7 @@ void TcpDeviceSdk::sendAll(const QByteArray& bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!waitFor(fd_, POLLOUT, deadline))
+            if (!waitFor(POLLOUT, deadline))
                 throw SdkError("send timed out");
             continue;
         }
@@ -228,7 +252,7 @@ QByteArray TcpDeviceSdk::receive(int n)
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitFor(fd_, POLLIN, deadline))
+            if (!waitFor(POLLIN, deadline))
                 throw SdkError("the device did not answer in time");
             continue;
         }

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -27,6 +28,13 @@ struct DevicesContext {
     std::function<QStringList()> ipList = {};
     // The local clock; the machine's unless a test stands in.
     std::function<QDateTime()> clock = {};
+};
+
+// How long one device's pull may take: `base`, and `perThousand` more for each thousand records it
+// reads. Past that the pull ends as a failed read does.
+struct PullBounds {
+    std::chrono::milliseconds base{60000};
+    std::chrono::milliseconds perThousand{10000};
 };
 
 // Outcomes of one device's pull.
@@ -67,14 +75,17 @@ public:
                   const QString& pullStamp, const QString& branch, const QString& noRec, const QString& pullNo,
                   const QString& pullKey);
 
+    PullBounds Pull_Bounds;
+
     // The device layer.
     bool Conn_Dev(const QString& address, qint32 port);
     // The records added to MSFG3; nullopt when the device could not be connected.
     std::optional<qint32> Read_Dev_Log(const QString& address, qint32 port);
     // The records in the device's log; nullopt when the device could not be connected.
     std::optional<qint32> Count_Dev_Log(const QString& address, qint32 port);
-    // True when the device cleared its log.
-    bool Clear_Dev_Log();
+    // True when the device dropped what the pull read: its first `count` records, up to `last`;
+    // without a count, its whole log.
+    bool Clear_Dev_Log(qint32 count = -1, const PunchRecord& last = {});
 
     data::RecordsetVar Rs_Findev;
     data::RecordsetVar Rs_Rst;
@@ -84,14 +95,28 @@ public:
     QString Sendev_Key;
 
 private:
+    struct Device;
     QDateTime now() const;
     void pump() const;
     QStringList machineAddresses() const;
-    void diagnose(const QString& deviceNoRec, const QString& deviceThird, const QString& machineThird);
+    void diagnose(const QString& deviceNoRec, const QString& step, const QString& deviceThird,
+                  const QString& machineThird);
     void logDevice(const QString& deviceNoRec, const QString& text);
     std::optional<qint32> readLog(const QString& address, qint32 port, bool intoGrid);
+    qint32 pullDevice(const Device& d, const QString& pullStamp);
+    bool saveRows(const Device& d, int firstRow, const QString& batch, const QString& pullStamp, qint32& saved);
+    bool batchKey(const Device& d, QString& batch);
+    void deviceFailed(const Device& d, const QString& line, const QString& why, const QString& check);
+    void finishLeftHeaders(const Device& d, const QString& count);
+    void setAside(const Device& d, const QString& enroll, const QString& punch);
 
     DevicesContext ctx_;
+    DeviceWait wait_;
+    PunchRecord lastRead_;      // the last record the pull read
+    QString deviceError_;       // why the device layer last failed
+    QString saveError_;         // why Save_Rst last failed
+    bool numberingReported_ = false;  // the exhausted numbering is reported once per run
+    bool numberingExhausted_ = false;
 };
 
 // Whole minutes from `start` to `end` ("yyyy-mm-dd hh:nn:ss"), counted as minute boundaries

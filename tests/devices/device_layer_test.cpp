@@ -87,18 +87,22 @@ TEST_F(DeviceLayer, ADropOrAFailingStatusMidLogIsAnErrorOfTheCaller)
     EXPECT_FALSE(w.dev().Conn_Dev(sim.address(), sim.port()));
 }
 
-TEST_F(DeviceLayer, ClearsOnlyWhenTheDeviceSaysSo)
+TEST_F(DeviceLayer, ClearsOnlyWhatWasReadAndOnlyWhenTheDeviceSaysSo)
 {
-    sim.addPunches({punch("1", "2024-01-01 08:00:00"), punch("2", "2024-01-01 08:00:01")});
+    const auto first = punch("1", "2024-01-01 08:00:00"), second = punch("2", "2024-01-01 08:00:01");
+    sim.addPunches({first, second, punch("3", "2024-01-01 08:00:02")});
     ASSERT_TRUE(w.dev().Conn_Dev(sim.address(), sim.port()));
     sim.setClearAnswersFalse(true);
-    EXPECT_FALSE(w.dev().Clear_Dev_Log());
+    EXPECT_FALSE(w.dev().Clear_Dev_Log(2, second));
     EXPECT_EQ(sim.countOf("postclear"), 0);
-    EXPECT_EQ(sim.logSize(), 2);
 
     sim.setClearAnswersFalse(false);
-    EXPECT_TRUE(w.dev().Clear_Dev_Log());
+    EXPECT_FALSE(w.dev().Clear_Dev_Log(1, second)) << "never more than the records read";
+    EXPECT_EQ(sim.logSize(), 3);
+    EXPECT_TRUE(w.dev().Clear_Dev_Log(2, second));
     EXPECT_EQ(sim.countOf("postclear"), 1);
+    EXPECT_EQ(sim.punchLog(), (std::vector{punch("3", "2024-01-01 08:00:02")}));
+    EXPECT_TRUE(w.dev().Clear_Dev_Log());
     EXPECT_EQ(sim.logSize(), 0);
 }
 

@@ -95,6 +95,12 @@ struct DevicesWorld {
         return QString::fromLocal8Bit(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     }
 
+    QStringList reasonLines() const
+    {
+        QFile f(errorLog.reasons.path());
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts) : QStringList{};
+    }
+
     qint32 sendCounter(const char16_t* table) const { return records.tables.Tab_Send[size_t(records.tables.slotOf(table))]; }
 
     RecordsWorld records;
@@ -106,8 +112,9 @@ struct DevicesWorld {
     QStringList machine{QStringLiteral("127.0.0.1"), QStringLiteral("192.0.2.2")};
     std::function<QStringList()> ipList = [this] { return machine; };
     QDateTime fixedNow;  // when valid, the devices' clock reads it
+    std::function<void()> onPump;  // runs where the window's events would
     std::unique_ptr<devices::Devices> devices = std::make_unique<devices::Devices>(devices::DevicesContext{
-        records.ctx, logs, errorLog, net, sdk, {}, [this] { return ipList(); },
+        records.ctx, logs, errorLog, net, sdk, [this] { if (onPump) onPump(); }, [this] { return ipList(); },
         [this] { return fixedNow.isValid() ? fixedNow : QDateTime::currentDateTime(); }});
 };
 

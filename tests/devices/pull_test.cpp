@@ -8,6 +8,7 @@ using namespace tarvelo;
 using test::DeviceSimulator;
 using test::DevicesWorld;
 using test::punch;
+using devices::wire::Op;
 
 namespace {
 
@@ -167,6 +168,7 @@ TEST_F(PullDevice, ADeviceStoppedMidLogLeavesNothingForTheNextDeviceToStoreAsIts
     EXPECT_EQ(w.rows("select No_findev, LasDateG, CRS1 from sendev_tab"),
               QStringList{"0100000000000002|2024-03-05 08:00:01|2"});
     EXPECT_EQ(w.errorLines(), QStringList{"Error SYN023(0)"});
+    EXPECT_EQ(w.messages()[0], kD + "0100000000000001 انقطعت قراءة سجلات الجهاز");
     EXPECT_EQ(sim.logSize(), 3) << "a stopped pull never clears";
 }
 
@@ -198,6 +200,127 @@ TEST_F(PullDevice, TheSamePersonInTheSameSecondOnAnotherDeviceIsKept)
     EXPECT_EQ(w.dev().Pull_Devices(), "30");
     EXPECT_EQ(w.rows("select No_findev, NoUser, DateLog from rst_tab order by no_rec"),
               (QStringList{"0100000000000001|7|2024-03-05 07:00:00", "0100000000000002|7|2024-03-05 07:00:00"}));
+}
+
+TEST_F(PullDevice, APunchTakenBetweenTheRecountAndTheClearStaysOnTheDevice)
+{
+    w.addDevice("0100000000000001", sim);
+    sim.addPunches({punch("1", "2024-03-05 07:00:00"), punch("2", "2024-03-05 07:00:01")});
+    sim.atRequest(Op::ClearRead, 1, punch("3", "2024-03-05 07:00:02"));
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(sim.punchLog(), std::vector{punch("3", "2024-03-05 07:00:02")});
+
+    // A full device drops its oldest record for a punch taken during the save: same count, new punch kept.
+    sim.setCapacity(2);
+    sim.addPunch(punch("4", "2024-03-05 07:00:03"));
+    sim.atRequest(Op::OpenLog, 2, punch("5", "2024-03-05 07:00:04"));
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(sim.punchLog(), std::vector{punch("5", "2024-03-05 07:00:04")});
+
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(w.scalar("select concat(count(*), '/', count(distinct NoUser)) from rst_tab"), "5/5");
+    EXPECT_EQ(sim.logSize(), 0);
+}
+
+TEST_F(PullDevice, OneDeviceInTwoRowsIsPulledOnceAndItsPunchesAreStoredOnce)
+{
+    w.addDevice("0100000000000001", sim);
+    w.addDevice("0100000000000002", sim);
+    sim.addPunches({punch("1", "2024-03-05 07:00:00"), punch("2", "2024-03-05 07:00:01")});
+    sim.atRequest(Op::OpenLog, 2, punch("3", "2024-03-05 07:00:02"));  // during the pull: no clear
+
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(sim.connects(), 2) << "one read and one recount";
+    EXPECT_EQ(w.messages().filter(QStringLiteral("نفس الجهاز")),
+              QStringList{kD + "0100000000000002 هو نفس الجهاز رقم 0100000000000001 (127.0.0.2:" + sim.portText()
+                          + ")، يسحب مرة واحدة"});
+
+    // The other row alone now: the punches stored under the first are known.
+    w.records.branchDb.exec("update findev_tab set DesEna = '1' where no_rec = '0100000000000001'");
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(w.scalar("select count(*) from rst_tab"), "3");
+    EXPECT_EQ(sim.logSize(), 0);
+}
+
+TEST_F(PullDevice, ARecordTheTableCannotHoldIsSetAsideAndThePullGoesOn)
+{
+    w.addDevice("0100000000000001", sim);
+    const QString tooLong(300, u'9');
+    sim.addPunches({punch("1", "2024-03-05 07:00:00"), punch(tooLong, "2024-03-05 07:00:01"),
+                    punch("2", "2024-03-05 07:00:02")});
+
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(punchesOf("0100000000000001"), (QStringList{"1|2024-03-05 07:00:00", "2|2024-03-05 07:00:02"}));
+    EXPECT_EQ(w.rows("select SynAdd, CRS1 from sendev_tab"), QStringList{"1|3"});
+    EXPECT_EQ(sim.logSize(), 0) << "cleared of what was saved or set aside";
+    EXPECT_EQ(w.messages()[1],
+              kD + "0100000000000001 بصمة تركت لان جدول البصمات لا يقبلها: " + tooLong.left(80) + "… 2024-03-05 07:00:01");
+    EXPECT_EQ(w.reasonLines().filter("device 0100000000000001 127.0.0.2:" + sim.portText() + ": punch 9999").size(), 1);
+}
+
+TEST_F(PullDevice, APullPastItsDeadlineEndsLikeAFailedReadAndTheNextDeviceIsPulled)
+{
+    DeviceSimulator second(QStringLiteral("127.0.0.3"));
+    w.addDevice("0100000000000001", sim);
+    w.addDevice("0100000000000002", second);
+    sim.addPunches({punch("1", "2024-03-05 07:00:00"), punch("2", "2024-03-05 07:00:01"),
+                    punch("3", "2024-03-05 07:00:02"), punch("4", "2024-03-05 07:00:03")});
+    sim.setRecordDelayMs(400);
+    second.addPunch(punch("9", "2024-03-05 08:00:00"));
+    w.dev().Pull_Bounds = {std::chrono::milliseconds(1000), std::chrono::milliseconds(0)};
+    int pumpsMidRead = 0;
+    w.onPump = [&] { pumpsMidRead += w.dev().MSFG3.rows() > 1 && w.dev().MSFG3.rows() < 5; };
+
+    EXPECT_EQ(w.dev().Pull_Devices(), "31");
+    EXPECT_GT(pumpsMidRead, 0) << "window events run between the records";
+    EXPECT_EQ(w.messages()[0], kD + "0100000000000001 انتهت مهلة سحب الجهاز");
+    EXPECT_EQ(sim.logSize(), 4);
+    EXPECT_EQ(punchesOf("0100000000000001"), QStringList{});
+    EXPECT_EQ(punchesOf("0100000000000002"), QStringList{"9|2024-03-05 08:00:00"});
+
+    sim.setRecordDelayMs(0);
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(punchesOf("0100000000000001").size(), 4);
+    EXPECT_EQ(sim.logSize(), 0);
+}
+
+TEST_F(PullDevice, AnExhaustedPunchNumberingStopsThePullsOnceAndTheDevicesKeepTheirPunches)
+{
+    DeviceSimulator second(QStringLiteral("127.0.0.3"));
+    w.addDevice("0100000000000001", sim);
+    w.addDevice("0100000000000002", second);
+    storedPunch("250199990000001", "1", "2024-01-01 00:00:00", "0100000000000001");
+    sim.addPunch(punch("2", "2024-03-05 07:00:00"));
+    second.addPunch(punch("3", "2024-03-05 07:00:00"));
+
+    EXPECT_EQ(w.dev().Pull_Devices(), "31");
+    EXPECT_EQ(w.messages(), (QStringList{kD + "0100000000000001 العثور على سجلات جديدة 1",
+                                         kD + "0100000000000001 نفد ترقيم سحب البصمات لهذه السنة، تبقى البصمات "
+                                              "على الاجهزة ولا تحفظ"}));
+    EXPECT_EQ(notice("0100000000000001"), "نفد ترقيم سحب البصمات لهذه السنة، البصمات باقية على الاجهزة/"
+                                          "Punch numbering of this year is used up; punches stay on the devices");
+    EXPECT_EQ(w.reasonLines().size(), 1);
+    EXPECT_EQ(sim.logSize(), 1);
+    EXPECT_EQ(second.connects(), 0);
+    EXPECT_EQ(w.scalar("select count(*) from sendev_tab"), "0");
+}
+
+TEST_F(PullDevice, AConnectionLostAtTheRecountLeavesAHeaderThatTheNextPullCompletes)
+{
+    w.addDevice("0100000000000001", sim);
+    sim.addPunches({punch("1", "2024-03-05 07:00:00"), punch("2", "2024-03-05 07:00:01")});
+    sim.atRequest(Op::OpenLog, 2);
+
+    EXPECT_EQ(w.dev().Pull_Devices(), "31");
+    EXPECT_EQ(w.messages().last(), kD + "0100000000000001 انقطعت قراءة سجلات الجهاز");
+    EXPECT_EQ(w.rows("select SynAdd, CRS1 from sendev_tab"), QStringList{"0|0"});
+    EXPECT_EQ(sim.logSize(), 2);
+
+    sim.addPunch(punch("3", "2024-03-05 07:00:02"));
+    EXPECT_EQ(w.dev().Pull_Devices(), "30");
+    EXPECT_EQ(w.rows("select SynAdd, CRS1 from sendev_tab order by no_rec"), (QStringList{"1|3", "1|3"}));
+    EXPECT_EQ(punchesOf("0100000000000001").size(), 3);
+    EXPECT_EQ(sim.logSize(), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/device_simulator.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -168,10 +169,12 @@ bool DeviceSimulator::answer(Client& c, const QByteArray& body)
     const auto request = devices::wire::decodeRequest(body);
     if (!request)
         return false;
-    static const char* const names[] = {"", "hello", "open", "next", "clear", "postclear"};
+    static const char* const names[] = {"", "hello", "open", "next", "clear", "postclear", "clearread"};
     note(QString::fromLatin1(names[int(request->op)]));
     if (c.silent)
         return true;
+    if (!atRequestHooks(request->op))
+        return false;
 
     Reply reply;
     if (failing_ && *failing_ == request->op) {
@@ -193,14 +196,27 @@ bool DeviceSimulator::answer(Client& c, const QByteArray& body)
             if (dropAfter_ >= 0 && c.sent >= dropAfter_)
                 return false;
             if (size_t(c.cursor) < log_.size()) {
+                if (recordDelayMs_ > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(recordDelayMs_));
                 reply.result = true;
                 reply.record = log_[size_t(c.cursor++)];
                 ++c.sent;
             } else if (afterRead_) {
-                log_.push_back(*afterRead_);
+                take(*afterRead_);
                 afterRead_.reset();
             }
             break;
+        case Op::ClearRead: {
+            const int n = std::min(int(log_.size()), request->argument);
+            for (int p = n - 1; p >= 0 && !clearFalse_; --p) {
+                if (log_[size_t(p)] == request->last) {
+                    log_.erase(log_.begin(), log_.begin() + p + 1);
+                    reply.result = true;
+                    break;
+                }
+            }
+            break;
+        }
         case Op::ClearLog:
             if (!clearFalse_) {
                 log_.clear();
@@ -228,10 +244,50 @@ bool DeviceSimulator::answer(Client& c, const QByteArray& body)
     return true;
 }
 
+void DeviceSimulator::take(const PunchRecord& p)
+{
+    if (capacity_ > 0 && int(log_.size()) >= capacity_)
+        log_.erase(log_.begin());
+    log_.push_back(p);
+}
+
+bool DeviceSimulator::atRequestHooks(Op op)
+{
+    bool answer = true;
+    for (auto h = hooks_.begin(); h != hooks_.end();) {
+        if (h->op != op || --h->left > 0) {
+            ++h;
+            continue;
+        }
+        if (h->punch)
+            take(*h->punch);
+        else
+            answer = false;
+        h = hooks_.erase(h);
+    }
+    return answer;
+}
+
+void DeviceSimulator::atRequest(Op op, int nth, std::optional<PunchRecord> p)
+{
+    std::lock_guard lock(mu_);
+    hooks_.push_back({op, nth, std::move(p)});
+}
+
+void DeviceSimulator::setCapacity(int records)
+{
+    setLocked(capacity_, records);
+}
+
+void DeviceSimulator::setRecordDelayMs(int ms)
+{
+    setLocked(recordDelayMs_, ms);
+}
+
 void DeviceSimulator::addPunch(const PunchRecord& p)
 {
     std::lock_guard lock(mu_);
-    log_.push_back(p);
+    take(p);
 }
 
 void DeviceSimulator::addPunches(const std::vector<PunchRecord>& ps)
@@ -306,32 +362,27 @@ void DeviceSimulator::setRefusing(bool on)
 
 void DeviceSimulator::setSilent(bool on)
 {
-    std::lock_guard lock(mu_);
-    silent_ = on;
+    setLocked(silent_, on);
 }
 
 void DeviceSimulator::setDropAfterRecords(int n)
 {
-    std::lock_guard lock(mu_);
-    dropAfter_ = n;
+    setLocked(dropAfter_, n);
 }
 
 void DeviceSimulator::setFailing(std::optional<devices::wire::Op> op)
 {
-    std::lock_guard lock(mu_);
-    failing_ = op;
+    setLocked(failing_, op);
 }
 
 void DeviceSimulator::setClearAnswersFalse(bool on)
 {
-    std::lock_guard lock(mu_);
-    clearFalse_ = on;
+    setLocked(clearFalse_, on);
 }
 
 void DeviceSimulator::addPunchAfterRead(const PunchRecord& p)
 {
-    std::lock_guard lock(mu_);
-    afterRead_ = p;
+    setLocked(afterRead_, p);
 }
 
 void DeviceSimulator::setObserver(std::function<void(const QString&)> observer)

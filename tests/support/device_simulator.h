@@ -39,7 +39,8 @@ public:
 
     int connects() const;         // connections accepted so far
     int openConnections() const;  // connections open now
-    // "connect", "hello", "open", "next", "clear", "postclear", "close", in the order they happened.
+    // "connect", "hello", "open", "next", "clear", "postclear", "clearread", "close", in the order they
+    // happened.
     QStringList operations() const;
     int countOf(const QString& operation) const;
     // Waits until no connection is open (the client's close reaches the thread a moment later).
@@ -53,6 +54,11 @@ public:
     void setClearAnswersFalse(bool on);   // the clear answers False and clears nothing
     // A punch that arrives once, right after the log was read to its end for the first time.
     void addPunchAfterRead(const PunchRecord& p);
+    // When the nth request of `op` from now on arrives: a punch is taken just before it is answered,
+    // or (no punch) the connection is dropped instead of answering.
+    void atRequest(devices::wire::Op op, int nth, std::optional<PunchRecord> p = std::nullopt);
+    void setCapacity(int records);   // a full log drops its oldest record for a new one; 0 no limit
+    void setRecordDelayMs(int ms);   // each record's reply waits this long
 
     // Called on the simulator's thread for each operation (for the program's trace).
     void setObserver(std::function<void(const QString&)> observer);
@@ -70,6 +76,14 @@ private:
     void note(const QString& op);  // with mu_ held
     bool serve(Client& c);         // false: close the client
     bool answer(Client& c, const QByteArray& body);
+    template <typename T, typename V>
+    void setLocked(T& field, V&& value)
+    {
+        std::lock_guard lock(mu_);
+        field = std::forward<V>(value);
+    }
+    void take(const PunchRecord& p);  // with mu_ held
+    bool atRequestHooks(devices::wire::Op op);  // with mu_ held; false: drop the connection
 
     QString address_;
     quint16 port_ = 0;
@@ -85,6 +99,14 @@ private:
     std::optional<devices::wire::Op> failing_;
     bool clearFalse_ = false;
     std::optional<PunchRecord> afterRead_;
+    struct Hook {
+        devices::wire::Op op;
+        int left;
+        std::optional<PunchRecord> punch;
+    };
+    std::vector<Hook> hooks_;
+    int capacity_ = 0;
+    int recordDelayMs_ = 0;
     std::function<void(const QString&)> observer_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
