@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QCoreApplication>
 #include <QThread>
 
 #include <stdexcept>
@@ -72,7 +73,7 @@ qint64 hourBoundaries(const QDateTime& from, const QDateTime& to)
 
 Program::Program(ProgramOptions o)
     : options(std::move(o)),
-      errors(options.programFolder),
+      errors(options.stateFolder.isEmpty() ? options.programFolder : options.stateFolder),
       settings(options.settingsBase.isEmpty() ? data::IniSettingsStore::defaultBaseDir() : options.settingsBase),
       db(run, lamps, options.pump, this),
       web(run, errors, options.pump, options.webTimeout),
@@ -88,6 +89,8 @@ Program::Program(ProgramOptions o)
       recordsCtx(ctx.records())
 {
     run.config = options.config.startup;
+    db.reasonLog = &errors;
+    db.localSettingsFile = settings.files().filePath(kVeld);
     // Requests wait with the window's events running, so a click, a close or a signal is handled.
     for (data::HttpClient* client : {&web.Inet1, &web.Inet3, &web.Inet8, &updates.Inet4, &updates.Inet7})
         client->setPump([this] { waitPump(); });
@@ -121,10 +124,7 @@ UpdateHost Program::updateHost()
     UpdateHost host;
     host.pump = [this] { pumpEvents(); };
     host.Add_LogMsg = [this](const QString& m) { logs.Add_LogMsg(m); };
-    host.stopSynchronisation = [this] {
-        run.Syn_Run = true;
-        Command4_Click();
-    };
+    host.stopSynchronisation = [this] { stop(); };
     host.now = [this] { return now(); };
     host.endProgram = [this] { endAtOnce(); };
     host.Riv_Local = [this] { return app.Riv_Local; };
@@ -196,9 +196,7 @@ bool Program::Form1_Form_Load()
     ui.Combo3.setCurrentIndex(0);
     errors.Save_Code(data::startLine(now()));
     errors.Save_Code(data::kinProLine(5));
-    const QString version = versionText(kVersion);
-    ui.Text7.setText(version);
-    ui.Label3.setText(9, version);
+    ui.Label3.setText(9, versionText(kVersion));
     Read_Fonts([this](const QString& name, int index) { return ui.fontTarget(name, index); }, settings);
     window.ImgSav.setVisible(false);
     window.ImgLoa.setVisible(false);
@@ -235,8 +233,6 @@ bool Program::Form1_Form_Load()
     logs.Grid_Head_Syn();
     logs.Grid_Head_Msg();
     logs.Grid_Head_Pull();
-    ui.Bott1Picture[0] = 1;
-    ui.Bott1Picture[3] = 3;
     db.Read_DB_Set(settings);
     for (int k = 0; k < sync::ProgressModel::Bars; ++k) {
         window.LabD.setBarWidth(k, 0);
@@ -303,20 +299,12 @@ void Program::Bott1_Click(int index)
     guarded("SYN034", [&] {
         switch (index) {
         case 0:
-            if (app.inStartup)
-                return;  // the start-up under way is the start asked for
-            if (app.inCycle) {
-                // Stop the cycle at its next check and start when it has returned.
-                run.Syn_Run = false;
-                app.startDeferred = true;
-                return;
-            }
-            run.Syn_Run = false;
-            Command4_Click();
+            if (app.inCycle)
+                run.Syn_Run = false;  // stop the cycle at its next check; the start follows its return
+            start();
             break;
         case 1:
-            run.Syn_Run = true;
-            Command4_Click();
+            stop();
             break;
         case 2:
             ui.visible.set(false);
@@ -324,11 +312,8 @@ void Program::Bott1_Click(int index)
         case 3:
             if (app.ended || !claimUnload())
                 return;
-            if (sync.Name_Tab.isEmpty())
-                guarded("SYN035", [&] { settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("0")); });
-            pumpEvents();
+            writeClosingSettings(true, [this](const QString& k, const QString& v) { closingWriteOnUiThread(k, v); });
             app.Exit_On = true;
-            saveCheckBoxes();
             pumpEvents();
             ui.tray.remove();
             pumpEvents();
@@ -350,39 +335,35 @@ void Program::Command44_Click(int index)
     ui.Label8.setText(1, app.Cmd44_Flag ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
-std::array<std::pair<const char*, CheckBoxModel*>, 4> Program::savedBoxes()
+void Program::writeClosingSettings(bool exitButton, const std::function<void(const QString&, const QString&)>& write)
 {
-    return {{{"Check4", &ui.Check4}, {"Check3", &ui.Check3}, {"Check1", &ui.Check1}, {"Check5", &ui.Check5}}};
+    if (sync.Name_Tab.isEmpty())
+        write(QStringLiteral("ClosSyn"), QStringLiteral("0"));
+    else if (!exitButton)
+        write(sync.Name_Tab + "_In", QStringLiteral("0"));
+    // The exit button saved the boxes already when the window's unload follows it.
+    if (!exitButton && app.Exit_On)
+        return;
+    const std::pair<const char*, CheckBoxModel*> boxes[] = {
+        {"Check4", &ui.Check4}, {"Check3", &ui.Check3}, {"Check1", &ui.Check1}, {"Check5", &ui.Check5}};
+    for (const auto& [key, box] : boxes)
+        write(QString::fromLatin1(key), QString::number(box->value()));
 }
 
-void Program::saveCheckBoxes()
+void Program::closingWriteOnUiThread(const QString& key, const QString& value)
 {
     // Each value on its own: one failed write must not keep the others or the exit back.
-    for (const auto& [key, box] : savedBoxes()) {
-        guarded("SYN035", [&] {
-            settings.write(kApp, kSettings, QString::fromLatin1(key), QString::number(box->value()));
-        });
-        pumpEvents();
-    }
+    guarded("SYN035", [&] { settings.write(kApp, kSettings, key, value); });
+    pumpEvents();
 }
 
 void Program::Form_Unload()
 {
     if (app.ended || !claimUnload())
         return;
-    guarded("SYN035", [&] {
-        if (!sync.Name_Tab.isEmpty()) {
-            pumpEvents();
-            settings.write(kApp, kSettings, sync.Name_Tab + "_In", QStringLiteral("0"));
-        } else {
-            settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("0"));
-        }
-    });
-    if (!app.Exit_On) {
-        saveCheckBoxes();
-        pumpEvents();
+    writeClosingSettings(false, [this](const QString& k, const QString& v) { closingWriteOnUiThread(k, v); });
+    if (!app.Exit_On)
         ui.tray.remove();
-    }
     pumpEvents();
     finishUnload();
 }
@@ -408,21 +389,13 @@ void Program::overdueStop()
         return;
     }
     // No models, logs or pumps here: they belong to the stuck UI thread. Only the settings files.
-    auto write = [this](const QString& key, const QString& value) {
+    writeClosingSettings(false, [this](const QString& key, const QString& value) {
         try {
             settings.write(kApp, kSettings, key, value);
         } catch (const std::exception&) {
             errors.failure(QStringLiteral("SYN035"));
         }
-    };
-    const QString handOver = sync.Name_Tab;
-    if (!handOver.isEmpty())
-        write(handOver + "_In", QStringLiteral("0"));
-    else
-        write(QStringLiteral("ClosSyn"), QStringLiteral("0"));
-    if (!app.Exit_On)
-        for (const auto& [key, box] : savedBoxes())
-            write(QString::fromLatin1(key), QString::number(box->value()));
+    });
     unloadDone_ = true;
 }
 
@@ -430,12 +403,16 @@ void Program::overdueStop()
 
 void Program::Command4_Click()
 {
-    if (run.Syn_Run) {
+    if (run.Syn_Run)
         stop();
-        return;
-    }
+    else
+        start();
+}
+
+void Program::start()
+{
     if (app.inStartup)
-        return;
+        return;  // the start-up under way is the start asked for
     if (app.inCycle) {
         app.startDeferred = true;
         return;
@@ -463,20 +440,30 @@ void Program::startUp()
         bool& flag;
         ~Leave() { flag = false; }
     } leave{app.inStartup};
-    startUpChecks();
+    const StartUpResult result = startUpChecks();
+    if (result.end == StartUpResult::End::Failed)
+        reportStartUpFailure(result);
 }
 
-void Program::failStartUp(qint16 number, const QString& title, int picture, const QString& status,
-                          const QString& field16)
+void Program::reportStartUpFailure(const StartUpResult& failure)
 {
-    if (picture >= 0)
-        MsgboxViw(qint16(picture), status);
-    if (!field16.isNull())
-        run.Err_Fields[16] = field16;
-    Report_Error(0, number, 1, title);
+    if (!failure.step.isEmpty())
+        errors.reason(failure.step, failure.reason, failure.check);
+    if (failure.picture >= 0)
+        MsgboxViw(qint16(failure.picture), failure.status);
+    if (!failure.field16.isNull())
+        run.Err_Fields[16] = failure.field16;
+    Report_Error(0, failure.number, 1, failure.title);
 }
 
-bool Program::startUpChecks()
+void Program::showProgress(qint16 picture, const QString& text)
+{
+    if (db.serverFailed() || db.localFailed())
+        return;
+    MsgboxViw(picture, text);
+}
+
+StartUpResult Program::startUpChecks()
 {
     run.Syn_Stop = false;
     logs.Add_LogMsg(QStringLiteral("اقلاع النظام"));
@@ -489,13 +476,28 @@ bool Program::startUpChecks()
     ui.Timer1.set(false);
 
     logs.Add_LogMsg(QStringLiteral("التشييك على تحديث البرنامج"));
-    MsgboxViw(0, QStringLiteral("تحديث البرنامج"));
+    showProgress(0, QStringLiteral("تحديث البرنامج"));
     updates.Check_UpDateSyn();
-    // After every wait: a stop pressed meanwhile ends the start-up quietly.
-    if (!run.Syn_Run)
-        return false;
-    logs.Add_LogMsg(QStringLiteral("OK"));
+    // Each check waits on the web service, the database or the network: a stop pressed meanwhile
+    // ends the start-up quietly, whatever the check found.
+    for (StartUpResult (Program::*check)() : {&Program::checkServerClock, &Program::checkLocalProject,
+                                              &Program::checkRevision, &Program::checkEcho,
+                                              &Program::beginSynchronising}) {
+        if (!run.Syn_Run)
+            return StartUpResult::stopped();
+        const StartUpResult result = (this->*check)();
+        if (!run.Syn_Run)
+            return StartUpResult::stopped();
+        if (result.end != StartUpResult::End::Passed)
+            return result;
+    }
+    ui.Timer1.set(true);
+    return StartUpResult::passed();
+}
 
+StartUpResult Program::checkServerClock()
+{
+    logs.Add_LogMsg(QStringLiteral("OK"));
     records::Fill_Syn_Tabs(tables, ui.Combo3);
     branch.Chk_Rec = 1;
     branch.Chk_Del = 1;
@@ -504,76 +506,98 @@ bool Program::startUpChecks()
     logs.Add_LogMsg(QStringLiteral("OK"));
 
     const QString preparing = QStringLiteral("جاري تجهيز المزامنة");
-    MsgboxViw(0, preparing);
+    showProgress(0, preparing);
     window.Label2.setText(7, preparing);
     logs.Add_LogMsg(QStringLiteral("قراءة بيانات القاعدة المحلية"));
-    MsgboxViw(0, QStringLiteral("بيانات القاعدة المحلية"));
+    showProgress(0, QStringLiteral("بيانات القاعدة المحلية"));
 
     pumpEvents();
-    const bool clockRead = web.Get_TimeDiff();
-    if (!run.Syn_Run)
-        return false;
-    if (!clockRead) {
-        const QString text = QStringLiteral("مشكلة في وقت السيرفر");
-        failStartUp(3, QStringLiteral("Time Server"), 2, text, text);
-        return false;
-    }
+    if (web.Get_TimeDiff())
+        return StartUpResult::passed();
+    // The web layer has written why the request failed.
+    const QString text = QStringLiteral("مشكلة في وقت السيرفر");
+    return StartUpResult::failed(3, QStringLiteral("Time Server"), 2, text, text);
+}
 
+StartUpResult Program::checkLocalProject()
+{
     data::RecordsetVar& rs = vars.Rs_Target;
-    const bool opened = db.Open_Tab_Loc(rs, QStringLiteral("Proj_Tab"));
-    if (!run.Syn_Run)
-        return false;
-    if (!opened) {
-        failStartUp(4, QStringLiteral("Local database connection"), 2, QStringLiteral("خطاء بالاتصال رقم1"),
-                    QStringLiteral("خطاء باتصال القاعدة المحلية1"));
-        return false;
-    }
-    if (rs->recordCount() == 0) {
-        failStartUp(5, QStringLiteral("The local branch of the data is not registered"), 2,
-                    QStringLiteral("الفرع غير مسجل"), QStringLiteral("بيانات الفرع المحلي غير مسجلة"));
-        return false;
-    }
+    // A failed connection or select has written its reason in the data layer.
+    if (!db.Open_Tab_Loc(rs, QStringLiteral("Proj_Tab")))
+        return StartUpResult::failed(4, QStringLiteral("Local database connection"), 2,
+                                     QStringLiteral("خطاء بالاتصال رقم1"), QStringLiteral("خطاء باتصال القاعدة المحلية1"));
+    const QString veld = " in " + db.localSettingsFile;
+    if (rs->recordCount() == 0)
+        return StartUpResult::failed(5, QStringLiteral("The local branch of the data is not registered"), 2,
+                                     QStringLiteral("الفرع غير مسجل"), QStringLiteral("بيانات الفرع المحلي غير مسجلة"))
+            .because("the local database " + db.DB_Name_Loc + " has no row in proj_tab",
+                     "SaveInName_Databes" + veld + " names the branch's database");
     rs->moveFirst();
-    if (!sameBranch(rs->text(u"branch"), run.config.My_Branch)) {
-        failStartUp(6, QStringLiteral("Local branch is not compatible"), -1, QString(),
-                    QStringLiteral("الفرع المحلي غير متوافق"));
-        return false;
-    }
+    const QString rowBranch = rs->text(u"branch");
+    if (!sameBranch(rowBranch, run.config.My_Branch))
+        return StartUpResult::failed(6, QStringLiteral("Local branch is not compatible"), -1, QString(),
+                                     QStringLiteral("الفرع المحلي غير متوافق"))
+            .because("the local database " + db.DB_Name_Loc + " belongs to branch \"" + rowBranch
+                         + "\" but My_Branch is \"" + run.config.My_Branch + "\"",
+                     "My_Branch in " + run.config.file + ", or SaveInName_Databes" + veld);
     run.Syn_First = qint16(wholeNumber(rs->text(u"SynFirst")));
     const QString noRiv = rs->text(u"No_Riv");
     app.Riv_Local = noRiv.size() == 8 ? noRiv.mid(0, 2) + noRiv.mid(3, 2) + noRiv.mid(6, 2) : QStringLiteral("000000");
-    const bool withNoDat = app.Riv_Local >= QStringLiteral("010218");
-    if (withNoDat)
+    if (app.Riv_Local >= QStringLiteral("010218"))
         app.No_Dat_Loc = rs->text(u"NoDat");
     run.Kin_Yer = rs->text(u"KinYer").right(2);
+    return StartUpResult::passed();
+}
 
+StartUpResult Program::checkRevision()
+{
     const QString& server = run.config.Riv_Server;
+    const QString revisions = "the local database's revision is " + app.Riv_Local + ", Riv_Server is " + server;
+    const QString check = "Riv_Server in " + run.config.file;
     if (server > app.Riv_Local) {
         const bool offered = updates.Check_UpDate();
         if (!run.Syn_Run)
-            return false;
+            return StartUpResult::stopped();
         // A failed download is logged and leaves the report below, so the retry comes.
         if (offered && updates.downloadDue() && updates.cmdDownload_Click(QStringLiteral("Update4.exe"), 1))
-            return false;
+            return StartUpResult::updating();
         const QString text = QStringLiteral("البرنامج يحتاج الى تحديث");
-        failStartUp(9, QStringLiteral("Awaiting update lift"), 0, text, text);
-        return false;
+        return StartUpResult::failed(9, QStringLiteral("Awaiting update lift"), 0, text, text)
+            .because(revisions + ": the local database awaits its update", check);
     }
     if (server < app.Riv_Local) {
         const QString text = QStringLiteral("القاعدة الحالية غير متوافقة");
-        failStartUp(10, QStringLiteral("The server database is old"), 0, text, text);
-        return false;
+        return StartUpResult::failed(10, QStringLiteral("The server database is old"), 0, text, text)
+            .because(revisions + ": the server database is older", check);
     }
     run.Err_Fields[8] = app.Riv_Local;
-    pumpEvents();
-    const bool echo = options.reachability->Ping_Host(run.config.Ip_Ser);
-    if (!run.Syn_Run)
-        return false;
-    if (!echo) {
-        failStartUp(12, "ip communication " + run.config.Ip_Ser, -1, QString(), QString());
-        return false;
-    }
+    return StartUpResult::passed();
+}
 
+StartUpResult Program::checkEcho()
+{
+    pumpEvents();
+    data::Reachability& echo = *options.reachability;
+    if (echo.Ping_Host(run.config.Ip_Ser))
+        return StartUpResult::passed();
+    const QString step = "echo check " + run.config.Ip_Ser;
+    if (echo.lastLackedSocket()) {
+        // Nothing was sent: the host is not at fault, the program's permission is.
+        const QString exe = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QStringLiteral("tarvelo");
+        return StartUpResult::failed(12, "ip communication " + run.config.Ip_Ser, 2,
+                                     QStringLiteral("ICMP: the raw-socket capability cap_net_raw is missing"), QString())
+            .because(echo.lastFailure(),
+                     "the raw-socket capability cap_net_raw: as root run /usr/sbin/setcap cap_net_raw+ep " + exe
+                         + " (or admit the user's group in net.ipv4.ping_group_range)",
+                     step);
+    }
+    return StartUpResult::failed(12, "ip communication " + run.config.Ip_Ser, -1, QString(), QString())
+        .because(echo.lastFailure().isEmpty() ? QStringLiteral("no answer") : echo.lastFailure(),
+                 "Ip_Ser in " + run.config.file + ", and that the host answers ping", step);
+}
+
+StartUpResult Program::beginSynchronising()
+{
     logs.Add_LogMsg(QStringLiteral("OK"));
     app.Sleep_Left = 0;
     window.Label2.setText(0, run.config.My_Branch);
@@ -583,25 +607,23 @@ bool Program::startUpChecks()
     sync.Cnt_Rece = -1;
     sync.Cnt_Check = 0;
     logs.Add_LogMsg(QStringLiteral("بدء المزامنة"));
-    MsgboxViw(0, QStringLiteral("الرجاء الانتظار ..."));
+    showProgress(0, QStringLiteral("الرجاء الانتظار ..."));
     Syn_Statistic(0);
 
     // The database number only when one is configured: an empty one must not blank the row's.
     const QString& noDat = options.config.No_Dat;
-    if (withNoDat && !noDat.isEmpty() && noDat != app.No_Dat_Loc) {
+    if (app.Riv_Local >= QStringLiteral("010218") && !noDat.isEmpty() && noDat != app.No_Dat_Loc) {
         guarded("SYN036", [&] {
             bool ok = false;
             const qlonglong n = noDat.toLongLong(&ok);
             if (!ok)
                 return;
+            data::RecordsetVar& rs = vars.Rs_Target;
             rs->setValue(u"NoDat", QStringLiteral("%1").arg(n, 2, 10, QChar(u'0')));
             rs->update();
         });
     }
-    if (!run.Syn_Run)
-        return false;
-    ui.Timer1.set(true);
-    return true;
+    return StartUpResult::passed();
 }
 
 // ---- failure report and retry ----------------------------------------------------------------
@@ -664,8 +686,7 @@ void Program::Timer4_Timer()
         if (app.Retry_Cnt >= 60) {
             window.Label7.setText(QString());
             app.Retry_Cnt = 0;
-            run.Syn_Run = false;
-            Command4_Click();
+            start();
         }
     });
 }
@@ -710,14 +731,14 @@ void Program::Syn_Click_S()
 
         if (updates.cycleTickUpdates())
             return;
-        MsgboxViw(0, QString());
+        showProgress(0, QString());
         branch.Bra_Only = -1;
         if (!run.Syn_Run) {
             MsgboxViw(2, kStopped);
             return;
         }
-        MsgboxViw(1, QStringLiteral("صلاحيات الفرع ..."));
-        MsgboxViw(1, QStringLiteral("جاري مزامنة البيانات ..."));
+        showProgress(1, QStringLiteral("صلاحيات الفرع ..."));
+        showProgress(1, QStringLiteral("جاري مزامنة البيانات ..."));
         // Whatever leaves the cycle, the bookkeeping and the next sleep still follow.
         guarded("SYN031", [&] { options.cycle(ctx); });
         ++app.cycles;
@@ -726,13 +747,13 @@ void Program::Syn_Click_S()
         Syn_Statistic(1);
         if (!run.Syn_Run)
             MsgboxViw(2, kStopped);
-        MsgboxViw(0, kIdle);
+        // A connection that failed in this cycle keeps its text: the tick must not end looking idle.
+        showProgress(0, kIdle);
         ui.Timer1.set(true);
     }
     if (app.startDeferred && !app.ended) {
         app.startDeferred = false;
-        run.Syn_Run = false;
-        Command4_Click();
+        start();
     }
 }
 
