@@ -155,7 +155,7 @@ Updates::Updates(data::RunState& run, data::SettingsStore& settings, data::Error
     // The version checks go on after a failed request ("OK" is still logged): only the reason says it failed.
     for (data::HttpClient* client : {&Inet4, &Inet7})
         client->onFailure = [this](const QString& url, const data::HttpReply& reply) {
-            data::webFailureReason(errorLog_, url, reply, "Url_Web in " + run_.config.file);
+            data::webFailureReason(errorLog_, url, reply, run_.config.file);
         };
     folder_ = options_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programFolder;
     if (options_.runningVersion.isEmpty()) {

@@ -67,7 +67,7 @@ std::optional<QDateTime> parseServerTime(const QString& reply)
     return std::nullopt;
 }
 
-void webFailureReason(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& check)
+void webFailureReason(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& configFile)
 {
     // Without the query: it carries credentials, and a repeated failure must read the same each time.
     const QUrl address(url);
@@ -75,7 +75,7 @@ void webFailureReason(ErrorLog& log, const QString& url, const HttpReply& reply,
     log.reason("web service " + (script.isEmpty() ? QStringLiteral("request") : script),
                (reply.error.isEmpty() ? QStringLiteral("no answer") : reply.error) + " — "
                    + address.toString(QUrl::RemoveQuery | QUrl::RemoveUserInfo | QUrl::RemoveFragment),
-               check);
+               "Url_Web in " + configFile + ", and that the web service runs");
 }
 
 qint64 clockOffsetSeconds(const QDateTime& local, const QDateTime& server)
@@ -92,7 +92,7 @@ WebService::WebService(RunState& run, ErrorLog& log, EventPump pump, std::chrono
 {
     for (HttpClient* client : {&Inet1, &Inet3, &Inet8})
         client->onFailure = [this](const QString& url, const HttpReply& reply) {
-            webFailureReason(log_, url, reply, "Url_Web in " + run_.config.file + ", and that the web service runs");
+            webFailureReason(log_, url, reply, run_.config.file);
         };
 }
 

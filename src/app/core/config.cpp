@@ -65,28 +65,28 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QSt
     struct Key {
         const char* name;
         QString* value;
-        bool required;
+        enum { Value, MayBeEmpty, Optional } need;
         bool (*wellFormed)(const QString&);
         const char* expected;
     };
     const std::array<Key, 11> keys = {{
-        {k::Server, &s.DB_Server_Ser, true, [](const QString& v) { return data::isHostOrAddress(v); },
+        {k::Server, &s.DB_Server_Ser, Key::Value, [](const QString& v) { return data::isHostOrAddress(v); },
          "a host name or an IP address"},
-        {k::User, &s.DB_User_Ser, true, plainText, "a user name without control characters"},
-        {k::Password, &s.DB_Pas_Ser, false, plainText, "a password without control characters"},
-        {k::Database, &s.DB_Name_Ser, true, databaseName,
+        {k::User, &s.DB_User_Ser, Key::Value, plainText, "a user name without control characters"},
+        {k::Password, &s.DB_Pas_Ser, Key::MayBeEmpty, plainText, "a password without control characters"},
+        {k::Database, &s.DB_Name_Ser, Key::Value, databaseName,
          "a database name of at most 64 characters without \"/\", \"\\\" or \".\""},
-        {k::Branch, &s.My_Branch, true, [](const QString& v) { return matches(v, u"^[0-9]{2}$"); },
+        {k::Branch, &s.My_Branch, Key::Value, [](const QString& v) { return matches(v, u"^[0-9]{2}$"); },
          "the branch number as branch_tab holds it: two digits, for example 01"},
-        {k::Revision, &s.Riv_Server, true, [](const QString& v) { return matches(v, u"^[0-9]{6}$"); },
+        {k::Revision, &s.Riv_Server, Key::Value, [](const QString& v) { return matches(v, u"^[0-9]{6}$"); },
          "a revision is six digits, for example 010218"},
-        {k::PingAddress, &s.Ip_Ser, true, [](const QString& v) { quint32 a = 0; return data::usableAddress(v, a); },
+        {k::PingAddress, &s.Ip_Ser, Key::Value, [](const QString& v) { quint32 a = 0; return data::usableAddress(v, a); },
          "an IPv4 address is expected, for example 192.0.2.10"},
-        {k::Device, &s.No_Dev, true, plainText, "a device number without control characters"},
-        {k::WebService, &s.Url_Web, true, isWebAddress, "an http:// or https:// address ending in \"/\" is expected"},
-        {k::Downloads, &s.Url_Downloads, true, isWebAddress,
+        {k::Device, &s.No_Dev, Key::Value, plainText, "a device number without control characters"},
+        {k::WebService, &s.Url_Web, Key::Value, isWebAddress, "an http:// or https:// address ending in \"/\" is expected"},
+        {k::Downloads, &s.Url_Downloads, Key::Value, isWebAddress,
          "an http:// or https:// address ending in \"/\" is expected"},
-        {k::DatabaseNumber, &c.No_Dat, false, [](const QString& v) { return v.isEmpty() || matches(v, u"^[0-9]+$"); },
+        {k::DatabaseNumber, &c.No_Dat, Key::Optional, [](const QString& v) { return v.isEmpty() || matches(v, u"^[0-9]+$"); },
          "a whole number is expected"},
     }};
 
@@ -115,9 +115,9 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QSt
     }
     for (const Key& key : keys) {
         const QString name = QString::fromLatin1(key.name);
-        if (key.required && !given.contains(name))
+        if (key.need != Key::Optional && !given.contains(name))
             problems << "key " + name + " is missing";
-        else if (key.required && key.value->isEmpty())
+        else if (key.need == Key::Value && key.value->isEmpty())
             problems << "key " + name + " is empty";
         else if (given.contains(name) && !key.wellFormed(*key.value))
             problems << "key " + name + " is malformed: " + QString::fromUtf8(key.expected);
