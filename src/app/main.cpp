@@ -75,7 +75,10 @@ int main(int argc, char** argv)
 
     // Everything must be in place before the window: a bad configuration stops here.
     QString error;
-    const std::optional<ProgramConfig> config = loadConfig(configPath, error);
+    QStringList configWarnings;
+    const std::optional<ProgramConfig> config = loadConfig(configPath, error, &configWarnings);
+    for (const QString& w : configWarnings)
+        warn(w);
     if (!config) {
         std::fprintf(stderr, "tarvelo: %s\n", error.toUtf8().constData());
         return 2;
@@ -91,6 +94,7 @@ int main(int argc, char** argv)
     ProgramOptions options;
     options.config = *config;
     options.programFolder = QCoreApplication::applicationDirPath();
+    options.stateFolder = tarvelo::data::stateFolder();
     QPointer<QWidget> dialogParent;
     options.messageBox = [&dialogParent](const QString& text) { QMessageBox::critical(dialogParent, QString(), text); };
     options.pump = [] { QCoreApplication::processEvents(); };

@@ -152,6 +152,11 @@ Updates::Updates(data::RunState& run, data::SettingsStore& settings, data::Error
 {
     Inet4.setPump(host_.pump);
     Inet7.setPump(host_.pump);
+    // The version checks go on after a failed request ("OK" is still logged): only the reason says it failed.
+    for (data::HttpClient* client : {&Inet4, &Inet7})
+        client->onFailure = [this](const QString& url, const data::HttpReply& reply) {
+            data::webFailureReason(errorLog_, url, reply, run_.config.file);
+        };
     folder_ = options_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programFolder;
     if (options_.runningVersion.isEmpty()) {
         const QStringList parts = QCoreApplication::applicationVersion().split(u'.');
@@ -191,6 +196,7 @@ void Updates::Check_UpDateSyn()
     // Synchronisation stops only once the updater runs; otherwise this copy carries on.
     QString why;
     if (!startDetached(joinPath(folder_, QStringLiteral("UpDateSyn.exe")), folder_, &why)) {
+        errorLog_.reason(QStringLiteral("update start UpDateSyn.exe"), why, "the program's folder " + folder_);
         log(QStringLiteral("فشل تشغيل برنامج التحديث UpDateSyn.exe: ") + why);
         pump();
         return;
@@ -270,6 +276,8 @@ bool Updates::failDownload(const QString& why)
 {
     lastFailedDownload_ = now();
     Form2_.close();
+    errorLog_.reason(QStringLiteral("update download"), why,
+                     "Url_Downloads in " + run_.config.file + ", and that the program's folder " + folder_ + " is writable");
     log(QStringLiteral("فشل تحميل التحديث: ") + why);
     pump();
     return false;

@@ -2,6 +2,8 @@
 
 #include "data/sql_text.h"
 
+#include <QRegularExpression>
+
 namespace tarvelo::data {
 
 namespace {
@@ -70,8 +72,6 @@ void Database::Read_DB_Set(const SettingsStore& store)
         DB_Pas_Loc = store.read(kSettingsApp, kSettingsSection, QStringLiteral("SaveInPas_Databes"));
         DB_Port_Loc = store.read(kSettingsApp, kSettingsSection, QStringLiteral("SaveInPort"));
         DB_Port_Ser = DB_Port_Loc;
-        Rs_CursorType = 3;
-        Rs_LockType = QStringLiteral("3");
     } catch (...) {
         // A settings store that cannot be read leaves what was read so far; the connection then fails visibly.
     }
@@ -98,7 +98,40 @@ void Database::Show_Conn_Err()
     }
 }
 
-void Database::noteError()
+namespace {
+
+// The settings a database failure points at, from the driver's native code and SQLSTATE.
+QString settingsToCheck(const QString& why, bool server, bool connecting, const QString& file)
+{
+    static const QRegularExpression code(QStringLiteral(R"(\b([0-9A-Z]{5}) \((\d+)\))"));
+    const QRegularExpressionMatch m = code.match(why);
+    const QString state = m.captured(1);
+    const int native = m.captured(2).toInt();
+    const char* host = server ? "DB_Server_Ser" : "SaveInServer_Databes";
+    const QString where = " in " + file;
+    if (why.contains(QLatin1String(host)))
+        return host + where;
+    if (native == 1045 || native == 1044 || state == u"28000")
+        return (server ? QStringLiteral("DB_User_Ser / DB_Pas_Ser") : QStringLiteral("SaveInUser_Databes / SaveInPas_Databes")) + where;
+    if (native == 1049)
+        return (server ? QStringLiteral("DB_Name_Ser") : QStringLiteral("SaveInName_Databes")) + where;
+    if ((native >= 2002 && native <= 2006) || native == 2013 || state.startsWith(u"08") || state == u"HYT00")
+        return (server ? QStringLiteral("DB_Server_Ser in %1 and SaveInPort in the Veld settings").arg(file)
+                       : QStringLiteral("SaveInServer_Databes / SaveInPort") + where)
+               + QStringLiteral(", and that the database server runs");
+    if (connecting)
+        return (server ? QStringLiteral("DB_Server_Ser / DB_User_Ser / DB_Pas_Ser / DB_Name_Ser")
+                       : QStringLiteral("SaveInServer_Databes / SaveInPort / SaveInName_Databes / SaveInUser_Databes / "
+                                        "SaveInPas_Databes"))
+               + where;
+    return (server ? QStringLiteral("the tables of the server database DB_Name_Ser")
+                   : QStringLiteral("the tables of the local database SaveInName_Databes"))
+           + where;
+}
+
+}  // namespace
+
+void Database::noteError(Side side, bool connecting, const QString& table)
 {
     try {
         throw;
@@ -107,6 +140,33 @@ void Database::noteError()
     } catch (...) {
         lastError = QStringLiteral("unknown error");
     }
+    if (connecting)
+        failed_[side == Side::Local ? 0 : 1] = true;
+    if (!reasonLog)
+        return;
+    const bool server = side == Side::Server;
+    QString step = (server ? QStringLiteral("server database ") : QStringLiteral("local database "))
+                   + (connecting ? QStringLiteral("connection") : QStringLiteral("call"));
+    if (!connecting && !table.isEmpty())
+        step += " on " + table;
+    try {
+        reasonLog->reason(step, lastError,
+                          settingsToCheck(lastError, server, connecting, server ? run_.config.file : localSettingsFile));
+    } catch (...) {
+    }
+}
+
+void Database::succeeded(Side side)
+{
+    failed_[side == Side::Local ? 0 : 1] = false;
+}
+
+void Database::paintGreen(int from, int to)
+{
+    if (failed_[0] || failed_[1])
+        return;
+    for (int i = from; i <= to; ++i)
+        lamps_.paint(i, LampsModel::Green);
 }
 
 void Database::connectionFailed(Side side)
@@ -159,20 +219,16 @@ bool Database::openConnection(Side side)
         }
         conn = held;
     } catch (...) {
-        noteError();
+        noteError(side, true);
         connectionFailed(side);
         return false;
     }
+    succeeded(side);
     try {
-        if (local) {
-            for (int i = 0; i <= 4; ++i)
-                lamps_.paint(i, LampsModel::Green);
-        } else {
-            lamps_.paint(0, LampsModel::Green);
-        }
+        paintGreen(0, local ? 4 : 0);
     } catch (...) {
         // The connection is open: the failure path runs, the result stays true.
-        noteError();
+        noteError(side, false);
         connectionFailed(side);
     }
     return true;
@@ -202,7 +258,7 @@ bool Database::run(Side side, RecordsetVar& rs, const QString& sql, const QStrin
             throw DbError(QStringLiteral("no open connection"));
         rs->open(conn, sql, table);
     } catch (...) {
-        noteError();
+        noteError(side, false, table);
         try {
             if (onFailure == OnFailure::ConnErr)
                 Show_Conn_Err();
@@ -214,9 +270,9 @@ bool Database::run(Side side, RecordsetVar& rs, const QString& sql, const QStrin
     }
     if (paintOnSuccess) {
         try {
-            lamps_.paint(0, LampsModel::Green);
+            paintGreen(0, 0);
         } catch (...) {
-            noteError();
+            noteError(side, false, table);
         }
     }
     return true;
@@ -278,7 +334,7 @@ std::optional<qint64> Database::countLoc(const QString& sql)
         lastError = "no count from: " + sql;
         lamps_.paint(0, LampsModel::Orange);
     } catch (...) {
-        noteError();
+        noteError(Side::Local, false);
     }
     return std::nullopt;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "data/error_log.h"
 #include "data/indicators.h"
 #include "data/recordset.h"
 #include "data/run_state.h"
@@ -72,18 +73,25 @@ public:
     // Local settings, as read from the store.
     QString DB_User_Loc, DB_Server_Loc, DB_Name_Loc, DB_Pas_Loc, DB_Port_Loc;
     QString DB_Port_Ser;  // always the local port
-    int Rs_CursorType = 0;
-    QString Rs_LockType;
 
     std::shared_ptr<OdbcConnection> Conn_Loc;
     std::shared_ptr<OdbcConnection> Conn_Ser;
     // Every call opens a session of its own and drops it, as before connections were held: for
     // measuring what holding them saves.
     bool freshConnectionPerCall = false;
-    QString lastError;  // the last database failure, for diagnosis
     // Runs once on each new physical session of the local side, before the call that opened it
     // sends anything; what it throws fails that call as a failed connection does.
     std::function<void(OdbcConnection&)> onNewLocalSession;
+    // The last database failure as the driver gave it; also written as a reason line, naming the
+    // settings to check, when reasonLog is set.
+    QString lastError;
+    ErrorLog* reasonLog = nullptr;
+    QString localSettingsFile = QStringLiteral("Veld/settings.ini");  // holds SaveIn*
+
+    // Whether the side's last connection or call failed; cleared by its next success. While
+    // either side has failed, no lamp is painted green, so a failure never looks like success.
+    bool serverFailed() const { return failed_[1]; }
+    bool localFailed() const { return failed_[0]; }
 
     static constexpr int LocalTimeout = 15;
     static constexpr int ServerTimeout = 10;
@@ -95,11 +103,14 @@ private:
     void connectionFailed(Side side);
     bool run(Side side, RecordsetVar& rs, const QString& sql, const QString& table, OnFailure onFailure, bool paintOnSuccess);
     std::optional<qint64> countLoc(const QString& sql);
-    void noteError();
+    void noteError(Side side, bool connecting, const QString& table = {});
+    void succeeded(Side side);
+    void paintGreen(int from, int to);
     void pump() const;
 
     std::shared_ptr<OdbcConnection> held_[2];  // local, server: one connection handle each
     quint64 localSession_ = 0;                 // the session onNewLocalSession last accepted
+    bool failed_[2] = {false, false};
     RunState& run_;
     LampsModel& lamps_;
     EventPump pump_;

@@ -60,6 +60,9 @@ public:
 
     void setPump(WaitPump pump) { pump_ = std::move(pump); }
 
+    // Told of every failed script request (after the reply is final), to say why in the reason log.
+    std::function<void(const QString& url, const HttpReply& reply)> onFailure;
+
 private:
     void* curl_ = nullptr;
     void* multi_ = nullptr;

@@ -43,7 +43,7 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
             break;
         if (!out.isEmpty())
             out += "; ";
-        out += QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5) + u' '
+        out += QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5) + QStringLiteral(" (%1) ").arg(native)
                + QString::fromUtf16(reinterpret_cast<const char16_t*>(text), std::min<int>(len, 1023));
     }
     return out.isEmpty() ? QStringLiteral("unknown database error") : out;

@@ -66,6 +66,14 @@ public:
     int startCount() const { return startCount_; }
     // Which kind of socket the last echo went through; for diagnosis.
     SocketKind lastSocketKind() const { return lastKind_; }
+    // Why the last echo could not be sent or was not answered, in words; empty after an answer.
+    const QString& lastFailure() const { return lastFailure_; }
+    // The last echo failed because the system gave no ICMP socket: nothing was sent at all.
+    bool lastLackedSocket() const { return lackedSocket_; }
+
+protected:
+    QString lastFailure_;
+    bool lackedSocket_ = false;
 
 private:
     int startCount_ = 0;

@@ -382,17 +382,27 @@ void Reachability::Sock_Clean()
 qint32 Reachability::Ping_Ip(const QString& address, EchoReply& reply)
 {
     Echo echo;
-    if (!usableAddress(address, echo.target))
+    lackedSocket_ = false;
+    lastFailure_.clear();
+    if (!usableAddress(address, echo.target)) {
+        lastFailure_ = QStringLiteral("not a usable IPv4 address");
         return -1;
+    }
 
     SocketKind kind = SocketKind::Datagram;
     int raw = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (raw < 0) {
+        const int datagramErr = errno;
         kind = SocketKind::Raw;
         raw = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (raw < 0) {
+            lackedSocket_ = true;
+            lastFailure_ = QStringLiteral("no ICMP socket: datagram socket: %1; raw socket: %2")
+                               .arg(QString::fromLocal8Bit(std::strerror(datagramErr)),
+                                    QString::fromLocal8Bit(std::strerror(errno)));
+            return -1;
+        }
     }
-    if (raw < 0)
-        return -1;
     const Fd fd(raw);
     lastKind_ = kind;
 
@@ -413,6 +423,7 @@ qint32 Reachability::Ping_Ip(const QString& address, EchoReply& reply)
     const qint32 refused = icmp::sendEcho(fd.get(), echo);
     if (refused != ip_status::Success) {
         reply.Status = quint32(refused);
+        lastFailure_ = "the system refused the echo: " + Ping_Status_Text(refused);
         return refused;
     }
     const Outcome outcome = icmp::awaitEcho(fd.get(), kind == SocketKind::Raw, echo,
@@ -435,6 +446,8 @@ qint32 Reachability::Ping_Ip(const QString& address, EchoReply& reply)
         reply.Status = ip_status::ReqTimedOut;
         break;
     }
+    if (reply.Status != ip_status::Success)
+        lastFailure_ = Ping_Status_Text(qint32(reply.Status));
     return qint32(reply.Status);
 }
 

@@ -44,7 +44,9 @@ QString ReasonLog::path() const
 void ReasonLog::write(const QString& step, const QString& reason, const QString& check)
 {
     const QString cleanReason = redactCredentials(reason).simplified();
-    const QString key = step + u'\x1f' + cleanReason + u'\x1f' + check;
+    // How long a try took is no change in the failure ("after 3 ms", "after 60001 milliseconds").
+    static const QRegularExpression duration(QStringLiteral(R"(\d+ (ms|milliseconds)\b)"));
+    const QString key = step + u'\x1f' + QString(cleanReason).replace(duration, QStringLiteral("# \\1")) + u'\x1f' + check;
     const QDateTime t = now();
     auto it = seen_.find(key);
     QString repeats;

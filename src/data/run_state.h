@@ -20,6 +20,7 @@ struct StartupConfig {
     QString No_Dev;         // identifies this installation to the web service
     QString Url_Web;        // web-service base address, ending in "/test1/"
     QString Url_Downloads;  // downloads base address, ending in "/downloads/"
+    QString file = QStringLiteral("config.ini");  // the file these came from, named in reason lines
 };
 
 // State that several subsystems read and write, kept for the life of the process.

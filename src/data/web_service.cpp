@@ -1,5 +1,7 @@
 #include "data/web_service.h"
 
+#include <QUrl>
+
 #include <array>
 #include <limits>
 
@@ -65,6 +67,17 @@ std::optional<QDateTime> parseServerTime(const QString& reply)
     return std::nullopt;
 }
 
+void webFailureReason(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& configFile)
+{
+    // Without the query: it carries credentials, and a repeated failure must read the same each time.
+    const QUrl address(url);
+    const QString script = address.fileName();
+    log.reason("web service " + (script.isEmpty() ? QStringLiteral("request") : script),
+               (reply.error.isEmpty() ? QStringLiteral("no answer") : reply.error) + " — "
+                   + address.toString(QUrl::RemoveQuery | QUrl::RemoveUserInfo | QUrl::RemoveFragment),
+               "Url_Web in " + configFile + ", and that the web service runs");
+}
+
 qint64 clockOffsetSeconds(const QDateTime& local, const QDateTime& server)
 {
     auto wholeSeconds = [](const QDateTime& dt) {
@@ -77,6 +90,10 @@ qint64 clockOffsetSeconds(const QDateTime& local, const QDateTime& server)
 WebService::WebService(RunState& run, ErrorLog& log, EventPump pump, std::chrono::milliseconds timeout)
     : Inet1(timeout), Inet3(timeout), Inet8(timeout), run_(run), log_(log), pump_(std::move(pump))
 {
+    for (HttpClient* client : {&Inet1, &Inet3, &Inet8})
+        client->onFailure = [this](const QString& url, const HttpReply& reply) {
+            webFailureReason(log_, url, reply, run_.config.file);
+        };
 }
 
 void WebService::setTimeout(std::chrono::milliseconds timeout)
@@ -169,10 +186,15 @@ bool WebService::Get_TimeDiff()
     }
     const QString text = replyText(reply);
     run_.Err_Fields[12] = text;
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        log_.reason(QStringLiteral("web service getnow.php"), QStringLiteral("the answer is empty"),
+                    "Url_Web in " + run_.config.file);
         return false;
+    }
     const std::optional<QDateTime> server = parseServerTime(text);
     if (!server) {
+        log_.reason(QStringLiteral("web service getnow.php"), "the answer is not a date and time: " + text.left(80),
+                    "Url_Web in " + run_.config.file);
         log_.failure(QStringLiteral("SYN016"));
         return false;
     }

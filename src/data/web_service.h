@@ -21,6 +21,10 @@ QString webRequestUrl(const QString& base, const QString& script, const QueryIte
 // The server's answer to getnow.php as a local date and time; nothing when it is not one.
 std::optional<QDateTime> parseServerTime(const QString& reply);
 
+// The reason line of a failed script request: the script, the transfer's error or HTTP status and the
+// address without its query (which carries credentials), and Url_Web in the configuration file to check.
+void webFailureReason(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& configFile);
+
 // Whole seconds from local to server, counted between second boundaries as the server's clock
 // has no finer resolution.
 qint64 clockOffsetSeconds(const QDateTime& local, const QDateTime& server);

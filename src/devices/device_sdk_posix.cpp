@@ -157,7 +157,7 @@ bool TcpDeviceSdk::Sdk_Connect(const QString& address, qint32 port)
             throw SdkError(std::string("connect: ") + std::strerror(err));
         }
     }
-    const wire::Reply reply = exchange({wire::Op::Hello, 1});
+    const wire::Reply reply = exchange({wire::Op::Hello, 1, {}});
     if (!reply.result)
         Sdk_Disconnect();
     return reply.result;
@@ -165,12 +165,12 @@ bool TcpDeviceSdk::Sdk_Connect(const QString& address, qint32 port)
 
 bool TcpDeviceSdk::Sdk_Open_Log(qint32 machine)
 {
-    return exchange({wire::Op::OpenLog, machine}).result;
+    return exchange({wire::Op::OpenLog, machine, {}}).result;
 }
 
 bool TcpDeviceSdk::Sdk_Next_Record(qint32 machine, PunchRecord& record)
 {
-    const wire::Reply reply = exchange({wire::Op::NextRecord, machine});
+    const wire::Reply reply = exchange({wire::Op::NextRecord, machine, {}});
     if (reply.result)
         record = reply.record;
     return reply.result;
@@ -178,12 +178,12 @@ bool TcpDeviceSdk::Sdk_Next_Record(qint32 machine, PunchRecord& record)
 
 bool TcpDeviceSdk::Sdk_Clear_Log(qint32 machine)
 {
-    return exchange({wire::Op::ClearLog, machine}).result;
+    return exchange({wire::Op::ClearLog, machine, {}}).result;
 }
 
 bool TcpDeviceSdk::Sdk_Post_Clear(qint32 machine)
 {
-    return exchange({wire::Op::PostClear, machine}).result;
+    return exchange({wire::Op::PostClear, machine, {}}).result;
 }
 
 bool TcpDeviceSdk::Sdk_Clear_Read(qint32 count, const PunchRecord& last)

@@ -90,9 +90,12 @@ struct AppWorld {
     }
 
     // Builds the program and runs its load (and so the start-up).
-    app::Program& load()
+    app::Program& load(const std::function<void(app::ProgramOptions&)>& adjust = {})
     {
-        program = std::make_unique<app::Program>(options());
+        app::ProgramOptions o = options();
+        if (adjust)
+            adjust(o);
+        program = std::make_unique<app::Program>(std::move(o));
         program->Form1_Form_Load();
         return *program;
     }
@@ -117,6 +120,11 @@ struct AppWorld {
     {
         QFile f(home.path() + "/Save_Code.txt");
         return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    }
+    QString reasonLogText() const
+    {
+        QFile f(home.path() + "/tarvelo.log");
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
     // Runs cycle ticks until a cycle has run (or `limit` ticks passed).
     int tickUntilCycle(int limit = 200)

@@ -64,6 +64,8 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
         {{}, {{"Url_Web", "not an address"}}, "Url_Web"},
         {{}, {{"Ip_Ser", "server.example"}}, "Ip_Ser"},
         {{}, {{"No_Dat", "x"}}, "No_Dat"},
+        {{}, {{"My_Branch", "abc"}}, "My_Branch"},
+        {{}, {{"DB_Server_Ser", "db;Pwd=x"}}, "DB_Server_Ser"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key.toStdString());
@@ -72,10 +74,25 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
         proc.start(TARVELO_EXE, {"--config", path});
         ASSERT_TRUE(proc.waitForFinished(10000));
         const QString err = QString::fromUtf8(proc.readAllStandardError());
-        EXPECT_NE(proc.exitCode(), 0);
+        EXPECT_EQ(proc.exitCode(), 2);
         EXPECT_TRUE(err.contains(path)) << err.toStdString();
         EXPECT_TRUE(err.contains("key " + c.key)) << err.toStdString();
     }
+    // An empty file names every key it lacks at once; a misspelt key is named in a warning.
+    {
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write("My_Brnch = 01\n");
+    }
+    QProcess empty;
+    empty.start(TARVELO_EXE, {"--config", path});
+    ASSERT_TRUE(empty.waitForFinished(10000));
+    const QString err = QString::fromUtf8(empty.readAllStandardError());
+    EXPECT_EQ(empty.exitCode(), 2);
+    EXPECT_TRUE(err.contains("unknown key My_Brnch")) << err.toStdString();
+    for (const char* key : {"DB_Server_Ser", "DB_User_Ser", "DB_Pas_Ser", "DB_Name_Ser", "My_Branch", "Riv_Server", "Ip_Ser", "No_Dev",
+                            "Url_Web", "Url_Downloads"})
+        EXPECT_TRUE(err.contains(QStringLiteral("key %1 is missing").arg(key))) << key;
     QProcess proc;
     proc.start(TARVELO_EXE, {"--config", w.home.path() + "/none.ini"});
     ASSERT_TRUE(proc.waitForFinished(10000));

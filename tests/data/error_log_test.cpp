@@ -1,6 +1,7 @@
 #include "data/error_log.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -62,3 +63,26 @@ TEST(ErrorLogFile, UnwritableFolderIsASilentNoOp)
 }
 
 }  // namespace
+
+TEST(ReasonLogFile, RepeatsAreCountedHourlyCredentialsRedactedAndTheFileBounded)
+{
+    QTemporaryDir dir;
+    data::ReasonLog log(dir.path(), 400);
+    log.setEcho(false);
+    QDateTime t(QDate(2026, 1, 1), QTime(8, 0));
+    log.now = [&] { return t; };
+    const QString url = "http://127.0.0.1:1/test1/intBranx.php?host=h&user=u1&pasw=Secret9&datb=d1";
+    for (int minute = 0; minute <= 60; ++minute, t = t.addSecs(60))
+        log.write("web service intBranx.php", QStringLiteral("refused after %1 ms ").arg(minute % 7) + url, "Url_Web");
+    log.write("server database connection", "Driver=x;uid=a;Pwd={p;w}};x=1", "DB_Pas_Ser");
+
+    const QString text = QString::fromUtf8(contents(log.path()) + contents(log.path() + ".1"));
+    EXPECT_EQ(text.count("intBranx.php: refused after"), 2);
+    EXPECT_TRUE(text.contains("(59 more times since 2026-01-01 08:00:00)")) << text.toStdString();
+    EXPECT_TRUE(text.contains("2026-01-01 08:00:00 web service intBranx.php: refused after 0 ms"));
+    EXPECT_TRUE(text.contains("— check Url_Web"));
+    for (const char* secret : {"u1", "Secret9", "d1", "p;w", "}};x"})
+        EXPECT_FALSE(text.contains(QString::fromLatin1(secret))) << secret;
+    EXPECT_TRUE(QFile::exists(log.path() + ".1"));
+    EXPECT_LE(QFileInfo(log.path()).size(), 400);
+}

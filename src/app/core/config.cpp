@@ -1,12 +1,17 @@
 #include "app/core/config.h"
 
+#include "data/database.h"
 #include "data/reachability.h"
 #include "data/settings_store.h"
 
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
+
+#include <algorithm>
+#include <array>
 
 namespace tarvelo::app {
 
@@ -17,6 +22,22 @@ QString defaultConfigPath()
 
 namespace {
 
+bool matches(const QString& text, QStringView pattern)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern.toString())).match(text).hasMatch();
+}
+
+bool plainText(const QString& text)
+{
+    return std::none_of(text.begin(), text.end(), [](QChar ch) { return ch.category() == QChar::Other_Control; });
+}
+
+bool databaseName(const QString& text)
+{
+    return plainText(text) && text.size() <= 64 && !text.endsWith(u' ') && !text.contains(u'/')
+           && !text.contains(u'\\') && !text.contains(u'.');
+}
+
 bool isWebAddress(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);
@@ -26,7 +47,7 @@ bool isWebAddress(const QString& text)
 
 }  // namespace
 
-std::optional<ProgramConfig> loadConfig(const QString& path, QString& error)
+std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QStringList* warnings)
 {
     QFile file(path);
     if (!file.exists()) {
@@ -37,7 +58,40 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error)
         error = path + ": cannot read the configuration file: " + file.errorString();
         return std::nullopt;
     }
-    QHash<QString, QString> values;
+    namespace k = config_keys;
+    ProgramConfig c;
+    data::StartupConfig& s = c.startup;
+    s.file = path;
+    struct Key {
+        const char* name;
+        QString* value;
+        enum { Value, MayBeEmpty, Optional } need;
+        bool (*wellFormed)(const QString&);
+        const char* expected;
+    };
+    const std::array<Key, 11> keys = {{
+        {k::Server, &s.DB_Server_Ser, Key::Value, [](const QString& v) { return data::isHostOrAddress(v); },
+         "a host name or an IP address"},
+        {k::User, &s.DB_User_Ser, Key::Value, plainText, "a user name without control characters"},
+        {k::Password, &s.DB_Pas_Ser, Key::MayBeEmpty, plainText, "a password without control characters"},
+        {k::Database, &s.DB_Name_Ser, Key::Value, databaseName,
+         "a database name of at most 64 characters without \"/\", \"\\\" or \".\""},
+        {k::Branch, &s.My_Branch, Key::Value, [](const QString& v) { return matches(v, u"^[0-9]{2}$"); },
+         "the branch number as branch_tab holds it: two digits, for example 01"},
+        {k::Revision, &s.Riv_Server, Key::Value, [](const QString& v) { return matches(v, u"^[0-9]{6}$"); },
+         "a revision is six digits, for example 010218"},
+        {k::PingAddress, &s.Ip_Ser, Key::Value, [](const QString& v) { quint32 a = 0; return data::usableAddress(v, a); },
+         "an IPv4 address is expected, for example 192.0.2.10"},
+        {k::Device, &s.No_Dev, Key::Value, plainText, "a device number without control characters"},
+        {k::WebService, &s.Url_Web, Key::Value, isWebAddress, "an http:// or https:// address ending in \"/\" is expected"},
+        {k::Downloads, &s.Url_Downloads, Key::Value, isWebAddress,
+         "an http:// or https:// address ending in \"/\" is expected"},
+        {k::DatabaseNumber, &c.No_Dat, Key::Optional, [](const QString& v) { return v.isEmpty() || matches(v, u"^[0-9]+$"); },
+         "a whole number is expected"},
+    }};
+
+    QStringList problems;
+    QSet<QString> given;
     int lineNo = 0;
     for (const QByteArray& raw : file.readAll().split('\n')) {
         ++lineNo;
@@ -46,58 +100,33 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error)
             continue;
         const qsizetype eq = line.indexOf(u'=');
         if (eq <= 0) {
-            error = QStringLiteral("%1:%2: not a \"key = value\" line").arg(path).arg(lineNo);
-            return std::nullopt;
+            problems << QStringLiteral("line %1 is not a \"key = value\" line").arg(lineNo);
+            continue;
         }
-        values.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
+        const QString name = line.left(eq).trimmed();
+        const auto key = std::find_if(keys.begin(), keys.end(), [&](const Key& k) { return name == QLatin1String(k.name); });
+        if (key == keys.end()) {
+            if (warnings)
+                *warnings << QStringLiteral("%1:%2: unknown key %3 is ignored").arg(path).arg(lineNo).arg(name);
+            continue;
+        }
+        given.insert(name);
+        *key->value = line.mid(eq + 1).trimmed();
     }
-
-    auto take = [&](const char* key, bool mayBeEmpty, QString& out) {
-        const auto it = values.constFind(QString::fromLatin1(key));
-        if (it == values.constEnd()) {
-            error = path + ": key " + key + " is missing";
-            return false;
-        }
-        if (it->isEmpty() && !mayBeEmpty) {
-            error = path + ": key " + key + " is empty";
-            return false;
-        }
-        out = *it;
-        return true;
-    };
-    auto malformed = [&](const char* key, const QString& what) {
-        error = path + ": key " + key + " is malformed: " + what;
-        return std::nullopt;
-    };
-
-    namespace k = config_keys;
-    ProgramConfig c;
-    data::StartupConfig& s = c.startup;
-    if (!take(k::Server, false, s.DB_Server_Ser) || !take(k::User, false, s.DB_User_Ser)
-        || !take(k::Password, true, s.DB_Pas_Ser) || !take(k::Database, false, s.DB_Name_Ser)
-        || !take(k::Branch, false, s.My_Branch) || !take(k::Revision, false, s.Riv_Server)
-        || !take(k::PingAddress, false, s.Ip_Ser) || !take(k::Device, false, s.No_Dev)
-        || !take(k::WebService, false, s.Url_Web) || !take(k::Downloads, false, s.Url_Downloads))
-        return std::nullopt;
-
-    static const QRegularExpression sixDigits(QStringLiteral("^[0-9]{6}$"));
-    static const QRegularExpression wholeNumber(QStringLiteral("^[0-9]+$"));
-    if (!sixDigits.match(s.Riv_Server).hasMatch())
-        return malformed(k::Revision, "a revision is six digits, for example 010218");
-    quint32 address = 0;
-    if (!data::usableAddress(s.Ip_Ser, address))
-        return malformed(k::PingAddress, "an IPv4 address is expected, for example 192.0.2.10");
-    if (!isWebAddress(s.Url_Web))
-        return malformed(k::WebService, "an http:// or https:// address ending in \"/\" is expected");
-    if (!isWebAddress(s.Url_Downloads))
-        return malformed(k::Downloads, "an http:// or https:// address ending in \"/\" is expected");
-    const auto noDat = values.constFind(QString::fromLatin1(k::DatabaseNumber));
-    if (noDat != values.constEnd() && !noDat->isEmpty()) {
-        if (!wholeNumber.match(*noDat).hasMatch())
-            return malformed(k::DatabaseNumber, "a whole number is expected");
-        c.No_Dat = *noDat;
+    for (const Key& key : keys) {
+        const QString name = QString::fromLatin1(key.name);
+        if (key.need != Key::Optional && !given.contains(name))
+            problems << "key " + name + " is missing";
+        else if (key.need == Key::Value && key.value->isEmpty())
+            problems << "key " + name + " is empty";
+        else if (given.contains(name) && !key.wellFormed(*key.value))
+            problems << "key " + name + " is malformed: " + QString::fromUtf8(key.expected);
     }
-    return c;
+    if (problems.isEmpty())
+        return c;
+    error = problems.size() == 1 ? path + ": " + problems.first()
+                                 : path + ": " + QString::number(problems.size()) + " problems:\n  " + problems.join("\n  ");
+    return std::nullopt;
 }
 
 }  // namespace tarvelo::app

@@ -2,6 +2,7 @@
 #include "data/run_state.h"
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace tarvelo::app {
@@ -31,8 +32,9 @@ inline constexpr const char* DatabaseNumber = "No_Dat";
 QString defaultConfigPath();
 
 // Reads "key = value" lines (values taken literally after the first "=", blanks around them
-// dropped; lines starting with "#" or ";" and "[section]" lines ignored). On failure `error` holds
-// one message naming the file and the key, and nothing is returned.
-std::optional<ProgramConfig> loadConfig(const QString& path, QString& error);
+// dropped; lines starting with "#" or ";" and "[section]" lines ignored) and checks every key's
+// form. On failure `error` holds one message naming the file and every key missing, empty or
+// malformed, and nothing is returned. A key the program does not know adds a warning naming it.
+std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QStringList* warnings = nullptr);
 
 }  // namespace tarvelo::app

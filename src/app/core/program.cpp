@@ -1,13 +1,7 @@
 #include "app/core/program.h"
 
-#include "data/sql_text.h"
-#include "records/notices.h"
 #include "sync/engine.h"
 
-#include <QCalendar>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <stdexcept>
@@ -19,8 +13,6 @@ namespace {
 const QString kApp = QStringLiteral("Tarvelo");
 const QString kVeld = QStringLiteral("Veld");
 const QString kSettings = QStringLiteral("Settings");
-const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-const QString kBranchSyn = QStringLiteral("branchsyn_tab");
 // Seconds before a copy that found another one synchronising its branch database tries again.
 constexpr qint32 kBranchBusySleep = 60;
 
@@ -30,24 +22,6 @@ int boxValue(const QString& text)
     bool ok = false;
     const int v = text.trimmed().toInt(&ok);
     return ok && v != 0 ? 1 : 0;
-}
-
-qint64 wholeNumber(const QString& text)
-{
-    bool ok = false;
-    const double v = text.trimmed().toDouble(&ok);
-    return ok ? qRound64(v) : 0;
-}
-
-// Two branch numbers compare as numbers when both are, else as texts.
-bool sameBranch(const QString& a, const QString& b)
-{
-    bool okA = false, okB = false;
-    const double x = a.trimmed().toDouble(&okA);
-    const double y = b.trimmed().toDouble(&okB);
-    if (okA && okB)
-        return x == y;
-    return a.trimmed() == b.trimmed();
 }
 
 }  // namespace
@@ -74,7 +48,7 @@ qint64 hourBoundaries(const QDateTime& from, const QDateTime& to)
 
 Program::Program(ProgramOptions o)
     : options(std::move(o)),
-      errors(options.programFolder),
+      errors(options.stateFolder.isEmpty() ? options.programFolder : options.stateFolder),
       settings(options.settingsBase.isEmpty() ? data::IniSettingsStore::defaultBaseDir() : options.settingsBase),
       db(run, lamps, options.pump, this),
       web(run, errors, options.pump, options.webTimeout),
@@ -90,6 +64,8 @@ Program::Program(ProgramOptions o)
       recordsCtx(ctx.records())
 {
     run.config = options.config.startup;
+    db.reasonLog = &errors;
+    db.localSettingsFile = settings.files().filePath(kVeld);
     // Requests wait with the window's events running, so a click, a close or a signal is handled.
     for (data::HttpClient* client : {&web.Inet1, &web.Inet3, &web.Inet8, &updates.Inet4, &updates.Inet7})
         client->setPump([this] { waitPump(); });
@@ -123,10 +99,7 @@ UpdateHost Program::updateHost()
     UpdateHost host;
     host.pump = [this] { pumpEvents(); };
     host.Add_LogMsg = [this](const QString& m) { logs.Add_LogMsg(m); };
-    host.stopSynchronisation = [this] {
-        run.Syn_Run = true;
-        Command4_Click();
-    };
+    host.stopSynchronisation = [this] { stop(); };
     host.now = [this] { return now(); };
     host.endProgram = [this] { endAtOnce(); };
     host.Riv_Local = [this] { return app.Riv_Local; };
@@ -198,9 +171,7 @@ bool Program::Form1_Form_Load()
     ui.Combo3.setCurrentIndex(0);
     errors.Save_Code(data::startLine(now()));
     errors.Save_Code(data::kinProLine(5));
-    const QString version = versionText(kVersion);
-    ui.Text7.setText(version);
-    ui.Label3.setText(9, version);
+    ui.Label3.setText(9, versionText(kVersion));
     Read_Fonts([this](const QString& name, int index) { return ui.fontTarget(name, index); }, settings);
     window.ImgSav.setVisible(false);
     window.ImgLoa.setVisible(false);
@@ -239,8 +210,6 @@ bool Program::Form1_Form_Load()
     logs.Grid_Head_Syn();
     logs.Grid_Head_Msg();
     logs.Grid_Head_Pull();
-    ui.Bott1Picture[0] = 1;
-    ui.Bott1Picture[3] = 3;
     db.Read_DB_Set(settings);
     for (int k = 0; k < sync::ProgressModel::Bars; ++k) {
         window.LabD.setBarWidth(k, 0);
@@ -307,20 +276,12 @@ void Program::Bott1_Click(int index)
     guarded("SYN034", [&] {
         switch (index) {
         case 0:
-            if (app.inStartup)
-                return;  // the start-up under way is the start asked for
-            if (app.inCycle) {
-                // Stop the cycle at its next check and start when it has returned.
-                run.Syn_Run = false;
-                app.startDeferred = true;
-                return;
-            }
-            run.Syn_Run = false;
-            Command4_Click();
+            if (app.inCycle)
+                run.Syn_Run = false;  // stop the cycle at its next check; the start follows its return
+            start();
             break;
         case 1:
-            run.Syn_Run = true;
-            Command4_Click();
+            stop();
             break;
         case 2:
             ui.visible.set(false);
@@ -328,11 +289,8 @@ void Program::Bott1_Click(int index)
         case 3:
             if (app.ended || !claimUnload())
                 return;
-            if (sync.Name_Tab.isEmpty())
-                guarded("SYN035", [&] { settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("0")); });
-            pumpEvents();
+            writeClosingSettings(true, [this](const QString& k, const QString& v) { closingWriteOnUiThread(k, v); });
             app.Exit_On = true;
-            saveCheckBoxes();
             pumpEvents();
             ui.tray.remove();
             pumpEvents();
@@ -354,39 +312,35 @@ void Program::Command44_Click(int index)
     ui.Label8.setText(1, app.Cmd44_Flag ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
-std::array<std::pair<const char*, CheckBoxModel*>, 4> Program::savedBoxes()
+void Program::writeClosingSettings(bool exitButton, const std::function<void(const QString&, const QString&)>& write)
 {
-    return {{{"Check4", &ui.Check4}, {"Check3", &ui.Check3}, {"Check1", &ui.Check1}, {"Check5", &ui.Check5}}};
+    if (sync.Name_Tab.isEmpty())
+        write(QStringLiteral("ClosSyn"), QStringLiteral("0"));
+    else if (!exitButton)
+        write(sync.Name_Tab + "_In", QStringLiteral("0"));
+    // The exit button saved the boxes already when the window's unload follows it.
+    if (!exitButton && app.Exit_On)
+        return;
+    const std::pair<const char*, CheckBoxModel*> boxes[] = {
+        {"Check4", &ui.Check4}, {"Check3", &ui.Check3}, {"Check1", &ui.Check1}, {"Check5", &ui.Check5}};
+    for (const auto& [key, box] : boxes)
+        write(QString::fromLatin1(key), QString::number(box->value()));
 }
 
-void Program::saveCheckBoxes()
+void Program::closingWriteOnUiThread(const QString& key, const QString& value)
 {
     // Each value on its own: one failed write must not keep the others or the exit back.
-    for (const auto& [key, box] : savedBoxes()) {
-        guarded("SYN035", [&] {
-            settings.write(kApp, kSettings, QString::fromLatin1(key), QString::number(box->value()));
-        });
-        pumpEvents();
-    }
+    guarded("SYN035", [&] { settings.write(kApp, kSettings, key, value); });
+    pumpEvents();
 }
 
 void Program::Form_Unload()
 {
     if (app.ended || !claimUnload())
         return;
-    guarded("SYN035", [&] {
-        if (!sync.Name_Tab.isEmpty()) {
-            pumpEvents();
-            settings.write(kApp, kSettings, sync.Name_Tab + "_In", QStringLiteral("0"));
-        } else {
-            settings.write(kApp, kSettings, QStringLiteral("ClosSyn"), QStringLiteral("0"));
-        }
-    });
-    if (!app.Exit_On) {
-        saveCheckBoxes();
-        pumpEvents();
+    writeClosingSettings(false, [this](const QString& k, const QString& v) { closingWriteOnUiThread(k, v); });
+    if (!app.Exit_On)
         ui.tray.remove();
-    }
     pumpEvents();
     finishUnload();
 }
@@ -412,267 +366,14 @@ void Program::overdueStop()
         return;
     }
     // No models, logs or pumps here: they belong to the stuck UI thread. Only the settings files.
-    auto write = [this](const QString& key, const QString& value) {
+    writeClosingSettings(false, [this](const QString& key, const QString& value) {
         try {
             settings.write(kApp, kSettings, key, value);
         } catch (const std::exception&) {
             errors.failure(QStringLiteral("SYN035"));
         }
-    };
-    const QString handOver = sync.Name_Tab;
-    if (!handOver.isEmpty())
-        write(handOver + "_In", QStringLiteral("0"));
-    else
-        write(QStringLiteral("ClosSyn"), QStringLiteral("0"));
-    if (!app.Exit_On)
-        for (const auto& [key, box] : savedBoxes())
-            write(QString::fromLatin1(key), QString::number(box->value()));
-    unloadDone_ = true;
-}
-
-// ---- start and stop --------------------------------------------------------------------------
-
-void Program::Command4_Click()
-{
-    if (run.Syn_Run) {
-        stop();
-        return;
-    }
-    if (app.inStartup)
-        return;
-    if (app.inCycle) {
-        app.startDeferred = true;
-        return;
-    }
-    startUp();
-}
-
-void Program::stop()
-{
-    sync.Branch_Lock.release(db);  // another copy may synchronise the branch meanwhile
-    run.Syn_Run = false;
-    app.startDeferred = false;
-    ui.Timer4.set(false);
-    logs.Add_LogMsg(kStopped);
-    MsgboxViw(2, kStopped);
-    ui.Frame4.set(true);
-    ui.Bott1[1].set(false);
-    ui.Bott1[2].set(false);
-}
-
-void Program::startUp()
-{
-    app.inStartup = true;
-    ++app.startups;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{app.inStartup};
-    startUpChecks();
-}
-
-void Program::failStartUp(qint16 number, const QString& title, int picture, const QString& status,
-                          const QString& field16)
-{
-    if (picture >= 0)
-        MsgboxViw(qint16(picture), status);
-    if (!field16.isNull())
-        run.Err_Fields[16] = field16;
-    Report_Error(0, number, 1, title);
-}
-
-bool Program::startUpChecks()
-{
-    run.Syn_Stop = false;
-    logs.Add_LogMsg(QStringLiteral("اقلاع النظام"));
-    ui.Bott1[1].set(true);
-    ui.Bott1[2].set(true);
-    ui.Frame4.set(false);
-    run.Syn_Run = true;
-    ui.Timer4.set(false);
-    // The cycle timer comes back only when everything below has passed.
-    ui.Timer1.set(false);
-
-    logs.Add_LogMsg(QStringLiteral("التشييك على تحديث البرنامج"));
-    MsgboxViw(0, QStringLiteral("تحديث البرنامج"));
-    updates.Check_UpDateSyn();
-    // After every wait: a stop pressed meanwhile ends the start-up quietly.
-    if (!run.Syn_Run)
-        return false;
-    logs.Add_LogMsg(QStringLiteral("OK"));
-
-    records::Fill_Syn_Tabs(tables, ui.Combo3);
-    branch.Chk_Rec = 1;
-    branch.Chk_Del = 1;
-    sync.Syn_AllPass = 1;
-    tables.setAllCounters(1);
-    logs.Add_LogMsg(QStringLiteral("OK"));
-
-    const QString preparing = QStringLiteral("جاري تجهيز المزامنة");
-    MsgboxViw(0, preparing);
-    window.Label2.setText(7, preparing);
-    logs.Add_LogMsg(QStringLiteral("قراءة بيانات القاعدة المحلية"));
-    MsgboxViw(0, QStringLiteral("بيانات القاعدة المحلية"));
-
-    pumpEvents();
-    const bool clockRead = web.Get_TimeDiff();
-    if (!run.Syn_Run)
-        return false;
-    if (!clockRead) {
-        const QString text = QStringLiteral("مشكلة في وقت السيرفر");
-        failStartUp(3, QStringLiteral("Time Server"), 2, text, text);
-        return false;
-    }
-
-    data::RecordsetVar& rs = vars.Rs_Target;
-    const bool opened = db.Open_Tab_Loc(rs, QStringLiteral("Proj_Tab"));
-    if (!run.Syn_Run)
-        return false;
-    if (!opened) {
-        failStartUp(4, QStringLiteral("Local database connection"), 2, QStringLiteral("خطاء بالاتصال رقم1"),
-                    QStringLiteral("خطاء باتصال القاعدة المحلية1"));
-        return false;
-    }
-    if (rs->recordCount() == 0) {
-        failStartUp(5, QStringLiteral("The local branch of the data is not registered"), 2,
-                    QStringLiteral("الفرع غير مسجل"), QStringLiteral("بيانات الفرع المحلي غير مسجلة"));
-        return false;
-    }
-    rs->moveFirst();
-    if (!sameBranch(rs->text(u"branch"), run.config.My_Branch)) {
-        failStartUp(6, QStringLiteral("Local branch is not compatible"), -1, QString(),
-                    QStringLiteral("الفرع المحلي غير متوافق"));
-        return false;
-    }
-    run.Syn_First = qint16(wholeNumber(rs->text(u"SynFirst")));
-    const QString noRiv = rs->text(u"No_Riv");
-    app.Riv_Local = noRiv.size() == 8 ? noRiv.mid(0, 2) + noRiv.mid(3, 2) + noRiv.mid(6, 2) : QStringLiteral("000000");
-    const bool withNoDat = app.Riv_Local >= QStringLiteral("010218");
-    if (withNoDat)
-        app.No_Dat_Loc = rs->text(u"NoDat");
-    run.Kin_Yer = rs->text(u"KinYer").right(2);
-
-    const QString& server = run.config.Riv_Server;
-    if (server > app.Riv_Local) {
-        const bool offered = updates.Check_UpDate();
-        if (!run.Syn_Run)
-            return false;
-        // A failed download is logged and leaves the report below, so the retry comes.
-        if (offered && updates.downloadDue() && updates.cmdDownload_Click(QStringLiteral("Update4.exe"), 1))
-            return false;
-        const QString text = QStringLiteral("البرنامج يحتاج الى تحديث");
-        failStartUp(9, QStringLiteral("Awaiting update lift"), 0, text, text);
-        return false;
-    }
-    if (server < app.Riv_Local) {
-        const QString text = QStringLiteral("القاعدة الحالية غير متوافقة");
-        failStartUp(10, QStringLiteral("The server database is old"), 0, text, text);
-        return false;
-    }
-    run.Err_Fields[8] = app.Riv_Local;
-    pumpEvents();
-    const bool echo = options.reachability->Ping_Host(run.config.Ip_Ser);
-    if (!run.Syn_Run)
-        return false;
-    if (!echo) {
-        failStartUp(12, "ip communication " + run.config.Ip_Ser, -1, QString(), QString());
-        return false;
-    }
-
-    logs.Add_LogMsg(QStringLiteral("OK"));
-    app.Sleep_Left = 0;
-    window.Label2.setText(0, run.config.My_Branch);
-    window.Label2.setText(1, run.config.DB_Name_Ser);
-    window.Label2.setText(2, db.DB_Name_Loc);
-    sync.Cnt_Send = -1;
-    sync.Cnt_Rece = -1;
-    sync.Cnt_Check = 0;
-    logs.Add_LogMsg(QStringLiteral("بدء المزامنة"));
-    MsgboxViw(0, QStringLiteral("الرجاء الانتظار ..."));
-    Syn_Statistic(0);
-
-    // The database number only when one is configured: an empty one must not blank the row's.
-    const QString& noDat = options.config.No_Dat;
-    if (withNoDat && !noDat.isEmpty() && noDat != app.No_Dat_Loc) {
-        guarded("SYN036", [&] {
-            bool ok = false;
-            const qlonglong n = noDat.toLongLong(&ok);
-            if (!ok)
-                return;
-            rs->setValue(u"NoDat", QStringLiteral("%1").arg(n, 2, 10, QChar(u'0')));
-            rs->update();
-        });
-    }
-    if (!run.Syn_Run)
-        return false;
-    ui.Timer1.set(true);
-    return true;
-}
-
-// ---- failure report and retry ----------------------------------------------------------------
-
-void Program::armRetry()
-{
-    ui.Timer4.set(true);
-    logs.Add_LogMsg(kRetryMessage);
-}
-
-void Program::Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, const QString& title)
-{
-    if (retryOnly != 0) {
-        ui.Timer1.set(false);
-        armRetry();
-        return;
-    }
-    logs.Add_LogMsg("Erorr " + title + " No=" + QString::number(errorNumber));
-    for (int k = 0; k <= 17; ++k)
-        if (run.Err_Fields[size_t(k)].isEmpty())
-            run.Err_Fields[size_t(k)] = QStringLiteral("xxx");
-    run.Err_Fields[17] = title;
-    if (kind == 1) {
-        if (unloadClaimed_)
-            return;  // nothing is asked of the web service once the program is ending
-        const QDateTime localNow = now();
-        pumpEvents();
-        const data::HttpReply reply = web.Inet1.getText(
-            web.requestUrl(QStringLiteral("LastSendError.php"), {{QStringLiteral("NoDev"), run.config.No_Dev}}));
-        if (!run.Syn_Run)
-            return;  // stopped while asking
-        const QString text = QString::fromUtf8(reply.body).trimmed();
-        if (!reply.ok) {
-            // The web service cannot be asked (network not up yet): retry, or nobody ever will.
-            errors.failure(QStringLiteral("SYN014"));
-            armRetry();
-            return;
-        }
-        if (!text.isEmpty() && text != u"--") {
-            const std::optional<QDateTime> last = data::parseServerTime(text);
-            if (!last) {
-                errors.failure(QStringLiteral("SYN014"));
-                armRetry();
-                return;
-            }
-            if (hourBoundaries(*last, localNow) < 6)
-                return;
-        }
-    }
-    armRetry();
-}
-
-void Program::Timer4_Timer()
-{
-    if (!ui.Timer4.isOn() || app.inStartup || app.inCycle || unloadClaimed_)
-        return;
-    guarded("SYN037", [&] {
-        ++app.Retry_Cnt;
-        window.Label7.setText("60 - " + QString::number(app.Retry_Cnt));
-        if (app.Retry_Cnt >= 60) {
-            window.Label7.setText(QString());
-            app.Retry_Cnt = 0;
-            run.Syn_Run = false;
-            Command4_Click();
-        }
     });
+    unloadDone_ = true;
 }
 
 // ---- cycle timer and tick --------------------------------------------------------------------
@@ -715,14 +416,14 @@ void Program::Syn_Click_S()
 
         if (updates.cycleTickUpdates())
             return;
-        MsgboxViw(0, QString());
+        showProgress(0, QString());
         branch.Bra_Only = -1;
         if (!run.Syn_Run) {
             MsgboxViw(2, kStopped);
             return;
         }
-        MsgboxViw(1, QStringLiteral("صلاحيات الفرع ..."));
-        MsgboxViw(1, QStringLiteral("جاري مزامنة البيانات ..."));
+        showProgress(1, QStringLiteral("صلاحيات الفرع ..."));
+        showProgress(1, QStringLiteral("جاري مزامنة البيانات ..."));
         // Whatever leaves the cycle, the bookkeeping and the next sleep still follow.
         guarded("SYN031", [&] { options.cycle(ctx); });
         ++app.cycles;
@@ -736,130 +437,15 @@ void Program::Syn_Click_S()
             Syn_Statistic(1);
             if (!run.Syn_Run)
                 MsgboxViw(2, kStopped);
-            MsgboxViw(0, kIdle);
+            // A connection that failed in this cycle keeps its text: the tick must not end looking idle.
+            showProgress(0, kIdle);
         }
         ui.Timer1.set(true);
     }
     if (app.startDeferred && !app.ended) {
         app.startDeferred = false;
-        run.Syn_Run = false;
-        Command4_Click();
+        start();
     }
-}
-
-// ---- statistics ------------------------------------------------------------------------------
-
-void Program::Syn_Statistic(qint16 Mode)
-{
-    // Every step on its own: a failing one is skipped and the next runs.
-    auto step = [this](const std::function<void()>& fn) { guarded("SYN015", fn); };
-
-    if (Mode == 1) {
-        app.Syn_FromD = now().toString(kTimeFormat);
-        app.Syn_ToD = app.Syn_FromD;
-        const qint64 elapsed = QDateTime::fromString(app.Syn_FromD, kTimeFormat).secsTo(now());
-        app.Syn_ToD = now().toString(kTimeFormat);
-        if (sync.Cnt_Send > 0 || sync.Cnt_Rece > 0 || sync.Cnt_Check > 0 || run.Syn_First == 1)
-            app.Sleep_Left = 0;
-        else if (elapsed < 0 || elapsed > 120)
-            app.Sleep_Left = 0;
-        else
-            app.Sleep_Left = qint32(120 - elapsed);
-    } else {
-        app.Syn_FromD = now().toString(kTimeFormat);
-        app.Syn_ToD = app.Syn_FromD;
-        app.Sleep_Left = 0;
-    }
-
-    qint64 newR = 0, delR = 0;
-    for (int i = 0; i <= tables.Tab_Count && i < records::TableList::Slots; ++i) {
-        newR += tables.Tab_Rece[size_t(i)];
-        delR += tables.Tab_ReceDel[size_t(i)];
-    }
-
-    bool opened = false;
-    step([&] {
-        opened = db.Open_Rs_Loc_Where_Order(Rs_Work, kBranchSyn, "where no_rec = " + data::sqlLiteral(run.config.My_Branch),
-                                            QStringLiteral("no_rec"));
-    });
-    if (!opened)
-        return;
-    data::RecordsetVar rs = Rs_Work;
-    step([&] {
-        if (rs->recordCount() > 0) {
-            rs->moveFirst();
-        } else {
-            rs->addNew();
-            rs->setValue(u"no_rec", run.config.My_Branch);
-            rs->setValue(u"Na_Rec", QStringLiteral("--"));
-            rs->setValue(u"Ne_Rec", QStringLiteral("--"));
-        }
-    });
-    step([&] {
-        rs->setValue(u"New_C", QString::number(branch.Chk_Rec));
-        rs->setValue(u"Del_C", QString::number(branch.Chk_Del));
-        rs->setValue(u"New_R", QString::number(newR));
-        rs->setValue(u"Del_R", QString::number(delR));
-    });
-    if (Mode == 0) {
-        step([&] {
-            rs->setValue(u"FromD", app.Syn_FromD);
-            window.Label2.setText(4, app.Syn_FromD);
-        });
-    } else {
-        tables.raiseSend(kBranchSyn);
-    }
-    step([&] {
-        const QDateTime t = now();
-        const QCalendar hijri(QCalendar::System::IslamicCivil);
-        rs->setValue(u"ToD", app.Syn_ToD);
-        rs->setValue(u"DDiff", run.Time_Diff);
-        rs->setValue(u"No_Branch", run.config.My_Branch);
-        rs->setValue(u"Date_Edit_H", t.date().addDays(run.Hijri_Adj).toString(QStringLiteral("yyyy-MM-dd"), hijri));
-        rs->setValue(u"Date_Edit_G", t.date().toString(QStringLiteral("yyyy-MM-dd")));
-        rs->setValue(u"DatTim1", t.toString(QStringLiteral("yyyyMMddHHmmss")));
-        rs->setValue(u"DatTim3", t.toString(QStringLiteral("yyyyMMddHHmm")));
-        rs->setValue(u"SynAdd", QStringLiteral("5"));
-        rs->setValue(u"Time_Edit", t.toString(QStringLiteral("HH:mm:ss")));
-        rs->setValue(u"DatTim2", QStringLiteral("--"));
-        rs->setValue(u"NoBra2", QStringLiteral("--"));
-        rs->setValue(u"No_UseEdi", QStringLiteral("0100001"));
-        rs->setValue(u"No_Branch", run.config.My_Branch);
-        try {
-            rs->update();
-        } catch (...) {
-            rs->cancelUpdate();
-            throw;
-        }
-    });
-    window.Label2.setText(5, app.Syn_ToD);
-
-    records::RecordsContext rctx = ctx.records();
-    auto notice = [&](const QString& arabic, const QString& english) {
-        step([&] {
-            if (records::Add_Notice(rctx, arabic, english, run.config.My_Branch, kBranchSyn)) {
-                sync.Cnt_Send = 0;
-                sync.Cnt_Rece = 0;
-            }
-        });
-    };
-    ++app.Cnt_Cycle;
-    if (app.Cnt_Cycle >= 10) {
-        sync.Syn_AllPass = 1;
-        app.Cnt_Cycle = 0;
-        branch.Chk_Rec = 1;
-        branch.Chk_Del = 1;
-        tables.setAllCounters(1);
-        if (sync.Cnt_Send == 0 && sync.Cnt_Rece == 0)
-            notice(QStringLiteral("تحديث المزامنة في"), QStringLiteral("UpDate Syn at"));
-    }
-    if (sync.Cnt_Send == -1)
-        notice(QStringLiteral("بدء المزامنه في"), QStringLiteral("Start Syn at"));
-    if (sync.Cnt_Send > 0 || sync.Cnt_Rece > 0) {
-        const QString s = QString::number(sync.Cnt_Send), r = QString::number(sync.Cnt_Rece);
-        notice("ارسال " + s + " استقبال " + r + " في", "Send " + s + " Recepion " + r + " at");
-    }
-    sync.Cnt_Check = 0;
 }
 
 }  // namespace tarvelo::app

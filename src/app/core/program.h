@@ -48,7 +48,8 @@ struct ProgramEnded {};
 struct ProgramOptions {
     ProgramConfig config;
     QString settingsBase;   // the settings store's folder; empty: ${XDG_CONFIG_HOME:-~/.config}
-    QString programFolder;  // where Save_Code.txt and the updaters go, and the logon entry points
+    QString programFolder;  // where the updaters go, and the logon entry points
+    QString stateFolder;    // where Save_Code.txt and the reason log go; empty: programFolder
     data::EventPump pump;   // lets pending window events run
     // Ends the process at once, without the exit steps. Must not return (tests' hooks may: the
     // program then throws ProgramEnded).
@@ -87,6 +88,40 @@ struct AppState {
     qint32 cycles = 0;           // cycles run
 };
 
+// How the start-up checks ended. A failed check carries the report the retry makes and, where no
+// lower layer has said it already, the reason line naming what to fix.
+struct StartUpResult {
+    enum class End { Passed, Stopped, Failed, Updating };
+    End end = End::Passed;
+    qint16 number = 0;   // the report's number
+    QString title;       // the report's title
+    int picture = -1;    // the status line's picture; -1: the status line is left as it is
+    QString status;      // the status line's text
+    QString field16;     // the report's field 16; null: left as it is
+    QString step, reason, check;  // the reason line; empty step: none
+
+    static StartUpResult passed() { return {}; }
+    static StartUpResult stopped() { return ending(End::Stopped); }
+    static StartUpResult updating() { return ending(End::Updating); }
+    static StartUpResult ending(End e)
+    {
+        StartUpResult r;
+        r.end = e;
+        return r;
+    }
+    static StartUpResult failed(qint16 number, QString title, int picture, QString status, QString field16)
+    {
+        return {End::Failed, number, std::move(title), picture, std::move(status), std::move(field16), {}, {}, {}};
+    }
+    StartUpResult& because(QString why, QString setting, QString inStep = QStringLiteral("start-up check"))
+    {
+        step = std::move(inStep);
+        reason = std::move(why);
+        check = std::move(setting);
+        return *this;
+    }
+};
+
 // Owns every state object and model of the program and holds its logic; the window only draws
 // the models and forwards clicks. Everything runs on one thread.
 class Program : public QObject, public data::ServerFailureSink {
@@ -106,7 +141,7 @@ public:
     // Clicks and events of the window.
     void Bott1_Click(int index);
     void Command44_Click(int index);
-    void Command4_Click();
+    void Command4_Click();  // the start/stop toggle
     void Check_Click(CheckBoxModel& box, int value);  // the user changed a box
     void trayActivated();                            // left button released on the icon
     void Form_Unload();
@@ -152,17 +187,26 @@ public:
 
 private:
     void Syn_Click_S();
+    // Starts synchronisation, or, while a cycle runs, as soon as it has returned.
+    void start();
     void startUp();
     void stop();
-    bool startUpChecks();
-    void failStartUp(qint16 number, const QString& title, int picture, const QString& status,
-                     const QString& field16);
+    StartUpResult startUpChecks();
+    StartUpResult checkServerClock();
+    StartUpResult checkLocalProject();
+    StartUpResult checkRevision();
+    StartUpResult checkEcho();
+    StartUpResult beginSynchronising();
+    void reportStartUpFailure(const StartUpResult& failure);
+    // A progress text: while a database connection failure is unresolved its text stays instead.
+    void showProgress(qint16 picture, const QString& text);
     void armRetry();
     void setCheck(CheckBoxModel& box, int value);
     void Show_AutoRun();
-    void saveCheckBoxes();
-    // The check boxes whose values the exit and the unload save, in their order.
-    std::array<std::pair<const char*, CheckBoxModel*>, 4> savedBoxes();
+    // The settings the exit button, the unload and the overdue stop leave behind, each written on
+    // its own through `write`: the hand-over answer or ClosSyn, then the check boxes.
+    void writeClosingSettings(bool exitButton, const std::function<void(const QString&, const QString&)>& write);
+    void closingWriteOnUiThread(const QString& key, const QString& value);
     void endAtOnce();
     void endLoop();
     // Only the first of the exit button, a close, a signal or an overdue stop runs the last writes.

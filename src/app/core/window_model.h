@@ -88,7 +88,6 @@ private:
 // Everything the main window shows that the engine does not own.
 struct MainWindowModel {
     sync::TextModel caption;
-    sync::TextModel Text7;            // version text
     sync::LabelArrayModel Label3{10};  // 6: status line, 9: version, the rest fixed captions
     std::array<CaptionModel, 10> Label3Font;  // the typeface of each Label3
     sync::LabelArrayModel Label8{2};   // 1: the Command44(1) flag
@@ -96,7 +95,6 @@ struct MainWindowModel {
     SwitchModel restoreRequested;      // pulses when the window is to come back to normal state
     SwitchModel Frame4{true};          // the stopped panel
     std::array<SwitchModel, 4> Bott1;  // 0 start, 1 stop, 2 hide, 3 exit: visible
-    std::array<int, 4> Bott1Picture{0, 0, 0, 0};  // pictures of ImageList1; 0 none
     CheckBoxModel Check1{QStringLiteral("اظهار اخر سجل ")};
     CheckBoxModel Check3{QStringLiteral("تفعيل المزامنة مع تشغيل البرنامج ")};
     CheckBoxModel Check4{QStringLiteral("تشغيل البرنامج مع اقلاع النظام ")};
