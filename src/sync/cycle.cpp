@@ -2,6 +2,7 @@
 
 #include "data/sql_text.h"
 #include "records/record_copy.h"
+#include "sync/ledger_rows.h"
 
 #include <cmath>
 
@@ -81,13 +82,17 @@ void endSteps(SyncContext& ctx)
     ctx.window.Text4567.setText(QStringLiteral("MakData5"));
 }
 
-// Removes from the local ledger every exchange this branch has finished with.
+// Removes from the local ledger every exchange this branch has finished with; removals of late
+// rows still owed to the server stay (exchange_end.h).
 // False when the cycle must end without its end steps.
 bool purgeLedger(SyncContext& ctx)
 {
+    using ledger::text;
+    namespace kin1 = ledger::kin1;
     ctx.window.Text4567.setText(QStringLiteral("MakData1"));
     data::RecordsetVar rs;
-    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"), "where kin3 > " + sqlLiteral(u"1"))) {
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+                            "where kin3 > " + sqlLiteral(text(ledger::kin3::Done)) + ledger::notOwed())) {
         ctx.window.Text4567.setText(QStringLiteral("MakData4"));
         return true;
     }
@@ -104,21 +109,19 @@ bool purgeLedger(SyncContext& ctx)
             return false;
         const QString no = rs->text(u"NoRec");
         const QString treco = rs->text(u"treco");
-        const double kin1 = records::leadingNumber(rs->text(u"kin1"));
+        const double kin1Value = records::leadingNumber(rs->text(u"kin1"));
         // Only the finished version and older ones: a newer version's exchange is still open, and
         // its rows, once gone, would never be copied again.
-        const QString upTo = " and SynLast <= " + sqlLiteral(rs->text(u"SynLast"));
-        auto familyDelete = [&](const char16_t* announce, const char16_t* answer) {
+        const QString upTo = " and SynLast <= " + sqlLiteral(rs->text(u"SynLast")) + ledger::notOwed();
+        auto familyDelete = [&](qint32 family) {
             data::RecordsetVar del;
             ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                              "where NoRec = " + sqlLiteral(no) + " and treco = " + sqlLiteral(treco)
-                                  + " and kin1 = " + sqlLiteral(announce) + upTo + " or NoRec = " + sqlLiteral(no)
-                                  + " and treco = " + sqlLiteral(treco) + " and kin1 = " + sqlLiteral(answer) + upTo);
+                              ledger::recordClause(treco, no) + " and " + ledger::familyClause(family) + upTo);
         };
-        if (kin1 == 0 || kin1 == 1)
-            familyDelete(u"0", u"1");
-        if (kin1 == 2 || kin1 == 3)
-            familyDelete(u"2", u"3");
+        if (kin1Value == kin1::Record || kin1Value == kin1::RecordAnswer)
+            familyDelete(kin1::Record);
+        if (kin1Value == kin1::Deletion || kin1Value == kin1::DeletionAnswer)
+            familyDelete(kin1::Deletion);
     }
     ctx.window.Text4567.setText(QStringLiteral("MakData4"));
     return true;

@@ -2,6 +2,7 @@
 #include "sync/sync_state.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace tarvelo::sync {
@@ -59,8 +60,13 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco);
 qint32 Rece_Delete(SyncContext& ctx, const QString& treco);
 
 // ---- acknowledgement ledger, answer count and resolution -------------------------------------
-// Copies the server's new ledger rows into the local ledger and raises the work they call for.
+// Copies the server's new ledger rows into the local ledger and raises the work they call for;
+// rows that landed after their exchange ended are not copied (exchange_end.h).
 bool UpDate_Atten(SyncContext& ctx);
+// Takes note of an announcement of this branch that the web service stored, so that its copy
+// into the local ledger is known for this branch's own without a look at the record.
+void Note_Announced(SyncContext& ctx, const QString& treco, const QString& NoRec, const QString& SynLast,
+                    qint32 kin1);
 // Whether a pass can act on a ledger row: it names a synchronised table and a version. One that
 // cannot is logged once.
 bool Ledger_Row_Usable(SyncContext& ctx, const QString& NoRec, const QString& treco, const QString& branch,
@@ -72,6 +78,17 @@ qint32 Check_Send(SyncContext& ctx);
 class AnswerIndex;
 QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
                       const QString& branch, qint16 kin1, qint16 kin2, const AnswerIndex* answers = nullptr);
+
+// ---- cycle statistics ------------------------------------------------------------------------
+// Runs one step of the bookkeeping: a step that fails is reported by it, and the next runs.
+using StatisticStep = std::function<void(const std::function<void()>&)>;
+// The database part of the cycle bookkeeping, as the program's tick runs it after each
+// cycle (Mode 1) and at the start of synchronisation (Mode 0): this branch's statistics row in
+// branchsyn_tab (after a cycle marked to be sent), every tenth call (`Cnt_Cycle`) a full rescan
+// with every table and the resolution due, the notices, and the resolution's step count back to 0.
+// FromD and ToD: the row's times. Nothing more after a failed select of the row.
+void Save_Syn_Statistic(SyncContext& ctx, qint16 Mode, const QString& FromD, const QString& ToD, qint32& Cnt_Cycle,
+                        const StatisticStep& step);
 
 // ---- deletions -------------------------------------------------------------------------------
 // True when no local row refers to the record.

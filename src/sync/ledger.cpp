@@ -1,202 +1,40 @@
 #include "sync/engine.h"
+#include "sync/exchange_end.h"
 #include "sync/ledger_rows.h"
 
 #include <QHash>
+#include <algorithm>
 #include <QSet>
 
 #include <optional>
 
 namespace tarvelo::sync {
 
+using ledger::LedgerKey;
+using ledger::LedgerRow;
 using ledger::lit;
 using ledger::num;
+using ledger::text;
+namespace kin1 = ledger::kin1;
+namespace kin2 = ledger::kin2;
+namespace kin3 = ledger::kin3;
 
 namespace {
 
-// A server ledger row, read once.
-struct LedgerRow {
-    QString NoRec, treco, branch, SynLast, kin2Text, DTNow, mainbranch;
-    qint32 kin1 = 0, kin2 = 0, kin3 = 0;
-};
+const QString kAtten = QStringLiteral("atten_rec");
 
-LedgerRow readRow(const data::Recordset& rs)
+// The key of a row of this branch's announcements in SyncState::Announced.
+QString announcedKey(const QString& treco, const QString& NoRec, const QString& SynLast, qint32 kin1Value)
 {
-    LedgerRow r;
-    r.NoRec = rs.text(u"NoRec");
-    r.treco = rs.text(u"treco");
-    r.branch = rs.text(u"branch");
-    r.SynLast = rs.text(u"SynLast");
-    r.kin1 = num(rs.text(u"kin1"));
-    r.kin2Text = rs.text(u"kin2");
-    r.kin2 = num(r.kin2Text);
-    r.kin3 = num(rs.text(u"kin3"));
-    r.mainbranch = rs.text(u"mainbranch");
-    r.DTNow = rs.text(u"DTNow");
-    return r;
-}
-
-// Rows of older versions of the record are about to be dropped. Those of exchanges still open
-// would be left behind: this branch's own announcements and closings are taken off the server, as
-// nobody else will finish them, and a record whose deletion is superseded by a newer version (it
-// is marked deleted here, announced or accepted) is given back its life as a refused deletion is.
-// `older` says how many such rows there were.
-bool releaseSupersededRows(SyncContext& ctx, const LedgerRow& newer, long long& older)
-{
-    older = 0;
-    data::RecordsetVar rs;
-    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
-                            "where NoRec = " + lit(newer.NoRec) + " and treco = " + lit(newer.treco)
-                                + " and SynLast < " + lit(newer.SynLast)))
-        return false;
-    const QString& me = ctx.run.config.My_Branch;
-    const bool newerRecord = newer.kin1 == 0 || newer.kin1 == 1;
-    bool openDeletion = false;
-    QSet<QString> removed;
-    const long long n = rs->recordCount();
-    older = n;
-    if (n > 0)
-        rs->moveFirst();
-    for (long long i = 0; i < n; ++i, rs->moveNext()) {
-        const bool own = rs->text(u"branch") == me;
-        const qint32 kin1 = num(rs->text(u"kin1"));
-        const qint32 kin3 = num(rs->text(u"kin3"));
-        const qint16 family = ledger::familyOf(kin1);
-        const QString oldVersion = rs->text(u"SynLast");
-        if (own && (kin1 == 0 || kin1 == 2) && kin3 < 2) {
-            const QString key = oldVersion + u'|' + QString::number(family);
-            if (!removed.contains(key)) {
-                removed.insert(key);
-                // Left on the server, the row would come back into this ledger for good.
-                if (ctx.web.Web_Delete_Syn(newer.treco, oldVersion, newer.NoRec, family) != u"1")
-                    return false;
-            }
-        }
-        if (kin1 == 2 && ((own && kin3 == 0) || (!own && kin3 != 3)))
-            openDeletion = true;
-    }
-    if (!openDeletion || !newerRecord)
-        return true;
-    data::RecordsetVar exec;
-    return ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), newer.treco,
-                             "where No_Rec = " + lit(newer.NoRec) + " and SynDele = '2'");
-}
-
-// Drops the local rows of the versions of `r`'s record older than `r`, of both families.
-// Drops the local rows of the versions of `r`'s record older than `r`, of both families; false
-// when either delete failed.
-bool deleteOlderRows(SyncContext& ctx, const LedgerRow& r)
-{
-    data::RecordsetVar del;
-    const QString older = " and SynLast < " + lit(r.SynLast);
-    const QString base = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco);
-    const bool records = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                                           base + " and kin1 = '0'" + older + " or NoRec = " + lit(r.NoRec)
-                                               + " and treco = " + lit(r.treco) + " and kin1 = '1'" + older);
-    const bool deletions = ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"),
-                                             base + " and kin1 = '2'" + older + " or NoRec = " + lit(r.NoRec)
-                                                 + " and treco = " + lit(r.treco) + " and kin1 = '3'" + older);
-    return records && deletions;
-}
-
-// Whether this branch's announcement or closing that an answer to a closing is about is still
-// open here; nullopt when the ledger can't be read.
-std::optional<bool> ownExchangeOpen(SyncContext& ctx, const LedgerRow& answer)
-{
-    data::RecordsetVar rs;
-    const QString family = answer.kin1 == 1 ? QStringLiteral("0") : QStringLiteral("2");
-    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
-                            "where NoRec = " + lit(answer.NoRec) + " and treco = " + lit(answer.treco) + " and SynLast = "
-                                + lit(answer.SynLast) + " and branch = " + lit(ctx.run.config.My_Branch)
-                                + " and kin1 = " + lit(family)))
-        return std::nullopt;
-    const long long n = rs->recordCount();
-    if (n > 0)
-        rs->moveFirst();
-    for (long long i = 0; i < n; ++i, rs->moveNext())
-        if (num(rs->text(u"kin3")) < 2)
-            return true;
-    return false;
-}
-
-// An answer to an announcement (kin2 0) can land on the server late, when a delayed request does
-// its work after a later one, and overwrite the answer to the closing. It then comes into ledgers
-// that finished the exchange and hold no row of its version. In the answering branch the
-// announcer's rows are copied again, below the watermark as they are, so its closing is answered
-// again; elsewhere the row is left out when another branch announced that version, as nothing
-// here would ever take it off. nullopt when a database can't be read; otherwise whether to copy it.
-std::optional<bool> takeLateAnswer(SyncContext& ctx, const LedgerRow& r, bool& wrote)
-{
-    const QString announce = ledger::familyOf(r.kin1) == 2 ? QStringLiteral("2") : QStringLiteral("0");
-    const QString answer = announce == u"2" ? QStringLiteral("3") : QStringLiteral("1");
-    const QString version = "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco)
-                            + " and SynLast = " + lit(r.SynLast);
-    data::RecordsetVar local;
-    if (!ctx.db.Open_Rs_Loc(local, QStringLiteral("atten_rec"),
-                            version + " and kin1 = " + lit(announce) + " or NoRec = " + lit(r.NoRec) + " and treco = "
-                                + lit(r.treco) + " and SynLast = " + lit(r.SynLast) + " and kin1 = " + lit(answer)))
-        return std::nullopt;
-    if (local->recordCount() > 0)
-        return true;
-    data::RecordsetVar server;
-    if (!ctx.db.Open_Rs_Ser_Where_Order(server, QStringLiteral("atten_rec"), version + " and kin1 = " + lit(announce),
-                                        QStringLiteral("DTNow")))
-        return std::nullopt;
-    const QString& me = ctx.run.config.My_Branch;
-    const long long n = server->recordCount();
-    if (n > 0)
-        server->moveFirst();
-    bool others = false, mine = false;
-    for (long long i = 0; i < n; ++i, server->moveNext()) {
-        const LedgerRow a = readRow(*server);
-        (a.branch == me ? mine : others) = true;
-        if (r.branch != me || a.branch == me)
-            continue;
-        local->addNew();
-        local->setValue(u"NoRec", a.NoRec);
-        local->setValue(u"branch", a.branch);
-        local->setValue(u"treco", a.treco);
-        local->setValue(u"SynLast", a.SynLast);
-        local->setValue(u"kin1", QString::number(a.kin1));
-        local->setValue(u"kin2", a.kin2Text);
-        local->setValue(u"DTNow", a.DTNow);
-        local->setValue(u"mainbranch", a.mainbranch);
-        local->insertOnly();
-        wrote = true;
-    }
-    return r.branch == me || mine || !others;
-}
-
-// Runs the server clean-ups that failed before; those failing again stay due.
-void retryCleanups(SyncContext& ctx)
-{
-    std::vector<LedgerCleanup> due;
-    due.swap(ctx.state.Cleanup_Due);
-    for (const LedgerCleanup& c : due) {
-        bool done = false;
-        if (c.lateAnswer) {
-            done = ctx.web.Web_Delete_Syn(c.treco, c.SynLast, c.NoRec, ledger::familyOf(c.kin1)) == u"1";
-        } else {
-            LedgerRow r;
-            r.treco = c.treco;
-            r.NoRec = c.NoRec;
-            r.SynLast = c.SynLast;
-            r.kin1 = c.kin1;
-            long long older = 0;
-            done = releaseSupersededRows(ctx, r, older);
-            if (done && older > 0)
-                deleteOlderRows(ctx, r);
-        }
-        if (!done)
-            ctx.state.Cleanup_Due.push_back(c);
-    }
+    return treco + u'\n' + NoRec + u'\n' + SynLast + u'\n' + text(kin1Value);
 }
 
 // The local ledger, read once per update when many server rows come, and kept in step with what
-// the update writes: a row already held unchanged, a row not held at all, the version a closing
-// needs and a record with no older version are then known without a select. Values are compared
-// only in the form ledger::collationKey() gives, so this never tells apart what a where clause
-// takes as equal; any other value in the ledger switches it off, and a question about a value it
-// cannot compare goes to the database.
+// the update writes: a row already held unchanged, a row not held at all, the rows of a version
+// and a record with no older version are then known without a select. Values are compared only
+// in the form LedgerKey gives, so this never tells apart what a where clause takes as equal; any
+// other value in the ledger switches it off, and a question about a value it cannot compare goes
+// to the database.
 class LedgerKeys {
 public:
     enum class Held { Unknown, Absent, Same, Changed };
@@ -208,16 +46,15 @@ public:
         if (n > 0)
             server.moveFirst();
         for (long long i = 0; i < n; ++i, server.moveNext())
-            ++coming_[fullKey(readRow(server))];
-        if (!ctx.db.Select_Loc(rows_, QStringLiteral("*"), QStringLiteral("atten_rec"), QString()))
+            ++coming_[fullKey(ledger::readRow(server))];
+        if (!ctx.db.Select_Loc(rows_, QStringLiteral("*"), kAtten, QString()))
             return false;
         usable_ = true;
         const long long m = rows_->recordCount();
         if (m > 0)
             rows_->moveFirst();
         for (long long i = 0; i < m && usable_; ++i, rows_->moveNext())
-            note(rows_->text(u"treco"), rows_->text(u"NoRec"), rows_->text(u"SynLast"), rows_->text(u"branch"),
-                 rows_->text(u"kin1"), num(rows_->text(u"kin2")), rows_->text(u"DTNow"), i);
+            note(ledger::readRow(*rows_), i);
         return usable_;
     }
 
@@ -235,16 +72,17 @@ public:
     data::RecordsetVar& rows() { return rows_; }
 
     // Whether the ledger holds the row of `r`'s key, and whether with `r`'s kin2 and DTNow;
-    // `at` is its position in rows(), -1 when it cannot be saved through them.
-    Held held(const LedgerRow& r, long long* at = nullptr) const
+    // `at` is its position in rows(), -1 when it cannot be saved through them; `kin3` its kin3.
+    Held held(const LedgerRow& r, long long* at = nullptr, qint32* kin3Value = nullptr) const
     {
         const std::vector<Entry>* entries = nullptr;
-        std::optional<Entry> e;
-        if (!find(r.treco, r.NoRec, r.SynLast, entries) || !(e = entryOf(r.SynLast, r.branch, QString::number(r.kin1))))
+        std::optional<LedgerKey> key;
+        std::optional<QString> branch;
+        if (!find(r.treco, r.NoRec, r.SynLast, entries, key) || !(branch = ledger::collationKey(r.branch)))
             return Held::Unknown;
         const Entry* hit = nullptr;
         for (const Entry& x : *entries) {
-            if (x.version == e->version && x.branch == e->branch && x.kin1 == e->kin1) {
+            if (x.version == key->version && x.branch == *branch && x.kin1 == r.kin1) {
                 if (hit)
                     return Held::Unknown;  // which one a select gives first is the database's choice
                 hit = &x;
@@ -254,18 +92,22 @@ public:
             return Held::Absent;
         if (at)
             *at = hit->pos;
+        if (kin3Value)
+            *kin3Value = hit->kin3;
         return hit->kin2 == r.kin2 && hit->DTNow == r.DTNow ? Held::Same : Held::Changed;
     }
 
-    // Whether the ledger holds any row of that version of the record; nullopt when unknown.
-    std::optional<bool> holdsVersion(const QString& treco, const QString& noRec, const QString& version) const
+    // Whether the ledger holds a row of that version of the record: of any family, or of the
+    // family `family` but for removals owed; nullopt when unknown.
+    std::optional<bool> holdsVersion(const QString& treco, const QString& noRec, const QString& version,
+                                     std::optional<qint32> family = std::nullopt) const
     {
         const std::vector<Entry>* entries = nullptr;
-        const std::optional<QString> v = ledger::collationKey(version, true);
-        if (!v || !find(treco, noRec, version, entries))
+        std::optional<LedgerKey> key;
+        if (!find(treco, noRec, version, entries, key))
             return std::nullopt;
         for (const Entry& x : *entries)
-            if (x.version == *v)
+            if (x.version == key->version && (!family || (ledger::familyOf(x.kin1) == *family && x.kin3 != kin3::RemovalOwed)))
                 return true;
         return false;
     }
@@ -274,11 +116,11 @@ public:
     bool mayHoldOlder(const QString& treco, const QString& noRec, const QString& version) const
     {
         const std::vector<Entry>* entries = nullptr;
-        const std::optional<QString> v = ledger::collationKey(version, true);
-        if (!v || !find(treco, noRec, version, entries))
+        std::optional<LedgerKey> key;
+        if (!find(treco, noRec, version, entries, key) || !key->ordered)
             return true;
         for (const Entry& x : *entries)
-            if (x.version < *v)
+            if (!x.ordered || x.version < key->version)
                 return true;
         return false;
     }
@@ -288,11 +130,14 @@ public:
     {
         const Held h = held(r);
         if (h == Held::Absent || h == Held::Unknown) {
-            note(r.treco, r.NoRec, r.SynLast, r.branch, QString::number(r.kin1), r.kin2, r.DTNow, at);
+            LedgerRow added = r;
+            added.kin3 = kin3::Open;  // the table's default: the update writes no kin3
+            note(added, at);
         } else if (h == Held::Changed) {
-            const std::optional<Entry> e = entryOf(r.SynLast, r.branch, QString::number(r.kin1));
-            for (Entry& x : records_[*keyOf(r.treco, r.NoRec)])
-                if (x.version == e->version && x.branch == e->branch && x.kin1 == e->kin1) {
+            const std::optional<LedgerKey> key = LedgerKey::of(r.treco, r.NoRec, r.SynLast);
+            const std::optional<QString> branch = ledger::collationKey(r.branch);
+            for (Entry& x : records_[key->record])
+                if (x.version == key->version && x.branch == *branch && x.kin1 == r.kin1) {
                     x.kin2 = r.kin2;
                     x.DTNow = r.DTNow;
                     x.pos = at;
@@ -300,21 +145,21 @@ public:
         }
     }
 
-    // The rows of kin1 0 to 3 of the record older than `version` were deleted.
+    // The record's rows older than `version` were deleted, but for removals owed.
     void droppedOlder(const QString& treco, const QString& noRec, const QString& version)
     {
-        const std::optional<QString> key = keyOf(treco, noRec);
-        const std::optional<QString> v = ledger::collationKey(version, true);
-        if (!usable_ || !key || !v) {
+        const std::optional<LedgerKey> key = LedgerKey::of(treco, noRec, version);
+        if (!usable_ || !key || !key->ordered) {
             switchOff();
             return;
         }
-        auto it = records_.find(*key);
+        auto it = records_.find(key->record);
         if (it == records_.end())
             return;
-        std::erase_if(*it, [&](const Entry& x) {
-            return x.version < *v && (x.kin1 == u"0" || x.kin1 == u"1" || x.kin1 == u"2" || x.kin1 == u"3");
-        });
+        std::erase_if(*it, [&](const Entry& x) { return x.ordered && x.version < key->version && x.kin3 != kin3::RemovalOwed; });
+        // What the database takes for older among other values is its own business.
+        if (std::any_of(it->cbegin(), it->cend(), [](const Entry& x) { return !x.ordered; }))
+            switchOff();
     }
 
     void switchOff()
@@ -325,38 +170,22 @@ public:
 
 private:
     struct Entry {
-        QString version, branch, kin1;
-        qint32 kin2 = 0;
+        QString version, branch;
+        qint32 kin1{}, kin2{}, kin3{};
+        bool ordered = false;
         QString DTNow;
         long long pos = -1;
     };
 
-    static std::optional<QString> keyOf(const QString& treco, const QString& noRec)
-    {
-        const std::optional<QString> t = ledger::collationKey(treco), n = ledger::collationKey(noRec);
-        if (!t || !n)
-            return std::nullopt;
-        return *t + u'\n' + *n;
-    }
-
-    static std::optional<Entry> entryOf(const QString& version, const QString& branch, const QString& kin1)
-    {
-        const std::optional<QString> v = ledger::collationKey(version, true), b = ledger::collationKey(branch),
-                                     k = ledger::collationKey(kin1);
-        if (!v || !b || !k)
-            return std::nullopt;
-        return Entry{*v, *b, *k, 0, {}, -1};
-    }
-
     // The rows held of the record, when the ledger and the values can be compared here.
-    bool find(const QString& treco, const QString& noRec, const QString& version,
-              const std::vector<Entry>*& entries) const
+    bool find(const QString& treco, const QString& noRec, const QString& version, const std::vector<Entry>*& entries,
+              std::optional<LedgerKey>& key) const
     {
         static const std::vector<Entry> none;
-        const std::optional<QString> key = keyOf(treco, noRec);
-        if (!usable_ || !key || !ledger::collationKey(version, true))
+        key = LedgerKey::of(treco, noRec, version);
+        if (!usable_ || !key)
             return false;
-        const auto it = records_.constFind(*key);
+        const auto it = records_.constFind(key->record);
         entries = it == records_.cend() ? &none : &*it;
         return true;
     }
@@ -364,26 +193,22 @@ private:
     // `r`'s key as compared here; empty when it cannot be.
     static QString fullKey(const LedgerRow& r)
     {
-        const std::optional<QString> key = keyOf(r.treco, r.NoRec);
-        const std::optional<Entry> e = entryOf(r.SynLast, r.branch, QString::number(r.kin1));
-        return key && e ? *key + u'\n' + e->version + u'\n' + e->branch + u'\n' + e->kin1 : QString();
+        const std::optional<LedgerKey> key = LedgerKey::of(r.treco, r.NoRec, r.SynLast);
+        const std::optional<QString> branch = ledger::collationKey(r.branch);
+        return key && branch ? key->exchange() + u'\n' + *branch + u'\n' + text(r.kin1) : QString();
     }
 
-    void note(const QString& treco, const QString& noRec, const QString& version, const QString& branch,
-              const QString& kin1, qint32 kin2, const QString& DTNow, long long at)
+    void note(const LedgerRow& r, long long at)
     {
         if (!usable_)
             return;
-        const std::optional<QString> key = keyOf(treco, noRec);
-        std::optional<Entry> e = entryOf(version, branch, kin1);
-        if (!key || !e) {
+        const std::optional<LedgerKey> key = LedgerKey::of(r.treco, r.NoRec, r.SynLast);
+        const std::optional<QString> branch = ledger::collationKey(r.branch);
+        if (!key || !branch) {
             switchOff();
             return;
         }
-        e->kin2 = kin2;
-        e->DTNow = DTNow;
-        e->pos = at;
-        records_[*key].push_back(*e);
+        records_[key->record].push_back(Entry{key->version, *branch, r.kin1, r.kin2, r.kin3, key->ordered, r.DTNow, at});
     }
 
     data::RecordsetVar rows_;
@@ -392,16 +217,353 @@ private:
     bool usable_ = false;
 };
 
+// UpDate_Atten: the server's new ledger rows into the local ledger, in named steps.
+// Each server row is first admitted (the Part's tests, and the rule for rows that landed after
+// their exchange ended, exchange_end.h), then copied, then counted as work for the passes.
+class LedgerUpdate {
+public:
+    explicit LedgerUpdate(SyncContext& ctx) : ctx_(ctx), me_(ctx.run.config.My_Branch) {}
+
+    bool run()
+    {
+        try {
+            if (!readWatermark() || !readServerRows())
+                return false;
+            const long long n = server_->recordCount();
+            // Worth a read of the whole ledger only when many rows come.
+            if (n >= 8)
+                known_.load(ctx_, *server_);
+            if (n > 0)
+                server_->moveFirst();
+            for (long long i = 1; i <= n; ++i, server_->moveNext()) {
+                ctx_.window.Label7.setText(QStringLiteral("UpDate_Atten_%1_to_%2").arg(i).arg(n));
+                if (!ctx_.run.Syn_Run) {
+                    ctx_.window.Label2.setText(7, kSynOff);
+                    return true;
+                }
+                const LedgerRow r = ledger::readRow(*server_);
+                const bool comesAgain = known_.comesAgain(r);
+                if (!Ledger_Row_Usable(ctx_, r.NoRec, r.treco, r.branch, r.SynLast, r.kin1))
+                    continue;
+                const Step admitted = admit(r);
+                if (admitted == Step::Failed)
+                    return false;
+                if (admitted == Step::Skip)
+                    continue;
+                const Step copied = copy(r, comesAgain);
+                if (copied == Step::Failed)
+                    return false;
+                if (copied == Step::Written)
+                    raiseWork(r);
+            }
+            standingTables();
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+private:
+    enum class Step { Copy, Skip, Written, Failed };
+
+    // Watermark: the newest row copied so far; only that row is needed, not the whole ledger.
+    bool readWatermark()
+    {
+        data::RecordsetVar top;
+        if (!ctx_.db.Open_Rs_Loc(top, kAtten, QStringLiteral("where DTNow = (select max(DTNow) from atten_rec)")))
+            return false;
+        ctx_.state.Atten_Mark = top->recordCount() > 0 ? (top->moveFirst(), top->text(u"DTNow"))
+                                                       : QStringLiteral("000000");
+        return true;
+    }
+
+    bool readServerRows()
+    {
+        return ctx_.db.Open_Rs_Ser_Where_Order(server_, kAtten, "where DTNow  >= " + lit(ctx_.state.Atten_Mark),
+                                               QStringLiteral("DTNow"));
+    }
+
+    // ---- admission: whether a server row is copied ------------------------------------------
+
+    Step admit(const LedgerRow& r)
+    {
+        if (r.kin3 > kin3::Done)
+            return Step::Skip;
+        const bool own = r.branch == me_;
+        if (own && ledger::isAnnouncerRow(r.kin1))
+            return ownAnnouncerRow(r);
+        if (own && !r.answersClosing())
+            return ownFirstAnswer(r);
+        // A closing is only taken for a version this branch has seen announced.
+        if (ledger::isAnnouncerRow(r.kin1) && r.kin2 != kin2::Announced) {
+            const std::optional<bool> seen = holds(r, std::nullopt);
+            if (!seen)
+                return Step::Failed;
+            if (!*seen)
+                return Step::Skip;
+        }
+        // Answers to a closing go to the branch that announced (a refusal names no branch).
+        if (r.answersClosing()) {
+            if (r.mainbranch != me_)
+                return Step::Skip;
+            return answerToOwnClosing(r);
+        }
+        return Step::Copy;
+    }
+
+    // This branch's own announcement or closing. Held: copied as always (an announcement landing
+    // over the closing turns the row back, and the resolution posts the closing again), unless
+    // the exchange is finished here. Not held: a closing is late (only a held row is ever closed),
+    // and so is an announcement whose record is no longer as it was announced.
+    Step ownAnnouncerRow(const LedgerRow& r)
+    {
+        const bool justAnnounced = r.kin2 == kin2::Announced
+                                   && ctx_.state.Announced.remove(announcedKey(r.treco, r.NoRec, r.SynLast, r.kin1));
+        qint32 localKin3 = 0;
+        const KeyHeld held = heldKey(r, localKin3);
+        if (held == KeyHeld::Failed)
+            return Step::Failed;
+        if (held == KeyHeld::Held)
+            return localKin3 == kin3::Finished ? late(r) : Step::Copy;
+        if (r.kin2 == kin2::Announced) {
+            if (justAnnounced)
+                return Step::Copy;
+            const std::optional<bool> stands = ledger::ownAnnouncementStands(ctx_, r);
+            if (!stands)
+                return Step::Failed;
+            if (*stands)
+                return Step::Copy;
+        }
+        return late(r);
+    }
+
+    // This branch's own answer to an announcement. While the ledger holds rows of the exchange it
+    // is copied as always. Otherwise the server says: without the announcer's row the exchange has
+    // ended and the answer is late; with it, the answer may have landed over this branch's answer
+    // to the closing, so the announcer's row is taken again and the resolution answers it again.
+    Step ownFirstAnswer(const LedgerRow& r)
+    {
+        const std::optional<bool> held = holds(r, r.family());
+        if (!held)
+            return Step::Failed;
+        if (*held)
+            return Step::Copy;
+        const auto announcer = ledger::announcerRowsOnServer(ctx_, r.treco, r.NoRec, r.SynLast, r.family());
+        if (!announcer)
+            return Step::Failed;
+        if (announcer->empty())
+            return late(r);
+        for (const LedgerRow& a : *announcer) {
+            qint32 localKin3 = 0;
+            const KeyHeld aHeld = heldKey(a, localKin3);
+            if (aHeld == KeyHeld::Failed)
+                return Step::Failed;
+            if (aHeld == KeyHeld::Held)
+                continue;
+            // A deletion this branch has answered is not answered again in the first stage.
+            const bool answered = a.kin1 == kin1::Deletion && a.kin2 == kin2::Announced;
+            data::RecordsetVar rs;
+            if (!ctx_.db.Open_Rs_Loc(rs, kAtten, QStringLiteral("where 1 = 0")))
+                return Step::Failed;
+            rs->addNew();
+            ledger::fillRow(*rs, a, answered ? std::optional<qint32>(kin3::Done) : std::nullopt);
+            rs->insertOnly();
+            known_.switchOff();
+            raiseWork(a);
+        }
+        return Step::Copy;
+    }
+
+    // An answer to this branch's closing: copied while the exchange is open here; once it has
+    // ended, the answer (posted again, or landing late) is this branch's to take off.
+    Step answerToOwnClosing(const LedgerRow& r)
+    {
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Loc(rs, kAtten,
+                                 ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                     + " and branch = " + lit(me_) + " and kin1 = " + lit(text(r.family()))))
+            return Step::Failed;
+        const long long n = rs->recordCount();
+        if (n > 0)
+            rs->moveFirst();
+        for (long long i = 0; i < n; ++i, rs->moveNext())
+            if (num(rs->text(u"kin3")) < kin3::Finished)
+                return Step::Copy;
+        return late(r);
+    }
+
+    // A row that landed after its exchange ended, this branch's to take off the server.
+    Step late(const LedgerRow& r)
+    {
+        if (!ledger::oweRemoval(ctx_, r))
+            return Step::Failed;
+        known_.switchOff();
+        return Step::Skip;
+    }
+
+    // Whether the local ledger holds the row of `r`'s key, and its kin3 when it does.
+    enum class KeyHeld { Failed, Absent, Held };
+    KeyHeld heldKey(const LedgerRow& r, qint32& kin3Value)
+    {
+        const LedgerKeys::Held h = known_.held(r, nullptr, &kin3Value);
+        if (h == LedgerKeys::Held::Absent)
+            return KeyHeld::Absent;
+        if (h != LedgerKeys::Held::Unknown)
+            return KeyHeld::Held;
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Loc_Where_Order(rs, kAtten, keyClause(r), QStringLiteral("DTNow")))
+            return KeyHeld::Failed;
+        if (rs->recordCount() == 0)
+            return KeyHeld::Absent;
+        rs->moveFirst();
+        kin3Value = num(rs->text(u"kin3"));
+        return KeyHeld::Held;
+    }
+
+    // Whether the local ledger holds rows of `r`'s version (of `family` only, owed removals left out).
+    std::optional<bool> holds(const LedgerRow& r, std::optional<qint32> family)
+    {
+        if (const std::optional<bool> known = known_.holdsVersion(r.treco, r.NoRec, r.SynLast, family))
+            return known;
+        data::RecordsetVar rs;
+        const QString version = "where NoRec  = " + lit(r.NoRec) + " and treco  = " + lit(r.treco)
+                                + " and SynLast  = " + lit(r.SynLast);
+        if (!ctx_.db.Open_Rs_Loc_Where_Order(
+                rs, kAtten, family ? version + " and " + ledger::familyClause(*family) + ledger::notOwed() : version,
+                QStringLiteral("DTNow")))
+            return std::nullopt;
+        return rs->recordCount() > 0;
+    }
+
+    static QString keyClause(const LedgerRow& r)
+    {
+        return "where NoRec  = " + lit(r.NoRec) + " and branch  = " + lit(r.branch) + " and treco  = " + lit(r.treco)
+               + " and SynLast  = " + lit(r.SynLast) + " and kin1  = " + lit(text(r.kin1));
+    }
+
+    // ---- the copy ----------------------------------------------------------------------------
+
+    // Adds the row or gives the held row its kin2 and DTNow; Written when it did either. The older
+    // versions go with the copy once whatever they leave open is settled; when that fails they
+    // stay, and the resolution settles them later.
+    Step copy(const LedgerRow& r, bool comesAgain)
+    {
+        // A row held unchanged needs nothing; the others are written through the ledger read
+        // where it can say which row is theirs.
+        long long at = -1;
+        const LedgerKeys::Held held = known_.held(r, &at);
+        if (held == LedgerKeys::Held::Same)
+            return Step::Skip;
+        const bool inRead = held == LedgerKeys::Held::Absent || (held == LedgerKeys::Held::Changed && at >= 0);
+        if (inRead)
+            scan_ = known_.rows();
+        else if (!ctx_.db.Open_Rs_Loc_Where_Order(scan_, kAtten, keyClause(r), QStringLiteral("DTNow")))
+            return Step::Failed;
+
+        long long olderRows = 0;
+        const bool mayHaveOlder = known_.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
+        auto release = [&] {
+            const bool newerIsRecord = ledger::familyOf(r.kin1) == kin1::Record;
+            if (mayHaveOlder && !ledger::releaseOlderVersions(ctx_, r.treco, r.NoRec, r.SynLast, newerIsRecord, olderRows))
+                olderRows = 0;
+        };
+        if (held == LedgerKeys::Held::Absent || scan_->recordCount() == 0) {
+            release();
+            scan_->addNew();
+            ledger::fillRow(*scan_, r);
+            // Its auto-numbered key is read back only when this update saves it again.
+            if (inRead && comesAgain) {
+                scan_->update();
+                at = scan_->position();
+            } else {
+                scan_->insertOnly();
+            }
+        } else {
+            if (inRead)
+                scan_->moveTo(at);
+            else
+                scan_->moveFirst();
+            if (num(scan_->text(u"kin2")) == r.kin2 && scan_->text(u"DTNow") == r.DTNow)
+                return Step::Skip;
+            release();
+            scan_->setValue(u"kin2", r.kin2Text);
+            scan_->setValue(u"DTNow", r.DTNow);
+            scan_->update();
+        }
+        known_.saved(r, inRead ? at : -1);
+
+        // Nothing older was there a moment ago and only this pass writes the ledger: the
+        // deletes would find nothing, and each costs a connection.
+        if (olderRows > 0) {
+            // Rows a failed delete left are no longer known for sure.
+            if (ledger::dropOlderRows(ctx_, r.treco, r.NoRec, r.SynLast))
+                known_.droppedOlder(r.treco, r.NoRec, r.SynLast);
+            else
+                known_.switchOff();
+        }
+        return Step::Written;
+    }
+
+    // ---- the work a copied row calls for ------------------------------------------------------
+
+    void raiseWork(const LedgerRow& r)
+    {
+        records::TableList& tabs = ctx_.tables;
+        if (r.family() == kin1::Record)
+            ++ctx_.branch.Chk_Rec;
+        else
+            ++ctx_.branch.Chk_Del;
+        if (r.branch == me_ || r.kin2 != kin2::Announced || !ledger::isAnnouncerRow(r.kin1))
+            return;
+        // Another branch's announcement: its table is to be received, or its deletion answered.
+        const int j = tabs.slotOf(r.treco);
+        if (j < 0)
+            return;
+        if (r.kin1 == kin1::Record) {
+            ++tabs.Tab_Rece[size_t(j)];
+            Mark_Sub_Tabs(ctx_, tabs.Syn_Tabs[size_t(j)]);
+        } else {
+            ++tabs.Tab_ReceDel[size_t(j)];
+        }
+    }
+
+    // Tables received in every cycle.
+    void standingTables()
+    {
+        records::TableList& tabs = ctx_.tables;
+        for (int j = 0; j <= tabs.Tab_Count && j < records::TableList::Slots; ++j) {
+            const QString& name = tabs.Syn_Tabs[size_t(j)];
+            if (name == u"branch_tab" || name == u"branchsyn_tab" || name == u"notic_tab")
+                ++tabs.Tab_Rece[size_t(j)];
+        }
+    }
+
+    SyncContext& ctx_;
+    const QString me_;
+    data::RecordsetVar server_;
+    data::RecordsetVar scan_;
+    LedgerKeys known_;
+};
+
 }  // namespace
 
+void Note_Announced(SyncContext& ctx, const QString& treco, const QString& NoRec, const QString& SynLast,
+                    qint32 kin1Value)
+{
+    QSet<QString>& set = ctx.state.Announced;
+    if (set.size() >= 100000)  // copies that never came: start afresh, the record says the rest
+        set.clear();
+    set.insert(announcedKey(treco, NoRec, SynLast, kin1Value));
+}
+
 bool Ledger_Row_Usable(SyncContext& ctx, const QString& NoRec, const QString& treco, const QString& branch,
-                       const QString& SynLast, qint32 kin1)
+                       const QString& SynLast, qint32 kin1Value)
 {
     if (ledger::isSynchronised(treco) && !SynLast.trimmed().isEmpty())
         return true;
     const QString line = QStringLiteral("atten_rec: no pass can act on treco %1 NoRec %2 branch %3 SynLast '%4' kin1 %5")
                              .arg(treco, NoRec, branch, SynLast)
-                             .arg(kin1);
+                             .arg(kin1Value);
     if (!ctx.state.Ledger_Logged.contains(line)) {
         ctx.state.Ledger_Logged.insert(line);
         ctx.errors.Save_Code(line);
@@ -411,183 +573,7 @@ bool Ledger_Row_Usable(SyncContext& ctx, const QString& NoRec, const QString& tr
 
 bool UpDate_Atten(SyncContext& ctx)
 {
-    SyncState& s = ctx.state;
-    records::TableList& tabs = ctx.tables;
-    const QString& me = ctx.run.config.My_Branch;
-    try {
-        // Watermark: the newest row copied so far; only that row is needed, not the whole ledger.
-        data::RecordsetVar scan;
-        if (!ctx.db.Open_Rs_Loc(scan, QStringLiteral("atten_rec"),
-                                QStringLiteral("where DTNow = (select max(DTNow) from atten_rec)")))
-            return false;
-        s.Atten_Mark = scan->recordCount() > 0 ? (scan->moveFirst(), scan->text(u"DTNow")) : QStringLiteral("000000");
-
-        data::RecordsetVar server;
-        if (!ctx.db.Open_Rs_Ser_Where_Order(server, QStringLiteral("atten_rec"), "where DTNow  >= " + lit(s.Atten_Mark),
-                                            QStringLiteral("DTNow")))
-            return false;
-        retryCleanups(ctx);
-
-        const long long n = server->recordCount();
-        // Worth a read of the whole ledger only when many rows come.
-        LedgerKeys known;
-        if (n >= 8)
-            known.load(ctx, *server);
-        if (n > 0)
-            server->moveFirst();
-        for (long long i = 1; i <= n; ++i, server->moveNext()) {
-            ctx.window.Label7.setText(QStringLiteral("UpDate_Atten_%1_to_%2").arg(i).arg(n));
-            if (!ctx.run.Syn_Run) {
-                ctx.window.Label2.setText(7, kSynOff);
-                return true;
-            }
-            const LedgerRow r = readRow(*server);
-            const bool comesAgain = known.comesAgain(r);
-            if (!Ledger_Row_Usable(ctx, r.NoRec, r.treco, r.branch, r.SynLast, r.kin1))
-                continue;
-            const QString version = "where NoRec  = " + lit(r.NoRec) + " and treco  = " + lit(r.treco);
-
-            // A closing is only taken for a version this branch has seen announced.
-            const bool closing = (r.kin1 == 0 && r.kin2 == 1) || (r.kin1 == 2 && (r.kin2 == 1 || r.kin2 == 2));
-            if (closing) {
-                std::optional<bool> announced = known.holdsVersion(r.treco, r.NoRec, r.SynLast);
-                if (!announced) {
-                    data::RecordsetVar chk;
-                    if (!ctx.db.Open_Rs_Loc_Where_Order(chk, QStringLiteral("atten_rec"),
-                                                        version + " and SynLast  = " + lit(r.SynLast),
-                                                        QStringLiteral("DTNow")))
-                        return false;
-                    announced = chk->recordCount() > 0;
-                }
-                if (!*announced)
-                    continue;
-            }
-            // Answers to a closing go to the branch that announced (a refusal names no branch).
-            const bool closingAnswer = (r.kin1 == 1 && r.kin2 == 1) || (r.kin1 == 3 && (r.kin2 == 1 || r.kin2 == 2));
-            if (closingAnswer && num(r.mainbranch) != 0 && r.mainbranch != me)
-                continue;
-            if (r.kin3 > 1)
-                continue;
-            if ((r.kin1 == 1 || r.kin1 == 3) && r.kin2 == 0
-                && known.holdsVersion(r.treco, r.NoRec, r.SynLast) != std::optional<bool>(true)) {
-                bool wrote = false;
-                const std::optional<bool> take = takeLateAnswer(ctx, r, wrote);
-                if (wrote)
-                    known.switchOff();
-                if (!take)
-                    return false;
-                if (!*take)
-                    continue;
-            }
-            // An answer posted again after this branch finished its exchange: nobody else would
-            // ever take it off the server.
-            if (closingAnswer && r.mainbranch == me) {
-                const std::optional<bool> open = ownExchangeOpen(ctx, r);
-                if (!open)
-                    return false;
-                if (!*open) {
-                    if (ctx.web.Web_Delete_Syn(r.treco, r.SynLast, r.NoRec, ledger::familyOf(r.kin1)) != u"1")
-                        s.Cleanup_Due.push_back({r.treco, r.NoRec, r.SynLast, r.kin1, true});
-                    continue;
-                }
-            }
-
-            // A row held unchanged needs nothing; the others are written through the ledger read
-            // where it can say which row is theirs.
-            long long at = -1;
-            const LedgerKeys::Held held = known.held(r, &at);
-            if (held == LedgerKeys::Held::Same)
-                continue;
-            const bool inRead = held == LedgerKeys::Held::Absent || (held == LedgerKeys::Held::Changed && at >= 0);
-            if (inRead)
-                scan = known.rows();
-            else if (!ctx.db.Open_Rs_Loc_Where_Order(scan, QStringLiteral("atten_rec"),
-                                                     "where NoRec  = " + lit(r.NoRec) + " and branch  = "
-                                                         + lit(r.branch) + " and treco  = " + lit(r.treco)
-                                                         + " and SynLast  = " + lit(r.SynLast) + " and kin1  = "
-                                                         + lit(QString::number(r.kin1)),
-                                                     QStringLiteral("DTNow")))
-                return false;
-            // The older rows go with this row's copy once whatever they leave open is settled; when
-            // that fails they stay until a later update settles them, and the copy goes on.
-            long long olderRows = 0;
-            const bool mayHaveOlder = known.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
-            auto release = [&] {
-                if (mayHaveOlder && !releaseSupersededRows(ctx, r, olderRows)) {
-                    s.Cleanup_Due.push_back({r.treco, r.NoRec, r.SynLast, r.kin1, false});
-                    olderRows = 0;
-                }
-            };
-            if (held == LedgerKeys::Held::Absent || scan->recordCount() == 0) {
-                release();
-                scan->addNew();
-                scan->setValue(u"NoRec", r.NoRec);
-                scan->setValue(u"branch", r.branch);
-                scan->setValue(u"treco", r.treco);
-                scan->setValue(u"SynLast", r.SynLast);
-                scan->setValue(u"kin1", QString::number(r.kin1));
-                scan->setValue(u"kin2", r.kin2Text);
-                scan->setValue(u"DTNow", r.DTNow);
-                scan->setValue(u"mainbranch", r.mainbranch);
-                // Its auto-numbered key is read back only when this update saves it again.
-                if (inRead && comesAgain) {
-                    scan->update();
-                    at = scan->position();
-                } else {
-                    scan->insertOnly();
-                }
-            } else {
-                if (inRead)
-                    scan->moveTo(at);
-                else
-                    scan->moveFirst();
-                if (num(scan->text(u"kin2")) == r.kin2 && scan->text(u"DTNow") == r.DTNow)
-                    continue;
-                release();
-                scan->setValue(u"kin2", r.kin2Text);
-                scan->setValue(u"DTNow", r.DTNow);
-                scan->update();
-            }
-            known.saved(r, inRead ? at : -1);
-
-            // Nothing older was there a moment ago and only this pass writes the ledger: the
-            // deletes would find nothing, and each costs a connection.
-            if (olderRows > 0) {
-                // Rows a failed delete left are no longer known for sure.
-                if (deleteOlderRows(ctx, r))
-                    known.droppedOlder(r.treco, r.NoRec, r.SynLast);
-                else
-                    known.switchOff();
-            }
-
-            if (r.kin1 == 0 || r.kin1 == 1)
-                ++ctx.branch.Chk_Rec;
-            else if (r.kin1 == 2 || r.kin1 == 3)
-                ++ctx.branch.Chk_Del;
-
-            const bool other = r.branch != me;
-            if (r.kin1 == 0 && r.kin2 == 0 && other) {
-                const int j = tabs.slotOf(r.treco);
-                if (j >= 0) {
-                    ++tabs.Tab_Rece[size_t(j)];
-                    Mark_Sub_Tabs(ctx, tabs.Syn_Tabs[size_t(j)]);
-                }
-            } else if (r.kin1 == 2 && r.kin2 == 0 && other) {
-                const int j = tabs.slotOf(r.treco);
-                if (j >= 0)
-                    ++tabs.Tab_ReceDel[size_t(j)];
-            }
-        }
-
-        for (int j = 0; j <= tabs.Tab_Count && j < records::TableList::Slots; ++j) {
-            const QString& name = tabs.Syn_Tabs[size_t(j)];
-            if (name == u"branch_tab" || name == u"branchsyn_tab" || name == u"notic_tab")
-                ++tabs.Tab_Rece[size_t(j)];
-        }
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    return LedgerUpdate(ctx).run();
 }
 
 }  // namespace tarvelo::sync

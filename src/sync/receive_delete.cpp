@@ -4,6 +4,10 @@
 namespace tarvelo::sync {
 
 using ledger::lit;
+using ledger::text;
+namespace kin1 = ledger::kin1;
+namespace kin2 = ledger::kin2;
+namespace kin3 = ledger::kin3;
 
 qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
 {
@@ -14,7 +18,8 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
     data::RecordsetVar atten;
     if (!ctx.db.Open_Rs_Loc(atten, QStringLiteral("atten_rec"),
                             "where treco =" + lit(treco) + " and branch <> " + lit(ctx.run.config.My_Branch)
-                                + " and kin1 = '2' and kin2 = '0' and kin3 = '0'"))
+                                + " and kin1 = " + lit(text(kin1::Deletion)) + " and kin2 = " + lit(text(kin2::Announced))
+                                + " and kin3 = " + lit(text(kin3::Open))))
         return 1;
     qint32 failed = 0;
     try {
@@ -33,7 +38,7 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
             const QString NoRec = atten->text(u"NoRec");
             const QString SynLast = atten->text(u"SynLast");
             // No version to answer about: the resolution drops the row.
-            if (!Ledger_Row_Usable(ctx, NoRec, treco, atten->text(u"branch"), SynLast, 2))
+            if (!Ledger_Row_Usable(ctx, NoRec, treco, atten->text(u"branch"), SynLast, kin1::Deletion))
                 continue;
             data::RecordsetVar& rec = ctx.vars.Rs_Target;
             if (!ctx.db.Open_Rs_Loc(rec, treco, "where No_Rec = " + lit(NoRec))) {
@@ -59,7 +64,7 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
                 }
                 if (held > SynLast) {
                     // A newer version lives here: the announcement is superseded.
-                    atten->setValue(u"kin3", QStringLiteral("1"));
+                    atten->setValue(u"kin3", text(kin3::Done));
                     atten->update();
                     continue;
                 }
@@ -68,8 +73,8 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
                 const bool free = !ledger::ownPending(*record, ctx.run.config.My_Branch)
                                   && Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
                 w.ImgSav.setVisible(true);
-                reply = ctx.web.Web_Save_Syn(treco, held, record->text(u"no_rec"), 3, free ? 0 : 1,
-                                             QStringLiteral("0"));
+                reply = ctx.web.Web_Save_Syn(treco, held, record->text(u"no_rec"), kin1::DeletionAnswer,
+                                             free ? kin2::Announced : kin2::Refused, QStringLiteral("0"));
                 if (reply == u"OK" && free) {
                     record->setValue(u"SynDele", QStringLiteral("2"));
                     record->update();
@@ -77,13 +82,14 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
             } else {
                 // Nothing here to keep: accepted at once.
                 w.ImgSav.setVisible(true);
-                reply = ctx.web.Web_Save_Syn(treco, SynLast, NoRec, 3, 0, QStringLiteral("0"));
+                reply = ctx.web.Web_Save_Syn(treco, SynLast, NoRec, kin1::DeletionAnswer, kin2::Announced,
+                                             QStringLiteral("0"));
             }
             if (reply != u"OK") {
                 ++failed;
                 continue;
             }
-            atten->setValue(u"kin3", QStringLiteral("1"));
+            atten->setValue(u"kin3", text(kin3::Done));
             atten->update();
         }
     } catch (const std::exception&) {

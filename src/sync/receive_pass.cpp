@@ -19,7 +19,8 @@ bool answerOwed(SyncContext& ctx, const QString& treco, const QString& noRec, co
     data::RecordsetVar rs;
     if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
                             "where NoRec = " + sqlLiteral(noRec) + " and treco = " + sqlLiteral(treco)
-                                + " and SynLast = " + sqlLiteral(version) + " and (kin1 = '0' or kin1 = '1')"))
+                                + " and SynLast = " + sqlLiteral(version) + " and "
+                                + ledger::familyClause(ledger::kin1::Record)))
         return false;
     bool announced = false, answered = false;
     const long long n = rs->recordCount();
@@ -27,10 +28,10 @@ bool answerOwed(SyncContext& ctx, const QString& treco, const QString& noRec, co
         rs->moveFirst();
     for (long long i = 0; i < n; ++i, rs->moveNext()) {
         const bool mine = rs->text(u"branch") == me;
-        const qint32 kin1 = ledger::num(rs->text(u"kin1"));
-        if (kin1 == 0 && !mine && ledger::num(rs->text(u"kin2")) == 0 && ledger::num(rs->text(u"kin3")) == 0)
+        const ledger::LedgerRow r = ledger::readRow(*rs);
+        if (r.kin1 == ledger::kin1::Record && !mine && r.kin2 == ledger::kin2::Announced && r.kin3 == ledger::kin3::Open)
             announced = true;
-        if (kin1 == 1 && mine)
+        if (r.kin1 == ledger::kin1::RecordAnswer && mine)
             answered = true;
     }
     return announced && !answered;
@@ -141,7 +142,8 @@ private:
 
     bool answer(const data::Recordset& src)
     {
-        return ctx_.web.Web_Save_Syn(treco_, src.text(u"DatTim2"), src.text(u"no_rec"), 1, 0, QStringLiteral("0"))
+        return ctx_.web.Web_Save_Syn(treco_, src.text(u"DatTim2"), src.text(u"no_rec"), ledger::kin1::RecordAnswer,
+                                     ledger::kin2::Announced, QStringLiteral("0"))
                == u"OK";
     }
 

@@ -1,4 +1,5 @@
 #include "sync/engine.h"
+#include "sync/exchange_end.h"
 #include "sync/ledger_rows.h"
 
 #include "records/record_copy.h"
@@ -6,16 +7,24 @@
 #include <QHash>
 #include <QSet>
 
+#include <map>
 #include <optional>
 #include <vector>
 
 namespace tarvelo::sync {
 
+using ledger::LedgerKey;
+using ledger::LedgerRow;
 using ledger::lit;
 using ledger::num;
+using ledger::text;
+namespace kin1 = ledger::kin1;
+namespace kin2 = ledger::kin2;
+namespace kin3 = ledger::kin3;
 
 namespace {
 
+const QString kAtten = QStringLiteral("atten_rec");
 const QString kOK1 = QStringLiteral("OK1");
 const QString kOK2 = QStringLiteral("OK2");
 const QString kOK3 = QStringLiteral("OK3");
@@ -38,9 +47,9 @@ struct Answer {
 }  // namespace
 
 // The answer rows of the ledger as the resolution read it, by announced version, so that the
-// answer count needs no select of its own. Values are compared in the form ledger::collationKey()
-// gives, so this never tells apart what a where clause takes as equal; with any other value in
-// the ledger it is not used, and a question about such a value goes to the database.
+// answer count needs no select of its own. Values are compared in the form LedgerKey gives, so
+// this never tells apart what a where clause takes as equal; with any other value in the ledger
+// it is not used, and a question about such a value goes to the database.
 class AnswerIndex {
 public:
     // Reads every row of `rs`.
@@ -50,33 +59,33 @@ public:
         if (n > 0)
             rs.moveFirst();
         for (long long i = 0; i < n; ++i, rs.moveNext()) {
-            const std::optional<QString> key = versionKey(rs.text(u"treco"), rs.text(u"NoRec"), rs.text(u"SynLast"));
-            const QString kin2 = rs.text(u"kin2");
-            const std::optional<QString> k1 = ledger::collationKey(rs.text(u"kin1")), k2 = ledger::collationKey(kin2);
+            const std::optional<LedgerKey> key = LedgerKey::of(rs.text(u"treco"), rs.text(u"NoRec"), rs.text(u"SynLast"));
+            const QString kin2Text = rs.text(u"kin2");
+            const std::optional<QString> k1 = ledger::collationKey(rs.text(u"kin1")), k2 = ledger::collationKey(kin2Text);
             if (!key || !k1 || !k2) {
                 byVersion_.clear();
                 usable_ = false;
                 return;
             }
-            byVersion_[*key].push_back({*k1, *k2, Answer{rs.text(u"branch"), kin2}});
+            byVersion_[key->exchange()].push_back({*k1, *k2, Answer{rs.text(u"branch"), kin2Text}});
         }
         usable_ = true;
     }
 
-    // The rows of that version whose kin1 is `kin1` and kin2 one of `kin2s` (any when empty);
-    // nullopt when only the database can tell.
+    // The rows of that version whose kin1 is `kin1Value` and kin2 one of `kin2s` (any when
+    // empty); nullopt when only the database can tell.
     std::optional<std::vector<Answer>> answers(const QString& treco, const QString& NoRec, const QString& SynLast,
-                                               QStringView kin1, const QStringList& kin2s) const
+                                               qint32 kin1Value, const QList<qint32>& kin2s) const
     {
-        const std::optional<QString> key = versionKey(treco, NoRec, SynLast);
-        const std::optional<QString> record = recordKey(treco, NoRec);
-        if (!usable_ || !key || !record || changed_.contains(*record))
+        const std::optional<LedgerKey> key = LedgerKey::of(treco, NoRec, SynLast);
+        if (!usable_ || !key || changed_.contains(key->record))
             return std::nullopt;
         std::vector<Answer> out;
-        const auto it = byVersion_.constFind(*key);
+        const auto it = byVersion_.constFind(key->exchange());
         if (it != byVersion_.cend())
             for (const Row& r : *it)
-                if (r.kin1 == kin1 && (kin2s.isEmpty() || kin2s.contains(r.kin2)))
+                if (r.kin1 == text(kin1Value)
+                    && (kin2s.isEmpty() || std::any_of(kin2s.cbegin(), kin2s.cend(), [&](qint32 k) { return r.kin2 == text(k); })))
                     out.push_back(r.answer);
         return out;
     }
@@ -84,10 +93,16 @@ public:
     // The pass changed the record's ledger rows since the read: ask the database about it.
     void forget(const QString& treco, const QString& NoRec)
     {
-        if (const std::optional<QString> record = recordKey(treco, NoRec))
-            changed_.insert(*record);
+        if (const std::optional<LedgerKey> key = LedgerKey::of(treco, NoRec))
+            changed_.insert(key->record);
         else
-            usable_ = false;
+            usable_ = false, forgotUnknown_ = true;
+    }
+
+    // Whether the pass changed the record's rows since the read (or changed rows it could not name).
+    bool changed(const std::optional<LedgerKey>& key) const
+    {
+        return forgotUnknown_ || (key && changed_.contains(key->record));
     }
 
 private:
@@ -96,25 +111,10 @@ private:
         Answer answer;
     };
 
-    static std::optional<QString> recordKey(const QString& treco, const QString& NoRec)
-    {
-        const std::optional<QString> t = ledger::collationKey(treco), n = ledger::collationKey(NoRec);
-        if (!t || !n)
-            return std::nullopt;
-        return *t + u'\n' + *n;
-    }
-
-    static std::optional<QString> versionKey(const QString& treco, const QString& NoRec, const QString& SynLast)
-    {
-        const std::optional<QString> r = recordKey(treco, NoRec), v = ledger::collationKey(SynLast);
-        if (!r || !v)
-            return std::nullopt;
-        return *r + u'\n' + *v;
-    }
-
     QHash<QString, std::vector<Row>> byVersion_;
     QSet<QString> changed_;
     bool usable_ = false;
+    bool forgotUnknown_ = false;
 };
 
 namespace {
@@ -126,31 +126,31 @@ void endRecordExchanges(SyncContext& ctx, AnswerIndex& answers, const QString& t
                         const QString& upTo)
 {
     answers.forget(treco, NoRec);
-    const QString clause = "where NoRec = " + lit(NoRec) + " and treco = " + lit(treco)
-                           + " and (kin1 = '0' or kin1 = '1') and SynLast <= " + lit(upTo);
+    const QString clause = ledger::recordClause(treco, NoRec) + " and " + ledger::familyClause(kin1::Record)
+                           + " and SynLast <= " + lit(upTo) + ledger::notOwed();
     data::RecordsetVar rs;
-    require(ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"), clause));
+    require(ctx.db.Open_Rs_Loc(rs, kAtten, clause));
     const long long n = rs->recordCount();
     if (n == 0)
         return;
     QSet<QString> released;
     rs->moveFirst();
     for (long long i = 0; i < n; ++i, rs->moveNext()) {
-        const QString version = rs->text(u"SynLast");
-        if (rs->text(u"branch") == ctx.run.config.My_Branch && num(rs->text(u"kin1")) == 0
-            && num(rs->text(u"kin3")) < 2 && !released.contains(version)) {
-            require(ctx.web.Web_Delete_Syn(treco, version, NoRec, 0) == u"1");
-            released.insert(version);
+        const LedgerRow r = ledger::readRow(*rs);
+        if (r.branch == ctx.run.config.My_Branch && r.kin1 == kin1::Record && r.kin3 < kin3::Finished
+            && !released.contains(r.SynLast)) {
+            require(ledger::removeExchange(ctx, treco, NoRec, r.SynLast, kin1::Record));
+            released.insert(r.SynLast);
         }
     }
     data::RecordsetVar del;
-    require(ctx.db.Delete_Loc(del, QStringLiteral("atten_rec"), clause));
+    require(ctx.db.Delete_Loc(del, kAtten, clause));
 }
 
 }  // namespace
 
 QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
-                      const QString&, qint16 kin1, qint16 kin2, const AnswerIndex* index)
+                      const QString&, qint16 kin1Value, qint16 kin2Value, const AnswerIndex* index)
 {
     SyncState& s = ctx.state;
     if (!s.Ans_Branches_Known && Read_Branch_List(ctx) != BranchListRead::Read)
@@ -160,40 +160,39 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
     // A closing is settled by the answers to it (kin2 `closingAnswer`) of the branches that
     // answered the announcement: each branch's one answer row takes the new kin2 (a branch that
     // joined after the announcement stage has nothing to answer).
-    QString kinds;
-    QStringView kin1Answer;
-    QStringList kin2Answers;  // empty: any
-    qint32 closingAnswer = -1;
-    const bool deletionAnnouncement = kin1 == 2 && kin2 == 0;
-    if (kin1 == 0 && kin2 == 0) {
-        kinds = QStringLiteral("kin1 = '1' and kin2 = '0'");
-        kin1Answer = u"1";
-        kin2Answers = {QStringLiteral("0")};
-    } else if (kin1 == 0 && kin2 == 1) {
-        kinds = QStringLiteral("kin1 = '1'");
-        kin1Answer = u"1";
-        closingAnswer = 1;
-    } else if (deletionAnnouncement) {
-        kinds = QStringLiteral("kin1 = '3' and (kin2 = '0' or kin2 = '1')");
-        kin1Answer = u"3";
-        kin2Answers = {QStringLiteral("0"), QStringLiteral("1")};
-    } else if (kin1 == 2 && (kin2 == 1 || kin2 == 2)) {
-        kinds = QStringLiteral("kin1 = '3'");
-        kin1Answer = u"3";
-        closingAnswer = kin2;
-    } else {
+    if (!ledger::isAnnouncerRow(kin1Value))
         return kOK4;
-    }
+    const qint32 answerKind = ledger::answerOf(kin1Value);
+    QList<qint32> kin2Answers;  // empty: any
+    qint32 closingAnswer = -1;
+    const bool deletionAnnouncement = kin1Value == kin1::Deletion && kin2Value == kin2::Announced;
+    if (kin1Value == kin1::Record && kin2Value == kin2::Announced)
+        kin2Answers = {kin2::Announced};
+    else if (kin1Value == kin1::Record && kin2Value == kin2::Closed)
+        closingAnswer = kin2::Closed;
+    else if (deletionAnnouncement)
+        kin2Answers = {kin2::Announced, kin2::Refused};
+    else if (kin1Value == kin1::Deletion && (kin2Value == kin2::Closed || kin2Value == kin2::ClosedRefused))
+        closingAnswer = kin2Value;
+    else
+        return kOK4;
 
     if (s.Ans_Branches.isEmpty())
         return kOK3;
 
     std::optional<std::vector<Answer>> rows;
     if (index)
-        rows = index->answers(treco, NoRec, SynLast, kin1Answer, kin2Answers);
+        rows = index->answers(treco, NoRec, SynLast, answerKind, kin2Answers);
     if (!rows) {
+        QString kinds = "kin1 = " + lit(text(answerKind));
+        if (!kin2Answers.isEmpty()) {
+            QStringList any;
+            for (qint32 k : kin2Answers)
+                any << "kin2 = " + lit(text(k));
+            kinds += " and " + (any.size() == 1 ? any.first() : u'(' + any.join(QStringLiteral(" or ")) + u')');
+        }
         data::RecordsetVar rs;
-        if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"),
+        if (!ctx.db.Open_Rs_Loc(rs, kAtten,
                                 "where treco = " + lit(treco) + " and norec = " + lit(NoRec) + " and SynLast = "
                                     + lit(SynLast) + " and " + kinds))
             return kOK4;
@@ -216,7 +215,7 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
             continue;
         const qint32 answer = num(a.kin2);
         // A refusal stands whoever gives it; only the active branches' answers are counted.
-        if (deletionAnnouncement && answer == 1)
+        if (deletionAnnouncement && answer == kin2::Refused)
             refused = true;
         if (!s.Ans_Branches.contains(a.branch))
             continue;
@@ -232,22 +231,13 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
 
 namespace {
 
-// One local ledger row and the second-stage rules that fit it. Every step either succeeds or
+// One local ledger row and the second-stage rules that fit it (record rules R1 to R3, deletion rules D1 to D4),
+// with the one this branch adds: its closing lost on the server. Every step either succeeds or
 // throws StepFailed; the row's kin3 is saved only once its rule's steps are all done.
 class LedgerRowRules {
 public:
     LedgerRowRules(SyncContext& ctx, data::Recordset& row, AnswerIndex& answers)
-        : ctx_(ctx),
-          row_(row),
-          answers_(answers),
-          treco(row.text(u"treco")),
-          NoRec(row.text(u"NoRec")),
-          SynLast(row.text(u"SynLast")),
-          branch(row.text(u"branch")),
-          kin1(num(row.text(u"kin1"))),
-          kin2(num(row.text(u"kin2"))),
-          kin3(num(row.text(u"kin3"))),
-          own(branch == ctx.run.config.My_Branch)
+        : ctx_(ctx), row_(row), answers_(answers), r(ledger::readRow(row)), own(r.branch == ctx.run.config.My_Branch)
     {
     }
 
@@ -255,9 +245,9 @@ public:
     bool run()
     {
         try {
-            if (kin1 == 0)
+            if (r.kin1 == kin1::Record)
                 return recordRules();
-            if (kin1 == 2)
+            if (r.kin1 == kin1::Deletion)
                 return deletionRules();
             return true;
         } catch (const StepFailed&) {
@@ -265,39 +255,44 @@ public:
         }
     }
 
+    // This branch answered another branch's closing in this pass.
+    bool answeredClosing() const { return answeredClosing_; }
+
 private:
     // R1 to R3.
     bool recordRules()
     {
-        if (own && kin2 == 0 && kin3 == 0) {
-            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 0, 0, &answers_);
+        if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Open) {
+            const QString a = answersTo(kin2::Announced);
             if (a == kOK4)
                 return false;
             if (a == kOK3) {
                 closeLocal();
                 closeServer();
                 ++ctx_.state.Cnt_Check;
-                finish(0);
-                save("2");
+                finish();
+                save(kin3::Finished);
             } else if (a == kOK1) {
                 closeLocal();
                 closeServer();
                 ++ctx_.state.Cnt_Check;
-                post(0, 1, QStringLiteral("0"));
-                save("1");
+                post(kin1::Record, kin2::Closed, QStringLiteral("0"));
+                save(kin3::Done);
             }
-        } else if (own && kin2 != 0 && kin3 != 2) {
-            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 0, qint16(kin2), &answers_);
+        } else if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Done) {
+            postClosingAgain();
+        } else if (own && r.kin2 != kin2::Announced && r.kin3 != kin3::Finished) {
+            const QString a = answersTo(r.kin2);
             if (a == kOK4)
                 return false;
             if (a == kOK1 || a == kOK3) {
-                finish(0);
-                save("2");
+                finish();
+                save(kin3::Finished);
             }
-        } else if (!own && kin2 == 1 && kin3 != 3) {
-            post(1, 1, branch);
+        } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
+            post(kin1::RecordAnswer, kin2::Closed, r.branch);
             closeLocal();
-            save("3");
+            answered();
         }
         return true;
     }
@@ -305,88 +300,112 @@ private:
     // D1 to D4.
     bool deletionRules()
     {
-        // kin3 1 with kin2 still 0 after the ledger update: the server lost the closing (a late
-        // announcement overwrote it), so it is posted again.
-        if (own && kin2 == 0 && kin3 < 2) {
-            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 2, 0, &answers_);
+        if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Open) {
+            const QString a = answersTo(kin2::Announced);
             if (a == kOK4)
                 return false;
             if (a == kOK3) {
                 deleteBoth();
-                finish(2);
-                save("2");
+                finish();
+                save(kin3::Finished);
             } else if (a == kOK1) {
                 deleteBoth();
-                post(2, 1, QStringLiteral("0"));
-                save("1");
+                post(kin1::Deletion, kin2::Closed, QStringLiteral("0"));
+                save(kin3::Done);
             } else if (a == kOK2) {
-                // Restored once only: a deletion made here since must not be undone.
-                if (kin3 == 0)
-                    restoreLocal();
-                post(2, 2, QStringLiteral("0"));
-                save("1");
+                restoreLocal();
+                post(kin1::Deletion, kin2::ClosedRefused, QStringLiteral("0"));
+                save(kin3::Done);
             }
-        } else if (own && kin2 != 0 && kin3 != 2) {
-            const QString a = Check_Answers(ctx_, treco, SynLast, NoRec, branch, 2, qint16(kin2), &answers_);
+        } else if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Done) {
+            postClosingAgain();
+        } else if (own && r.kin2 != kin2::Announced && r.kin3 != kin3::Finished) {
+            const QString a = answersTo(r.kin2);
             if (a == kOK4)
                 return false;
             if (a == kOK1 || a == kOK2 || a == kOK3) {
-                finish(2);
-                save("2");
+                finish();
+                save(kin3::Finished);
             }
-        } else if (!own && kin2 == 1 && kin3 != 3) {
-            post(3, 1, branch);
-            require(Delete_Reco_Loc(ctx_, treco, NoRec));
-            endRecordExchanges(ctx_, answers_, treco, NoRec, SynLast);
-            save("3");
-        } else if (!own && kin2 == 2 && kin3 != 3) {
-            post(3, 2, branch);
+        } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
+            post(kin1::DeletionAnswer, kin2::Closed, r.branch);
+            require(Delete_Reco_Loc(ctx_, r.treco, r.NoRec));
+            endRecordExchanges(ctx_, answers_, r.treco, r.NoRec, r.SynLast);
+            answered();
+        } else if (!own && r.kin2 == kin2::ClosedRefused && r.kin3 != kin3::ClosingAnswered) {
+            post(kin1::DeletionAnswer, kin2::ClosedRefused, r.branch);
             restoreLocal();
-            save("3");
+            answered();
         }
         return true;
+    }
+
+    // The closing was posted (kin3 Done) but the server row shows the announcement again: the
+    // announcement, delivered late, landed over it. The closing stands and is posted again, as
+    // decided then: a record's closing; for a deletion, all accepted when the record is gone here,
+    // refused when it was restored.
+    void postClosingAgain()
+    {
+        qint32 closing = kin2::Closed;
+        if (r.kin1 == kin1::Deletion) {
+            require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
+            if (exec_->recordCount() > 0)
+                closing = kin2::ClosedRefused;
+        }
+        post(r.kin1, closing, QStringLiteral("0"));
+    }
+
+    QString answersTo(qint32 stage)
+    {
+        return Check_Answers(ctx_, r.treco, r.SynLast, r.NoRec, r.branch, qint16(r.kin1), qint16(stage), &answers_);
     }
 
     // Only the announced version is marked closed, and a local edit waiting to be sent is never
     // overwritten: it will be announced and closed on its own.
     void closeLocal()
     {
-        require(ctx_.db.Update_Loc(exec_, closedSet(), treco,
+        require(ctx_.db.Update_Loc(exec_, closedSet(), r.treco,
                                    announced() + " and (SynAdd is null or SynAdd not in ('1','5'))"));
     }
-    void closeServer() { require(ctx_.db.Update_Ser(exec_, closedSet(), treco, announced())); }
+    void closeServer() { require(ctx_.db.Update_Ser(exec_, closedSet(), r.treco, announced())); }
     static QString closedSet() { return QStringLiteral("SynAdd=  '4'"); }
-    QString announced() const { return "where no_rec = " + lit(NoRec) + " and DatTim2 = " + lit(SynLast); }
+    QString announced() const { return "where no_rec = " + lit(r.NoRec) + " and DatTim2 = " + lit(r.SynLast); }
 
     void restoreLocal()
     {
-        require(ctx_.db.Update_Loc(exec_, QStringLiteral("SynDele = '0',NoBra3 = '--'"), treco,
-                                   "where No_Rec = " + lit(NoRec)));
+        require(ctx_.db.Update_Loc(exec_, QStringLiteral("SynDele = '0',NoBra3 = '--'"), r.treco,
+                                   "where No_Rec = " + lit(r.NoRec)));
     }
 
-    void post(qint16 k1, qint16 k2, const QString& mainbranch)
+    void post(qint32 k1, qint32 k2, const QString& mainbranch)
     {
-        require(ctx_.web.Web_Save_Syn(treco, SynLast, NoRec, k1, k2, mainbranch) == u"OK");
+        require(ctx_.web.Web_Save_Syn(r.treco, r.SynLast, r.NoRec, qint16(k1), qint16(k2), mainbranch) == u"OK");
         ++ctx_.state.Cnt_Check;
     }
 
-    void finish(qint16 family)
+    void finish()
     {
-        require(ctx_.web.Web_Delete_Syn(treco, SynLast, NoRec, family) == u"1");
+        require(ledger::removeExchange(ctx_, r.treco, r.NoRec, r.SynLast, r.family()));
         ++ctx_.state.Cnt_Check;
     }
 
     void deleteBoth()
     {
-        require(Delete_Reco_Loc(ctx_, treco, NoRec));
-        require(Delete_Reco_Ser(ctx_, treco, NoRec));
+        require(Delete_Reco_Loc(ctx_, r.treco, r.NoRec));
+        require(Delete_Reco_Ser(ctx_, r.treco, r.NoRec));
         ++ctx_.state.Cnt_Check;
-        endRecordExchanges(ctx_, answers_, treco, NoRec, SynLast);
+        endRecordExchanges(ctx_, answers_, r.treco, r.NoRec, r.SynLast);
     }
 
-    void save(const char* kin3Value)
+    void answered()
     {
-        row_.setValue(u"kin3", QString::fromLatin1(kin3Value));
+        save(kin3::ClosingAnswered);
+        answeredClosing_ = true;
+    }
+
+    void save(qint32 kin3Value)
+    {
+        row_.setValue(u"kin3", text(kin3Value));
         row_.update();
     }
 
@@ -394,21 +413,244 @@ private:
     data::Recordset& row_;
     AnswerIndex& answers_;
     data::RecordsetVar exec_;
+    bool answeredClosing_ = false;
 
 public:
-    const QString treco, NoRec, SynLast, branch;
-    const qint32 kin1, kin2, kin3;
+    const LedgerRow r;
     const bool own;
 };
 
 // A row no pass can act on leaves the local ledger.
-void dropRow(SyncContext& ctx, const LedgerRowRules& r, const QString& kin1Text)
+void dropRow(SyncContext& ctx, const LedgerRow& r, const QString& kin1Text)
 {
     data::RecordsetVar exec;
-    ctx.db.Delete_Loc(exec, QStringLiteral("atten_rec"),
-                      "where NoRec = " + lit(r.NoRec) + " and treco = " + lit(r.treco) + " and branch = " + lit(r.branch)
+    ctx.db.Delete_Loc(exec, kAtten,
+                      ledger::recordClause(r.treco, r.NoRec) + " and branch = " + lit(r.branch)
                           + " and SynLast = " + lit(r.SynLast) + " and kin1 = " + lit(kin1Text));
 }
+
+// Rows that landed after their exchange ended and that this branch still has to take off the
+// server (kin3 RemovalOwed): taken off, then out of the local ledger. One removal per exchange.
+class OwedRemovals {
+public:
+    // False when the removal failed again (the row stays for the next pass).
+    bool settle(SyncContext& ctx, const LedgerRow& r)
+    {
+        const std::optional<LedgerKey> key = LedgerKey::of(r.treco, r.NoRec, r.SynLast);
+        const QString id = key ? key->exchange() + u'\n' + text(r.family()) : QString();
+        if (!id.isEmpty() && done_.contains(id))
+            return true;
+        if (!ledger::removeExchange(ctx, r.treco, r.NoRec, r.SynLast, r.family()))
+            return false;
+        ++ctx.state.Cnt_Check;
+        data::RecordsetVar del;
+        ctx.db.Delete_Loc(del, kAtten,
+                          ledger::exchangeClause(r.treco, r.NoRec, r.SynLast, r.family()) + " and kin3 = "
+                              + lit(text(kin3::RemovalOwed)));
+        if (!id.isEmpty())
+            done_.insert(id);
+        return true;
+    }
+
+private:
+    QSet<QString> done_;
+};
+
+// Versions of a record older than another one the ledger holds: the ledger update drops them as
+// the newer row comes, but not when settling what they leave open failed, nor for an older row
+// that landed after the newer one. Settled here, from the ledger itself, so that no failure and
+// no restart leaves them. True when the ledger changed (it is then read again).
+bool settleOlderVersions(SyncContext& ctx, data::Recordset& rows)
+{
+    struct Record {
+        QString treco, NoRec, newest, newestKey;
+        bool newestIsRecord = false, comparable = true;
+        QSet<QString> versions;
+    };
+    QHash<QString, Record> records;
+    const long long n = rows.recordCount();
+    if (n > 0)
+        rows.moveFirst();
+    for (long long i = 0; i < n; ++i, rows.moveNext()) {
+        const LedgerRow r = ledger::readRow(rows);
+        if (r.kin3 == kin3::RemovalOwed || !ledger::isSynchronised(r.treco) || r.SynLast.trimmed().isEmpty())
+            continue;
+        const std::optional<LedgerKey> key = LedgerKey::of(r.treco, r.NoRec, r.SynLast);
+        if (!key)
+            continue;  // only the database can compare it: the update's own deletes are its judge
+        Record& rec = records[key->record];
+        rec.comparable = rec.comparable && key->ordered;
+        rec.versions.insert(key->version);
+        const bool record = r.family() == kin1::Record;
+        if (rec.newest.isEmpty() || key->version > rec.newestKey) {
+            rec.treco = r.treco;
+            rec.NoRec = r.NoRec;
+            rec.newest = r.SynLast;
+            rec.newestKey = key->version;
+            rec.newestIsRecord = record;
+        } else if (key->version == rec.newestKey) {
+            rec.newestIsRecord = rec.newestIsRecord || record;
+        }
+    }
+    bool changed = false;
+    for (const Record& rec : std::as_const(records)) {
+        if (!rec.comparable || rec.versions.size() < 2)
+            continue;
+        long long older = 0;
+        if (ledger::releaseOlderVersions(ctx, rec.treco, rec.NoRec, rec.newest, rec.newestIsRecord, older) && older > 0
+            && ledger::dropOlderRows(ctx, rec.treco, rec.NoRec, rec.newest))
+            changed = true;
+    }
+    return changed;
+}
+
+// The exchanges this branch holds rows of but did not announce. Their announcer ends them by
+// taking their rows off the server, after a closing this branch answers, or without one: when a
+// newer version supersedes them, or when a row of them landed late. So an exchange whose
+// announcer row has left the server has ended: this branch's rows of it leave its ledger, and its
+// own rows of it still on the server (answers that landed after the end) go too.
+class OthersExchanges {
+public:
+    void note(SyncContext& ctx, const LedgerRow& r, bool finishedHere)
+    {
+        if (r.kin3 == kin3::RemovalOwed || ledger::isStatisticsTable(r.treco))
+            return;
+        const std::optional<LedgerKey> key = LedgerKey::of(r.treco, r.NoRec, r.SynLast);
+        const QString id = key ? key->exchange() + u'\n' + text(r.family())
+                               : r.treco + u'\n' + r.NoRec + u'\n' + r.SynLast + u'\n' + text(r.family());
+        Exchange& e = exchanges_[id];
+        if (e.treco.isEmpty()) {
+            e.treco = r.treco;
+            e.NoRec = r.NoRec;
+            e.SynLast = r.SynLast;
+            e.family = r.family();
+            e.key = key;
+        }
+        const bool own = r.branch == ctx.run.config.My_Branch;
+        e.announcedHere = e.announcedHere || (own && ledger::isAnnouncerRow(r.kin1));
+        e.ownRows = e.ownRows || own;
+        e.finishedHere = e.finishedHere || finishedHere || r.kin3 >= kin3::Finished;
+    }
+
+    // Asks the server about the exchanges still waiting here and ends those it no longer has;
+    // the number of those it still has (rows left open).
+    qint32 settle(SyncContext& ctx, const AnswerIndex& answers)
+    {
+        // Those this branch announced are its own to end; those it finished, or whose rows this
+        // pass changed, are not waiting.
+        std::vector<const Exchange*> waiting;
+        for (const Exchange& e : std::as_const(exchanges_))
+            if (!e.announcedHere && !e.finishedHere && !answers.changed(e.key))
+                waiting.push_back(&e);
+        qint32 open = 0;
+        for (size_t from = 0; from < waiting.size(); from += kChunk) {
+            const std::vector<const Exchange*> chunk(waiting.begin() + qsizetype(from),
+                                                     waiting.begin() + qsizetype(std::min(waiting.size(), from + kChunk)));
+            const std::optional<QSet<QString>> onServer = announcersOnServer(ctx, chunk);
+            for (const Exchange* e : chunk) {
+                std::optional<bool> present;
+                if (onServer && e->key)
+                    present = onServer->contains(idOf(*e->key, e->family));
+                else if (const auto rows = ledger::announcerRowsOnServer(ctx, e->treco, e->NoRec, e->SynLast, e->family))
+                    present = !rows->empty();
+                if (!present || *present)
+                    ++open;
+                else if (!end(ctx, *e))
+                    ++open;
+            }
+        }
+        return open;
+    }
+
+private:
+    static constexpr size_t kChunk = 200;
+
+    struct Exchange {
+        QString treco, NoRec, SynLast;
+        qint32 family = kin1::Record;
+        std::optional<LedgerKey> key;
+        bool announcedHere = false, ownRows = false, finishedHere = false;
+    };
+
+    static QString idOf(const LedgerKey& key, qint32 family) { return key.exchange() + u'\n' + text(family); }
+
+    // The announcer rows on the server of the chunk's records, as keys; nullopt when the server
+    // can't be asked or holds a value only it can compare.
+    static std::optional<QSet<QString>> announcersOnServer(SyncContext& ctx, const std::vector<const Exchange*>& chunk)
+    {
+        QStringList numbers;
+        for (const Exchange* e : chunk)
+            if (e->key)
+                numbers << lit(e->NoRec);
+        if (numbers.isEmpty())
+            return std::nullopt;
+        data::RecordsetVar rs;
+        if (!ctx.db.Open_Rs_Ser(rs, kAtten,
+                                "where (kin1 = " + lit(text(kin1::Record)) + " or kin1 = " + lit(text(kin1::Deletion))
+                                    + ") and NoRec in (" + numbers.join(u',') + u')'))
+            return std::nullopt;
+        QSet<QString> out;
+        try {
+            const long long n = rs->recordCount();
+            if (n > 0)
+                rs->moveFirst();
+            for (long long i = 0; i < n; ++i, rs->moveNext()) {
+                const LedgerRow r = ledger::readRow(*rs);
+                const std::optional<LedgerKey> key = LedgerKey::of(r.treco, r.NoRec, r.SynLast);
+                if (!key)
+                    return std::nullopt;
+                out.insert(idOf(*key, r.family()));
+            }
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        return out;
+    }
+
+    // The exchange has ended without this branch's part in it: its own rows off the server (kept
+    // as owed when that fails), a deletion it accepted settled as the server's record stands, its
+    // rows out of the ledger. False when a step failed.
+    static bool end(SyncContext& ctx, const Exchange& e)
+    {
+        const QString& me = ctx.run.config.My_Branch;
+        const QString rows = ledger::exchangeClause(e.treco, e.NoRec, e.SynLast, e.family);
+        data::RecordsetVar exec;
+        if (e.ownRows && !ledger::removeExchange(ctx, e.treco, e.NoRec, e.SynLast, e.family)
+            && !ctx.db.Update_Loc(exec, "kin3 = " + lit(text(kin3::RemovalOwed)), kAtten,
+                                  rows + " and branch = " + lit(me)))
+            return false;
+        if (e.family == kin1::Deletion && !settleAcceptedDeletion(ctx, e))
+            return false;
+        return ctx.db.Delete_Loc(exec, kAtten, rows + ledger::notOwed());
+    }
+
+    // A record this branch marked deleted when it accepted the deletion, whose closing never
+    // came: deleted as the server's copy is, or given back its life when the server still has it.
+    static bool settleAcceptedDeletion(SyncContext& ctx, const Exchange& e)
+    {
+        data::RecordsetVar rs;
+        if (!ctx.db.Open_Rs_Loc(rs, e.treco, "where No_Rec = " + lit(e.NoRec) + " and SynDele = '2'"))
+            return false;
+        if (rs->recordCount() == 0)
+            return true;
+        // This branch's own deletion of the record is its own to settle.
+        if (!ctx.db.Open_Rs_Loc(rs, kAtten,
+                                ledger::recordClause(e.treco, e.NoRec) + " and branch = "
+                                    + lit(ctx.run.config.My_Branch) + " and kin1 = " + lit(text(kin1::Deletion))))
+            return false;
+        if (rs->recordCount() > 0)
+            return true;
+        if (!ctx.db.Open_Rs_Ser(rs, e.treco, "where No_Rec = " + lit(e.NoRec)))
+            return false;
+        if (rs->recordCount() == 0)
+            return Delete_Reco_Loc(ctx, e.treco, e.NoRec);
+        data::RecordsetVar exec;
+        return ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), e.treco,
+                                 "where No_Rec = " + lit(e.NoRec) + " and SynDele = '2'");
+    }
+
+    QHash<QString, Exchange> exchanges_;
+};
 
 }  // namespace
 
@@ -423,17 +665,27 @@ qint32 Check_Send(SyncContext& ctx)
     Read_Branch_List(ctx);
 
     data::RecordsetVar scan;
-    if (!ctx.db.Open_Rs_Loc(scan, QStringLiteral("atten_rec"), QString())) {
+    auto readLedger = [&] {
+        if (ctx.db.Open_Rs_Loc(scan, kAtten, QString()))
+            return true;
         w.XXXK.setForeColor(StatusLabelModel::Red);
         w.Label2.setText(7, ledger::kConnectionError);
+        return false;
+    };
+    if (!readLedger())
         return 1;  // the ledger could not be looked at: work may be left
-    }
     try {
+        if (scan->recordCount() <= 0)
+            return 0;
+        if (settleOlderVersions(ctx, *scan) && !readLedger())
+            return 1;
         const long long n = scan->recordCount();
         if (n <= 0)
             return 0;
         // The answers are counted in this same read of the ledger, not one select per question.
         AnswerIndex answers(*scan);
+        OwedRemovals owed;
+        OthersExchanges others;
         scan->moveFirst();
         for (long long i = 1; i <= n; ++i, scan->moveNext()) {
             if (!ctx.run.Syn_Run) {
@@ -448,16 +700,24 @@ qint32 Check_Send(SyncContext& ctx)
                 ++s.Cnt_Check;
                 return count;
             }
-            if (treco == u"branchsyn_tab" || treco == u"notic_tab")
-                continue;
             LedgerRowRules row(ctx, *scan, answers);
-            if (!Ledger_Row_Usable(ctx, row.NoRec, row.treco, row.branch, row.SynLast, row.kin1)) {
-                dropRow(ctx, row, scan->text(u"kin1"));
+            const LedgerRow& r = row.r;
+            if (r.kin3 == kin3::RemovalOwed) {
+                if (!owed.settle(ctx, r))
+                    ++count;
+                continue;
+            }
+            if (ledger::isStatisticsTable(treco))
+                continue;
+            if (!Ledger_Row_Usable(ctx, r.NoRec, r.treco, r.branch, r.SynLast, r.kin1)) {
+                dropRow(ctx, r, scan->text(u"kin1"));
                 continue;
             }
             if (!row.run())
                 ++count;
+            others.note(ctx, r, row.answeredClosing());
         }
+        count += others.settle(ctx, answers);
         return count;
     } catch (const std::exception&) {
         ++count;

@@ -8,6 +8,8 @@
 namespace tarvelo::sync {
 
 using ledger::lit;
+namespace kin1 = ledger::kin1;
+namespace kin2 = ledger::kin2;
 
 namespace {
 
@@ -26,7 +28,7 @@ std::optional<QString> versionOutside(SyncContext& ctx, const QString& treco, co
     }
     if (!ctx.db.Open_Rs_Ser(rs, QStringLiteral("atten_rec"),
                             "where NoRec = " + lit(noRec) + " and treco = " + lit(treco) + " and branch = "
-                                + lit(ctx.run.config.My_Branch) + " and kin1 = '0'"))
+                                + lit(ctx.run.config.My_Branch) + " and kin1 = " + lit(ledger::text(kin1::Record))))
         return std::nullopt;
     const long long n = rs->recordCount();
     if (n > 0)
@@ -98,7 +100,9 @@ qint32 Send_Delete(SyncContext& ctx, const QString& treco)
                 // Nothing of it left the branch: deleted here at once, with its dependents.
                 if (!Delete_Reco_Loc(ctx, treco, noRec))
                     ++failed;
-            } else if (ctx.web.Web_Save_Syn(treco, version, noRec, 2, 0, QStringLiteral("0")) == u"OK") {
+            } else if (ctx.web.Web_Save_Syn(treco, version, noRec, kin1::Deletion, kin2::Announced, QStringLiteral("0"))
+                       == u"OK") {
+                Note_Announced(ctx, treco, noRec, version, kin1::Deletion);
                 rows->setValue(u"SynDele", QStringLiteral("2"));
                 rows->update();
             } else {

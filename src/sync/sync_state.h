@@ -149,14 +149,6 @@ struct SyncWindow {
     ProgressModel LabD;
 };
 
-// A server clean-up the ledger update still owes: the older versions that `kin1`'s row of version
-// SynLast superseded, or (lateAnswer) an answer that came after its exchange had ended.
-struct LedgerCleanup {
-    QString treco, NoRec, SynLast;
-    qint32 kin1 = 0;
-    bool lateAnswer = false;
-};
-
 // ---------------------------------------------------------------------------------------------
 // The engine's own state, kept for the life of the process.
 // ---------------------------------------------------------------------------------------------
@@ -179,8 +171,10 @@ struct SyncState {
     bool Ans_Branches_Known = false;
     // Reference-check look-ups of tables and columns ("table" or "table.column"): whether they exist.
     std::map<QString, bool> Ref_Exists;
-    // Ledger rows whose clean-up on the server failed, retried by the next ledger updates.
-    std::vector<LedgerCleanup> Cleanup_Due;
+    // This branch's announcements stored by the web service and not yet copied back into the
+    // local ledger ("treco\nNoRec\nSynLast\nkin1"): their copy needs no look at the record. Only a
+    // shortcut: what is not here is judged from the record itself.
+    QSet<QString> Announced;
     // Ledger rows no pass can act on, already logged by this process.
     QSet<QString> Ledger_Logged;
     // The lock that keeps other copies from synchronising this branch database meanwhile.

@@ -159,6 +159,8 @@ RefWebService::Fault RefWebService::Fault::streamed(qint64 bytes)
 namespace {
 // The after-work fault taken by the request this worker thread is handling.
 thread_local std::optional<RefWebService::Fault> t_afterWork;
+// The request this worker thread is handling was delayed and is still to do its work.
+thread_local bool t_delayed = false;
 }  // namespace
 
 struct RefWebService::Impl {
@@ -174,6 +176,9 @@ struct RefWebService::Impl {
     std::map<std::string, std::deque<std::pair<Fault, int>>> faults;
     std::vector<std::string> targets;
     qint64 lastDtNowMicros = 0;
+    qint64 faultsTaken = 0;
+    int delayedInFlight = 0;
+    std::condition_variable delayedDone;
 
     std::map<std::string, std::deque<DownloadFault>> downloadFaults;
     std::vector<std::string> downloadRanges;
@@ -190,16 +195,21 @@ struct RefWebService::Impl {
             options.dbPort = TestServer::get().port;
     }
 
-    std::optional<Fault> takeFault(const std::string& script)
+    std::optional<Fault> takeFault(const std::string& script, const std::string& target)
     {
         std::lock_guard lock(state);
         auto it = faults.find(script);
         if (it == faults.end() || it->second.empty())
             return std::nullopt;
         auto& [fault, left] = it->second.front();
+        if (!fault.only.empty() && target.find(fault.only) == std::string::npos)
+            return std::nullopt;
         Fault taken = fault;
         if (--left <= 0)
             it->second.pop_front();
+        ++faultsTaken;
+        if (taken.kind == Fault::Kind::Delay)
+            ++delayedInFlight;
         return taken;
     }
 
@@ -322,6 +332,21 @@ struct RefWebService::Impl {
         res.set_content(outcome == "OK" ? std::string("1") : outcome, kTextType);
     }
 
+    void getNow(const Request&, Response& res)
+    {
+        res.set_content(serverNow().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toStdString(), kTextType);
+    }
+
+    void delayedWorkDone()
+    {
+        t_delayed = false;
+        {
+            std::lock_guard lock(state);
+            --delayedInFlight;
+        }
+        delayedDone.notify_all();
+    }
+
     void fixedText(const std::string Impl::*field, Response& res)
     {
         std::lock_guard lock(state);
@@ -420,13 +445,14 @@ struct RefWebService::Impl {
     {
         server.set_pre_routing_handler([this](const Request& req, Response& res) {
             t_afterWork.reset();
+            t_delayed = false;
             {
                 std::lock_guard lock(state);
                 targets.push_back(req.target);
             }
             if (serveDownloadFault(req, res))
                 return httplib::Server::HandlerResponse::Handled;
-            const std::optional<Fault> fault = takeFault(scriptOf(req.path));
+            const std::optional<Fault> fault = takeFault(scriptOf(req.path), req.target);
             if (!fault)
                 return httplib::Server::HandlerResponse::Unhandled;
             switch (fault->kind) {
@@ -464,18 +490,26 @@ struct RefWebService::Impl {
             case Fault::Kind::Delay:
                 if (!pause(fault->delay)) {
                     res.status = 503;
+                    delayedWorkDone();
                     return httplib::Server::HandlerResponse::Handled;
                 }
+                t_delayed = true;
                 return httplib::Server::HandlerResponse::Unhandled;
             }
             return httplib::Server::HandlerResponse::Unhandled;
         });
-        server.Get(R"(/test1/save_syn\.php)", [this](const Request& req, Response& res) { saveSyn(req, res); });
-        server.Get(R"(/test1/delete_syn\.php)", [this](const Request& req, Response& res) { deleteSyn(req, res); });
-        server.Get(R"(/test1/intBranx\.php)", [this](const Request& req, Response& res) { intBranx(req, res); });
-        server.Get(R"(/test1/getnow\.php)", [this](const Request&, Response& res) {
-            res.set_content(serverNow().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toStdString(), kTextType);
-        });
+        // A delayed request counts as in flight until its script's work is done.
+        const auto script = [this](void (Impl::*work)(const Request&, Response&)) {
+            return [this, work](const Request& req, Response& res) {
+                (this->*work)(req, res);
+                if (t_delayed)
+                    delayedWorkDone();
+            };
+        };
+        server.Get(R"(/test1/save_syn\.php)", script(&Impl::saveSyn));
+        server.Get(R"(/test1/delete_syn\.php)", script(&Impl::deleteSyn));
+        server.Get(R"(/test1/intBranx\.php)", script(&Impl::intBranx));
+        server.Get(R"(/test1/getnow\.php)", script(&Impl::getNow));
         server.Get(R"(/test1/VerNumSyn\.php)", [this](const Request&, Response& res) { fixedText(&Impl::verNumSyn, res); });
         server.Get(R"(/test1/VerNum\.php)", [this](const Request&, Response& res) { fixedText(&Impl::verNum, res); });
         server.Get(R"(/test1/LastSendError\.php)",
@@ -597,6 +631,24 @@ void RefWebService::clearFaults()
 {
     std::lock_guard lock(d->state);
     d->faults.clear();
+}
+
+qint64 RefWebService::faultsTaken() const
+{
+    std::lock_guard lock(d->state);
+    return d->faultsTaken;
+}
+
+int RefWebService::delayedInFlight() const
+{
+    std::lock_guard lock(d->state);
+    return d->delayedInFlight;
+}
+
+bool RefWebService::waitForDelayed(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(d->state);
+    return d->delayedDone.wait_for(lock, timeout, [this] { return d->delayedInFlight <= 0; });
 }
 
 void RefWebService::failNextDownload(const QString& file, const DownloadFault& fault)

@@ -46,6 +46,16 @@ public:
         std::chrono::milliseconds delay{0}; // for Delay: wait, then do the script's work
         std::string location;               // for Redirect
         qint64 bytes = 0;                   // for Stream: a 200 answer of that many 'x', sent in chunks
+        std::string only;                   // when set: only a request whose target holds it takes the fault
+
+        // The same fault, taken only by a request whose target (path and query) holds `text`
+        // ("norec=0100001&kin1=1"); the others pass it by and it waits for one that does.
+        Fault when(std::string text) const
+        {
+            Fault f = *this;
+            f.only = std::move(text);
+            return f;
+        }
 
         static Fault httpError(int status = 500, std::string body = "<html><body>Internal Server Error</body></html>");
         static Fault emptyBody() { return reply(std::string()); }
@@ -77,6 +87,13 @@ public:
     // Faults of one script queue up in the order given.
     void failNext(const QString& script, int count, const Fault& fault);
     void clearFaults();
+    // How many requests got a fault so far: the rounds of a test that took none and changed
+    // nothing have settled.
+    qint64 faultsTaken() const;
+    // Delayed requests whose script has not done its work yet, and a wait until there are none;
+    // false when `timeout` came first.
+    int delayedInFlight() const;
+    bool waitForDelayed(std::chrono::milliseconds timeout);
 
     // The raw request targets received, in arrival order ("/test1/save_syn.php?host=...").
     QStringList requests() const;

@@ -63,7 +63,8 @@ qint64 processMemoryKb(const char* field)
 }
 
 RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> database_, const ScratchDatabase& server,
-                     const QString& webBase, std::chrono::milliseconds webTimeout, ScratchDatabase* shared)
+                     const QString& webBase, std::chrono::milliseconds webTimeout, Tick tick_,
+                     ScratchDatabase* shared)
     : number(number_),
       ownDb(std::move(database_)),
       db(shared ? *shared : *ownDb),
@@ -72,7 +73,8 @@ RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> da
       web(run, errors, [this] { pumped(); }, webTimeout),
       logs(run, [this] { return tables.Tab_Index; }),
       ctx{run, database, web, logs, errors, settings, tables, branch, vars, state, window, [this] { pumped(); },
-          [this] { ++exits; }, nullptr}
+          [this] { ++exits; }, nullptr},
+      tick(tick_)
 {
     const data::DbSettings s = server.settings();
     pointAt(database, run, db.settings(), &s);
@@ -97,13 +99,33 @@ void RigBranch::startSync()
     branch.Chk_Del = 1;
     state.Syn_AllPass = 1;
     state.Cnt_Check = 0;
+    if (tick == Tick::Program) {
+        state.Cnt_Send = -1;
+        state.Cnt_Rece = -1;
+        statistics(0);
+    }
 }
 
 void RigBranch::cycle()
 {
     branch.Bra_Only = -1;
     sync::Syn_Cycle(ctx);
-    state.Cnt_Check = 0;
+    if (tick == Tick::Program)
+        statistics(1);
+    else
+        state.Cnt_Check = 0;
+}
+
+void RigBranch::statistics(qint16 mode)
+{
+    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    // As the program's bookkeeping: a failing step is skipped and the next runs.
+    sync::Save_Syn_Statistic(ctx, mode, now, now, cntCycle, [](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const std::exception&) {
+        }
+    });
 }
 
 void RigBranch::pumped()
@@ -202,8 +224,8 @@ std::vector<std::unique_ptr<ScratchDatabase>> makeDatabases(int count)
 }
 }  // namespace
 
-SyncRig::SyncRig(int branchCount, std::chrono::milliseconds webTimeout)
-    : databases_(makeDatabases(branchCount + 1)), webTimeout_(webTimeout), server(*databases_[0])
+SyncRig::SyncRig(int branchCount, std::chrono::milliseconds webTimeout, Tick tick)
+    : databases_(makeDatabases(branchCount + 1)), webTimeout_(webTimeout), tick_(tick), server(*databases_[0])
 {
     QStringList numbers;
     for (int i = 1; i <= branchCount; ++i)
@@ -211,7 +233,7 @@ SyncRig::SyncRig(int branchCount, std::chrono::milliseconds webTimeout)
     seedBranches(server, numbers);
     for (const QString& n : numbers) {
         auto b = std::make_unique<RigBranch>(n, std::move(databases_[size_t(n.toInt())]), server, web.baseUrl(),
-                                             webTimeout_);
+                                             webTimeout_, tick_);
         seedBranches(b->db, numbers);
         b->db.exec("INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer) "
                    "VALUES ('1', " + lit(n) + ", '0', '0', " + lit(n) + ", '0', '01.02.18', '2024')");
@@ -227,7 +249,7 @@ RigBranch& SyncRig::addNewBranch(const QString& number)
         numbers << b->number;
     seedBranches(server, {number}, QStringLiteral("4"));
     auto b = std::make_unique<RigBranch>(number, std::make_unique<ScratchDatabase>(QStringLiteral("branch")), server,
-                                         web.baseUrl(), webTimeout_);
+                                         web.baseUrl(), webTimeout_, tick_);
     b->db.exec("INSERT INTO proj_tab (no_rec, No_Branch, SynAdd, SynDele, branch, SynFirst, No_Riv, KinYer) "
                "VALUES ('1', " + lit(number) + ", '0', '0', " + lit(number) + ", '1', '01.02.18', '2024')");
     b->startSync();
@@ -238,7 +260,7 @@ RigBranch& SyncRig::addNewBranch(const QString& number)
 RigBranch& SyncRig::restart(size_t index)
 {
     std::unique_ptr<RigBranch>& old = branches.at(index);
-    auto fresh = std::make_unique<RigBranch>(old->number, std::move(old->ownDb), server, web.baseUrl(), webTimeout_);
+    auto fresh = std::make_unique<RigBranch>(old->number, std::move(old->ownDb), server, web.baseUrl(), webTimeout_, tick_);
     fresh->workSeq = old->workSeq;
     fresh->startSync();
     old = std::move(fresh);
@@ -248,24 +270,31 @@ RigBranch& SyncRig::restart(size_t index)
 bool SyncRig::round()
 {
     const QString before = fingerprint();
+    const qint64 faults = web.faultsTaken();
     for (auto& b : branches)
         b->cycle();
-    return fingerprint() != before;
+    return fingerprint() != before || web.faultsTaken() != faults;
 }
 
 bool SyncRig::round(const QString& order)
 {
     const QString before = fingerprint();
+    const qint64 faults = web.faultsTaken();
     for (const QChar c : order)
         branches.at(size_t(c.unicode() - u'A'))->cycle();
-    return fingerprint() != before;
+    return fingerprint() != before || web.faultsTaken() != faults;
 }
 
 int SyncRig::settle(int maxRounds)
 {
-    for (int i = 1; i <= maxRounds; ++i)
-        if (!round())
+    for (int i = 1; i <= maxRounds; ++i) {
+        if (round())
+            continue;
+        // A request the web service still delays does its work later: the rounds go on after it.
+        if (web.delayedInFlight() == 0)
             return i;
+        web.waitForDelayed(std::chrono::minutes(2));
+    }
     return -1;
 }
 
@@ -279,13 +308,31 @@ qint64 SyncRig::serverCount(const QString& table, const QString& where) const
     return server.scalar("SELECT COUNT(*) FROM " + table + (where.isEmpty() ? QString() : " WHERE " + where)).toLongLong();
 }
 
+namespace {
+const QString kNotStatistics = QStringLiteral("treco NOT IN ('branchsyn_tab', 'notic_tab')");
+}
+
+qint64 SyncRig::exchangeRows(const ScratchDatabase& db) const
+{
+    return db.scalar("SELECT COUNT(*) FROM atten_rec" + (tick_ == Tick::Program ? " WHERE " + kNotStatistics : QString()))
+        .toLongLong();
+}
+
 QString SyncRig::fingerprint() const
 {
-    const QString statement = "CHECKSUM TABLE " + tableNames().join(", ") + ", atten_rec";
+    QStringList tables = tableNames();
+    if (tick_ == Tick::Program)
+        tables.removeIf([](const QString& t) { return t == u"branchsyn_tab" || t == u"notic_tab"; });
+    const QString statement = "CHECKSUM TABLE " + tables.join(", ") + (tick_ == Tick::Engine ? ", atten_rec" : "");
+    const QString ledger = "SELECT COUNT(*), COALESCE(BIT_XOR(CRC32(CONCAT_WS('|', id, NoRec, treco, branch, SynLast, "
+                           "kin1, kin2, kin3, mainbranch, DTNow))), 0) FROM atten_rec WHERE " + kNotStatistics;
     QString out;
     auto add = [&](const ScratchDatabase& d) {
         for (const auto& row : d.query(statement).rows)
             out += row.at(1).toString() + u',';
+        if (tick_ == Tick::Program)
+            for (const auto& row : d.query(ledger).rows)
+                out += row.at(0).toString() + u'/' + row.at(1).toString();
         out += u'|';
     };
     add(server);

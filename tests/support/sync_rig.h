@@ -40,18 +40,26 @@ private:
 
 using Fields = QMap<QString, QString>;
 
+// What a branch's cycle() runs: the engine's cycle alone, or the program's cycle tick: the cycle,
+// then the bookkeeping (the statistics row in branchsyn_tab, every tenth tick a full rescan, the
+// notices), as the program runs them. The program's tick keeps one statistics row and one notice
+// of each branch in every ledger and announced on the server.
+enum class Tick { Engine, Program };
+
 // One branch: its own database and a whole engine context over it, in this process.
 struct RigBranch {
     // `shared`: a second engine over another branch's database instead, as a second copy of the program.
     RigBranch(const QString& number, std::unique_ptr<ScratchDatabase> database, const ScratchDatabase& server,
               const QString& webBase, std::chrono::milliseconds webTimeout = std::chrono::seconds(5),
-              ScratchDatabase* shared = nullptr);
+              Tick tick = Tick::Engine, ScratchDatabase* shared = nullptr);
     RigBranch(const RigBranch&) = delete;
     RigBranch& operator=(const RigBranch&) = delete;
 
-    // The start of synchronisation: every table and the resolution marked for work, a full rescan due.
+    // The start of synchronisation: every table and the resolution marked for work, a full rescan
+    // due; with the program's tick also its counts and its statistics row.
     void startSync();
-    // One cycle tick: settings due for reload, the cycle, the bookkeeping's reset of the step count.
+    // One cycle tick: settings due for reload, the cycle, the bookkeeping (the program's, or only
+    // its reset of the step count).
     void cycle();
     // Like cycle(), but the process ends when the engine lets window events run for the `pump`th
     // time in it: from there on nothing reaches a database or the web service. True when it ended
@@ -93,16 +101,20 @@ struct RigBranch {
     sync::SyncWindow window;
     sync::SyncContext ctx;
     int workSeq = 0;
+    Tick tick = Tick::Engine;
+    qint32 cntCycle = 0;  // the program's Cnt_Cycle
 
 private:
     void pumped();
+    void statistics(qint16 mode);
 };
 
 // One server database with the reference web service over it, and branches A = 01, B = 02, C = 03
 // already registered in branch_tab everywhere, each with its project row.
 class SyncRig {
 public:
-    explicit SyncRig(int branchCount = 3, std::chrono::milliseconds webTimeout = std::chrono::seconds(5));
+    explicit SyncRig(int branchCount = 3, std::chrono::milliseconds webTimeout = std::chrono::seconds(5),
+                     Tick tick = Tick::Engine);
 
     RigBranch& A() { return *branches.at(0); }
     RigBranch& B() { return *branches.at(1); }
@@ -117,22 +129,30 @@ public:
     // branch are dead afterwards.
     RigBranch& restart(size_t index);
 
-    // One cycle of every branch, in order; true when any database changed.
+    // One cycle of every branch, in order; true when any database changed or a request took one
+    // of the web service's faults.
     bool round();
-    // One cycle of each branch named, in that order ("ABCABCB"; A = 01, B = 02, ...); true when
-    // any database changed.
+    // One cycle of each branch named, in that order ("ABCABCB"; A = 01, B = 02, ...); true as for
+    // round().
     bool round(const QString& order);
-    // Rounds until one changes nothing; the number of rounds run, or -1 when `maxRounds` did not settle.
+    // Rounds until one changes nothing and no request the web service delays is still to do its
+    // work; the number of rounds run, or -1 when `maxRounds` did not settle.
     int settle(int maxRounds = 40);
 
     QString serverValue(const QString& table, const QString& noRec, const QString& column) const;
     qint64 serverCount(const QString& table, const QString& where = {}) const;
-    // Checksums of every synchronised table and the ledger in every database.
+    // Checksums of every synchronised table and the ledger in every database; with the program's
+    // tick, of all but the statistics and notices, which every tick rewrites, and their ledger rows.
     QString fingerprint() const;
+
+    // Ledger rows of `db` beyond those of the statistics rows and notices the program's tick always
+    // keeps (all rows when the tick is the engine's).
+    qint64 exchangeRows(const ScratchDatabase& db) const;
 
 private:
     std::vector<std::unique_ptr<ScratchDatabase>> databases_;  // made side by side: each takes seconds
     std::chrono::milliseconds webTimeout_;
+    Tick tick_;
 
 public:
     ScratchDatabase& server;

@@ -13,7 +13,7 @@ namespace {
 RigBranch& secondEngine(SyncRig& rig, RigBranch& of)
 {
     rig.branches.push_back(std::make_unique<RigBranch>(of.number, nullptr, rig.server, rig.web.baseUrl(),
-                                                       std::chrono::seconds(5), &of.db));
+                                                       std::chrono::seconds(5), of.tick, &of.db));
     rig.branches.back()->startSync();
     return *rig.branches.back();
 }

@@ -1,0 +1,133 @@
+// Ledger rows that land after the client gave up on their request (issue 19): each is stored by
+// the web service seconds after the engine's time-out, once its exchange has moved on or ended.
+// The branches run the program's tick (statistics rows included); once settled, no ledger holds
+// a row beyond the statistics rows and every record is the same everywhere and closed.
+#include "data/odbc.h"
+#include "support/sync_rig.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarvelo;
+using namespace tarvelo::test;
+using namespace std::chrono_literals;
+using Fault = RefWebService::Fault;
+
+namespace {
+
+struct LateRows : ::testing::Test {
+    SyncRig rig{3, 400ms, Tick::Program};
+
+    void TearDown() override { data::clearStatementFailures(); }
+
+    // The next request whose target holds `which` times out here and is stored 2 s later.
+    void late(const QString& script, const std::string& which) { rig.web.failNext(script, 1, Fault::delayed(2s).when(which)); }
+
+    void expectSettledClean(const char* table, const char* noRec, bool deleted = false)
+    {
+        ASSERT_GT(rig.settle(), 0);
+        EXPECT_EQ(rig.exchangeRows(rig.server), 0) << "server ledger";
+        for (const auto& b : rig.branches) {
+            EXPECT_EQ(rig.exchangeRows(b->db), 0) << "ledger of " << b->number.toStdString();
+            if (deleted) {
+                EXPECT_EQ(b->count(table), 0) << b->number.toStdString();
+                continue;
+            }
+            for (const char* column : {"Ne_Rec", "DatTim2", "SynDele", "SynAdd"}) {
+                EXPECT_EQ(b->value(table, noRec, column), rig.serverValue(table, noRec, column))
+                    << column << " in " << b->number.toStdString();
+            }
+            EXPECT_EQ(b->value(table, noRec, "SynAdd"), "4") << b->number.toStdString();
+        }
+        if (deleted) {
+            EXPECT_EQ(rig.serverCount(table), 0);
+        }
+    }
+};
+
+}  // namespace
+
+// 1: the announcement, delivered again after the announcer posted its closing, lands over it.
+TEST_F(LateRows, AnAnnouncementDeliveredAgainOverItsClosingLeavesTheClosingStanding)
+{
+    rig.A().add("city_tab", "0100001");
+    rig.round();  // sent and answered
+    const QString version = rig.A().value("city_tab", "0100001", "DatTim2");
+    late("save_syn.php", "norec=0100001&branch=01&kin1=0&kin2=0");
+    EXPECT_EQ(rig.A().web.Web_Save_Syn("city_tab", version, "0100001", 0, 0, "0"), "");
+    rig.A().cycle();  // the closing
+    rig.web.waitForDelayed(10s);
+    expectSettledClean("city_tab", "0100001");
+}
+
+// 2: the first announcement lands after the next version's exchange ended.
+TEST_F(LateRows, AnAnnouncementLandingAfterTheNextVersionsExchangeEndedIsTakenOff)
+{
+    late("save_syn.php", "norec=0100001&branch=01&kin1=0&kin2=0");
+    rig.A().add("city_tab", "0100001");
+    for (int i = 0; i < 3; ++i)
+        rig.round();  // sent again under a new version, answered and closed
+    rig.web.waitForDelayed(10s);
+    expectSettledClean("city_tab", "0100001");
+}
+
+// 3: an answer lands after the exchange ended.
+TEST_F(LateRows, AnAnswerLandingAfterTheExchangeEndedIsTakenOff)
+{
+    late("save_syn.php", "norec=0100001&branch=02&kin1=1&kin2=0");
+    rig.A().add("city_tab", "0100001");
+    for (int i = 0; i < 4; ++i)
+        rig.round();
+    rig.web.waitForDelayed(10s);
+    expectSettledClean("city_tab", "0100001");
+}
+
+// 4: a deletion's answer lands after the deletion was carried out.
+TEST_F(LateRows, ADeletionAnswerLandingAfterTheDeletionEndedIsTakenOff)
+{
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    late("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0");
+    rig.A().remove("city_tab", "0100001");
+    for (int i = 0; i < 4; ++i)
+        rig.round();
+    rig.web.waitForDelayed(10s);
+    expectSettledClean("city_tab", "0100001", true);
+}
+
+// 5: the closing lands after the announcer finished the exchange.
+TEST_F(LateRows, AClosingLandingAfterTheAnnouncerFinishedIsTakenOff)
+{
+    late("save_syn.php", "norec=0100001&branch=01&kin1=0&kin2=1");
+    rig.A().add("city_tab", "0100001");
+    for (int i = 0; i < 4; ++i)
+        rig.round();
+    rig.web.waitForDelayed(10s);
+    expectSettledClean("city_tab", "0100001");
+}
+
+// 6: the deletion's closing lands after the deleting branch finished.
+TEST_F(LateRows, ADeletionClosingLandingAfterTheDeletionEndedIsTakenOff)
+{
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    late("save_syn.php", "norec=0100001&branch=01&kin1=2&kin2=1");
+    rig.A().remove("city_tab", "0100001");
+    for (int i = 0; i < 4; ++i)
+        rig.round();
+    rig.web.waitForDelayed(10s);
+    expectSettledClean("city_tab", "0100001", true);
+}
+
+// 7: taking a late answer to the closing off fails, and the process ends before trying again.
+TEST_F(LateRows, ARemovalThatFailedIsTakenUpAgainAfterARestart)
+{
+    late("save_syn.php", "norec=0100001&branch=02&kin1=1&kin2=1");
+    rig.A().add("city_tab", "0100001");
+    for (int i = 0; i < 4; ++i)
+        rig.round();  // B answers the closing again; A finishes
+    rig.web.failNext("delete_syn.php", 1, Fault::httpError().when("norec=0100001"));
+    rig.web.waitForDelayed(10s);
+    rig.A().cycle();  // the late answer is A's to take off; that fails
+    rig.restart(0);
+    expectSettledClean("city_tab", "0100001");
+}
