@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The benchmark command: installs what is missing, builds, starts the throwaway MariaDB of the
 # tests, runs every benchmark program in the build's bench folder (each prints its figures) and
-# stops the server, whatever happened. Arguments go to bench_engine only (its sizes).
+# stops the server, whatever happened. Arguments go to bench_engine only (its sizes). The server
+# runs relaxed (innodb_flush_log_at_trx_commit=0) as for the tests; bench_engine sets MariaDB's
+# durable default for its first run and gives the setting back for its second.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"

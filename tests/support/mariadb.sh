@@ -4,10 +4,20 @@
 # ordinary user. The server's global sql_mode holds NO_BACKSLASH_ESCAPES (the data layer drops it
 # per session); set_no_backslash_escapes on|off changes that for the sessions opened afterwards.
 
+# A port nothing listens on, outside the system's ephemeral range
+# (/proc/sys/net/ipv4/ip_local_port_range): below it, or above it when it starts too low, so that
+# the many connections the tests leave in TIME-WAIT never hold it.
 free_port() {
-  local p
+  local low=32768 high=60999 lo hi p
+  read -r low high </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || true
+  if [ "$low" -gt 11024 ]; then
+    lo=10000 hi=$((low - 1))
+  else
+    lo=$((high + 1)) hi=65535
+  fi
+  [ "$hi" -gt "$lo" ] || { lo=10000 hi=11000; }
   for _ in $(seq 200); do
-    p=$((20000 + RANDOM % 20000))
+    p=$((lo + (RANDOM * 32768 + RANDOM) % (hi - lo + 1)))
     if ! (exec 3<>/dev/tcp/127.0.0.1/$p) 2>/dev/null; then
       echo "$p"
       return 0
@@ -31,8 +41,7 @@ start_test_mariadb() {
   local work=$1
   # mariadbd lives in /usr/sbin, which an ordinary user's PATH lacks.
   case ":$PATH:" in *:/usr/sbin:*) ;; *) PATH="$PATH:/usr/sbin:/sbin" ;; esac
-  local data="$work/data" sock="$work/mariadb.sock" port
-  port=$(free_port) || { echo "MariaDB did not start: no free port on 127.0.0.1" >&2; return 1; }
+  local data="$work/data" sock="$work/mariadb.sock" port pid
   mkdir -p "$data"
   # mariadbd refuses --user unless it runs as root, and as root it needs it.
   local as_root=()
@@ -43,22 +52,31 @@ start_test_mariadb() {
     test_mariadb_failed "$work/install.log" "data directory could not be made"
     return 1
   fi
-  mariadbd --no-defaults --datadir="$data" --socket="$sock" --pid-file="$work/mariadbd.pid" --port="$port" \
-    --bind-address=127.0.0.1 "${as_root[@]}" --skip-name-resolve --skip-log-bin --lower_case_table_names=1 \
-    --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci --max-connections=2000 \
-    --innodb-flush-log-at-trx-commit=0 --innodb-buffer-pool-size=256M >"$work/mariadb.log" 2>&1 &
-  local pid=$!
-  echo "$pid" >"$work/server.pid"
+  # A port that another program takes between the check and the bind is no reason to fail: the
+  # server then starts again on another one.
+  local ready="" attempt
+  for attempt in 1 2 3 4 5; do
+    port=$(free_port) || { echo "MariaDB did not start: no free port on 127.0.0.1" >&2; return 1; }
+    mariadbd --no-defaults --datadir="$data" --socket="$sock" --pid-file="$work/mariadbd.pid" --port="$port" \
+      --bind-address=127.0.0.1 "${as_root[@]}" --skip-name-resolve --skip-log-bin --lower_case_table_names=1 \
+      --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci --max-connections=2000 \
+      --innodb-flush-log-at-trx-commit=0 --innodb-buffer-pool-size=256M >"$work/mariadb.log" 2>&1 &
+    pid=$!
+    echo "$pid" >"$work/server.pid"
+    for _ in $(seq 150); do
+      # mariadb-admin ping succeeds even when access is denied: ask a real query.
+      if mariadb --no-defaults --socket="$sock" -uroot -e "SELECT 1" >/dev/null 2>&1; then ready=1; break; fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.2
+    done
+    [ -n "$ready" ] && break
+    kill -0 "$pid" 2>/dev/null && break
+    grep -qiE "Bind on TCP/IP port|Address already in use" "$work/mariadb.log" || break
+    echo "MariaDB could not bind port $port (attempt $attempt); trying another" >&2
+  done
 
   # A password that needs quoting in a connection string, as some branches have.
   local user="tarvelo_test" password='Pw;1&2@3=4'
-  local ready=""
-  for _ in $(seq 150); do
-    # mariadb-admin ping succeeds even when access is denied: ask a real query.
-    if mariadb --no-defaults --socket="$sock" -uroot -e "SELECT 1" >/dev/null 2>&1; then ready=1; break; fi
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.2
-  done
   if [ -z "$ready" ]; then
     kill -0 "$pid" 2>/dev/null && echo "(no answer within 30 s)" >>"$work/mariadb.log"
     test_mariadb_failed "$work/mariadb.log" "did not start"

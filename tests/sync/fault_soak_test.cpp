@@ -38,6 +38,7 @@ struct Counts {
 };
 
 const char* const kPlainTables[] = {"city_tab", "bank_tab", "nati_tab"};
+const char* const kRecordTables[] = {"city_tab", "bank_tab", "nati_tab", "invoice_tab"};
 
 class Soak {
 public:
@@ -215,7 +216,10 @@ private:
                                     Fault::garbageAfterWork(), Fault::delayed(std::chrono::milliseconds(pick(1500, 6000)))};
             const int kind = pick(0, 6);
             lateBySeconds_ += kind == 6;
-            rig_.web.failNext(QString::fromLatin1(scripts[pick(0, 1)]), 1, faults[kind]);
+            // Mostly a request about the records, not the statistics row every tick sends first.
+            const Fault fault = pick(1, 4) == 1 ? faults[kind]
+                                                : faults[kind].when("treco=" + std::string(kRecordTables[pick(0, 3)]) + "&");
+            rig_.web.failNext(QString::fromLatin1(scripts[pick(0, 1)]), 1, fault);
         } else if (roll <= 20) {
             // One database call of this cycle fails.
             const int at = pick(1, 80);
