@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +44,140 @@ void installSignalsFirst(int, char**, char**)
 }
 [[gnu::section(".preinit_array"), gnu::used]] void (*const signalsFirst)(int, char**, char**) = installSignalsFirst;
 
+// What the command line asks for; `exitCode` set when it is answered without a start.
+struct Arguments {
+    QString configPath, screenshotPath;
+    std::optional<int> exitCode;
+};
+
+Arguments parseArguments(int argc, char** argv)
+{
+    using namespace tarvelo::app;
+    Arguments a;
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == u"--help" || arg == u"-h") {
+            usage(stdout);
+            a.exitCode = 0;
+            return a;
+        }
+        if (arg == u"--version") {
+            std::printf("tarvelo %s\n", versionCaption(kVersion).toUtf8().constData());
+            a.exitCode = 0;
+            return a;
+        }
+        if ((arg == u"--config" || arg == u"--screenshot") && i + 1 < argc) {
+            (arg == u"--config" ? a.configPath : a.screenshotPath) = QString::fromLocal8Bit(argv[++i]);
+            continue;
+        }
+        std::fprintf(stderr, "tarvelo: unknown option or missing value: %s\n", argv[i]);
+        usage(stderr);
+        a.exitCode = 2;
+        return a;
+    }
+    if (a.configPath.isEmpty())
+        a.configPath = defaultConfigPath();
+    return a;
+}
+
+// Everything must be in place before the window: a bad configuration stops here.
+std::optional<tarvelo::app::ProgramConfig> readConfiguration(const QString& path)
+{
+    using namespace tarvelo::app;
+    QString error;
+    QStringList configWarnings;
+    std::optional<ProgramConfig> config = loadConfig(path, error, &configWarnings);
+    for (const QString& w : configWarnings)
+        warn(w);
+    if (!config) {
+        std::fprintf(stderr, "tarvelo: %s\n", error.toUtf8().constData());
+        return std::nullopt;
+    }
+    warn(keepPasswordFilePrivate(path, false));
+    return config;
+}
+
+void setUpApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("Tarvelo"));
+    QApplication::setLayoutDirection(Qt::RightToLeft);
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+// The program's hooks into the process: the event pump, the message box, the two ways to end.
+tarvelo::app::ProgramOptions programOptions(tarvelo::app::ProgramConfig config, QPointer<QWidget>& dialogParent,
+                                            tarvelo::app::InstanceLock*& heldLock)
+{
+    using namespace tarvelo::app;
+    ProgramOptions options;
+    options.config = std::move(config);
+    options.programFolder = QCoreApplication::applicationDirPath();
+    options.stateFolder = tarvelo::data::stateFolder();
+    options.messageBox = [&dialogParent](const QString& text) { QMessageBox::critical(dialogParent, QString(), text); };
+    options.pump = [] { QCoreApplication::processEvents(); };
+    options.endAtOnce = [&heldLock] {
+        if (heldLock)
+            heldLock->release();
+        std::fflush(nullptr);
+        ::_exit(0);
+    };
+    options.quit = [] { QCoreApplication::exit(0); };
+    return options;
+}
+
+// The cycle timer and the retry timer follow their switches in the program's model.
+void connectTimers(tarvelo::app::Program& program, QTimer& timer1, QTimer& timer4)
+{
+    using namespace tarvelo::app;
+    for (auto [timer, model, tick] : {std::tuple{&timer1, &program.ui.Timer1, &Program::Timer1_Timer},
+                                      std::tuple{&timer4, &program.ui.Timer4, &Program::Timer4_Timer}}) {
+        timer->setInterval(1000);
+        QObject::connect(timer, &QTimer::timeout, &program, [&program, tick = tick] { (program.*tick)(); });
+        QObject::connect(model, &SwitchModel::changed, timer, [timer](bool on) {
+            if (on)
+                timer->start();
+            else
+                timer->stop();
+        });
+    }
+}
+
+// A stop signal unloads the window; SIGUSR1 saves a screenshot where --screenshot says.
+void connectSignals(tarvelo::app::StopSignals& stopSignals, tarvelo::app::Program& program,
+                    tarvelo::app::MainWindow& window, const QString& screenshotPath)
+{
+    using namespace tarvelo::app;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &program, [&program] { program.Form_Unload(); });
+    QObject::connect(&stopSignals, &StopSignals::screenshotRequested, &window, [&window, screenshotPath] {
+        if (screenshotPath.isEmpty())
+            return;
+        if (window.saveScreenshot(screenshotPath))
+            std::printf("tarvelo: screenshot saved to %s\n", screenshotPath.toUtf8().constData());
+        else
+            std::fprintf(stderr, "tarvelo: cannot save a screenshot to %s\n", screenshotPath.toUtf8().constData());
+        std::fflush(stdout);
+    });
+}
+
+// The load, then the event loop; an end at once inside either is a normal end.
+int loadAndRun(QApplication& qapp, tarvelo::app::Program& program)
+{
+    using namespace tarvelo::app;
+    try {
+        if (!program.Form1_Form_Load())
+            return 0;
+    } catch (const ProgramEnded&) {
+        return 0;
+    }
+    if (program.app.ended)  // closed while loading, before the event loop ran
+        return 0;
+    try {
+        return qapp.exec();
+    } catch (const ProgramEnded&) {
+        return 0;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -51,62 +186,19 @@ int main(int argc, char** argv)
     // Already done where the platform runs it first; a signal that comes early waits in the
     // handlers' pipe until the window's events run.
     StopSignals::install();
-    QString configPath, screenshotPath;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == u"--help" || arg == u"-h") {
-            usage(stdout);
-            return 0;
-        }
-        if (arg == u"--version") {
-            std::printf("tarvelo %s\n", versionCaption(kVersion).toUtf8().constData());
-            return 0;
-        }
-        if ((arg == u"--config" || arg == u"--screenshot") && i + 1 < argc) {
-            (arg == u"--config" ? configPath : screenshotPath) = QString::fromLocal8Bit(argv[++i]);
-            continue;
-        }
-        std::fprintf(stderr, "tarvelo: unknown option or missing value: %s\n", argv[i]);
-        usage(stderr);
+    const Arguments args = parseArguments(argc, argv);
+    if (args.exitCode)
+        return *args.exitCode;
+    std::optional<ProgramConfig> config = readConfiguration(args.configPath);
+    if (!config)
         return 2;
-    }
-    if (configPath.isEmpty())
-        configPath = defaultConfigPath();
-
-    // Everything must be in place before the window: a bad configuration stops here.
-    QString error;
-    QStringList configWarnings;
-    const std::optional<ProgramConfig> config = loadConfig(configPath, error, &configWarnings);
-    for (const QString& w : configWarnings)
-        warn(w);
-    if (!config) {
-        std::fprintf(stderr, "tarvelo: %s\n", error.toUtf8().constData());
-        return 2;
-    }
-    warn(keepPasswordFilePrivate(configPath, false));
 
     QApplication qapp(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvelo"));
-    QApplication::setLayoutDirection(Qt::RightToLeft);
-    QApplication::setQuitOnLastWindowClosed(false);
+    setUpApplication();
     StopSignals stopSignals;
-
-    ProgramOptions options;
-    options.config = *config;
-    options.programFolder = QCoreApplication::applicationDirPath();
-    options.stateFolder = tarvelo::data::stateFolder();
     QPointer<QWidget> dialogParent;
-    options.messageBox = [&dialogParent](const QString& text) { QMessageBox::critical(dialogParent, QString(), text); };
-    options.pump = [] { QCoreApplication::processEvents(); };
     InstanceLock* heldLock = nullptr;
-    options.endAtOnce = [&heldLock] {
-        if (heldLock)
-            heldLock->release();
-        std::fflush(nullptr);
-        ::_exit(0);
-    };
-    options.quit = [] { QCoreApplication::exit(0); };
-    Program program(std::move(options));
+    Program program(programOptions(std::move(*config), dialogParent, heldLock));
     // The local database's password lives in the Veld settings.
     warn(keepPasswordFilePrivate(program.settings.files().filePath(QStringLiteral("Veld")), true));
     if (!program.lock.acquire() && !program.lock.refusal().isEmpty()) {
@@ -127,39 +219,7 @@ int main(int argc, char** argv)
     dialogParent = &window;
     DownloadWindow form2(program.Form2);
     QTimer timer1, timer4;
-    for (auto [timer, model, tick] : {std::tuple{&timer1, &program.ui.Timer1, &Program::Timer1_Timer},
-                                      std::tuple{&timer4, &program.ui.Timer4, &Program::Timer4_Timer}}) {
-        timer->setInterval(1000);
-        QObject::connect(timer, &QTimer::timeout, &program, [&program, tick = tick] { (program.*tick)(); });
-        QObject::connect(model, &SwitchModel::changed, timer, [timer](bool on) {
-            if (on)
-                timer->start();
-            else
-                timer->stop();
-        });
-    }
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &program, [&program] { program.Form_Unload(); });
-    QObject::connect(&stopSignals, &StopSignals::screenshotRequested, &window, [&window, screenshotPath] {
-        if (screenshotPath.isEmpty())
-            return;
-        if (window.saveScreenshot(screenshotPath))
-            std::printf("tarvelo: screenshot saved to %s\n", screenshotPath.toUtf8().constData());
-        else
-            std::fprintf(stderr, "tarvelo: cannot save a screenshot to %s\n", screenshotPath.toUtf8().constData());
-        std::fflush(stdout);
-    });
-
-    try {
-        if (!program.Form1_Form_Load())
-            return 0;
-    } catch (const ProgramEnded&) {
-        return 0;
-    }
-    if (program.app.ended)  // closed while loading, before the event loop ran
-        return 0;
-    try {
-        return qapp.exec();
-    } catch (const ProgramEnded&) {
-        return 0;
-    }
+    connectTimers(program, timer1, timer4);
+    connectSignals(stopSignals, program, window, args.screenshotPath);
+    return loadAndRun(qapp, program);
 }
