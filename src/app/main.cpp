@@ -4,6 +4,7 @@
 #include "app/core/program.h"
 #include "app/download_window.h"
 #include "app/window/main_window.h"
+#include "app/window/refusal_box.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -19,6 +20,8 @@
 namespace {
 
 constexpr std::chrono::seconds StopGrace{3};
+// How long a refusal's message box waits for someone to close it: a start at logon must end.
+constexpr std::chrono::seconds RefusalWait{60};
 
 void usage(FILE* to)
 {
@@ -80,13 +83,45 @@ Arguments parseArguments(int argc, char** argv)
     return a;
 }
 
+// Notices of Qt's platform layer that say nothing about this program and would come before its
+// own lines: the runtime folder it defaults, and size hints the offscreen platform ignores.
+QtMessageHandler qtMessages = nullptr;
+void withoutPlatformNotices(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type < QtCriticalMsg
+        && (text.startsWith(u"QStandardPaths: XDG_RUNTIME_DIR not set") || text.contains(u"propagateSizeHints")))
+        return;
+    qtMessages(type, context, text);
+}
+
+// A start refused: said on stderr (by the caller), in the reason log, and, where a display is
+// there, in a message box that closes itself when nobody answers it.
+int refuseStart(int argc, char** argv, const QString& why, const QString& check, const QString& arabic, int status)
+{
+    tarvelo::data::ReasonLog log(tarvelo::data::stateFolder());
+    log.setEcho(false);
+    log.write(QStringLiteral("start refused"), why, check);
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.contains("offscreen") || platform.contains("minimal")
+        || (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
+        return status;
+    // A display that cannot be reached falls back to offscreen instead of aborting the exit status.
+    const QByteArray chosen = !platform.isEmpty()                             ? platform
+                              : qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? QByteArray("xcb")
+                                                                               : QByteArray("wayland;xcb");
+    qputenv("QT_QPA_PLATFORM", chosen + ";offscreen");
+    QApplication qapp(argc, argv);
+    if (tarvelo::app::displayAvailable())
+        tarvelo::app::showRefusal(arabic + QStringLiteral("\n\nالتفاصيل في ") + log.path(), RefusalWait);
+    return status;
+}
+
 // Everything must be in place before the window: a bad configuration stops here.
-std::optional<tarvelo::app::ProgramConfig> readConfiguration(const QString& path)
+std::optional<tarvelo::app::ProgramConfig> readConfiguration(const QString& path, QString& error, QString& arabic)
 {
     using namespace tarvelo::app;
-    QString error;
     QStringList configWarnings;
-    std::optional<ProgramConfig> config = loadConfig(path, error, &configWarnings);
+    std::optional<ProgramConfig> config = loadConfig(path, error, &configWarnings, &arabic);
     for (const QString& w : configWarnings)
         warn(w);
     if (!config) {
@@ -189,9 +224,11 @@ int main(int argc, char** argv)
     const Arguments args = parseArguments(argc, argv);
     if (args.exitCode)
         return *args.exitCode;
-    std::optional<ProgramConfig> config = readConfiguration(args.configPath);
+    qtMessages = qInstallMessageHandler(withoutPlatformNotices);
+    QString error, arabic;
+    std::optional<ProgramConfig> config = readConfiguration(args.configPath, error, arabic);
     if (!config)
-        return 2;
+        return refuseStart(argc, argv, error, "the keys named, in " + args.configPath, arabic, 2);
 
     QApplication qapp(argc, argv);
     setUpApplication();
@@ -203,6 +240,9 @@ int main(int argc, char** argv)
     warn(keepPasswordFilePrivate(program.settings.files().filePath(QStringLiteral("Veld")), true));
     if (!program.lock.acquire() && !program.lock.refusal().isEmpty()) {
         std::fprintf(stderr, "tarvelo: %s\n", program.lock.refusal().toUtf8().constData());
+        tarvelo::data::ReasonLog log(program.options.stateFolder);
+        log.setEcho(false);
+        log.write(QStringLiteral("start refused"), program.lock.refusal(), QStringLiteral("the lock file's owner"));
         return 3;
     }
     heldLock = &program.lock;
