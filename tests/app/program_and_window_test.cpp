@@ -154,6 +154,7 @@ TEST(Executable, SignalRunsTheUnloadStepsAndUsr1SavesAScreenshot)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", w.base());
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("XDG_RUNTIME_DIR");
     proc.setProcessEnvironment(env);
     proc.start(TARVELO_EXE, {"--config", config, "--screenshot", shot});
     ASSERT_TRUE(proc.waitForStarted(10000));
@@ -178,6 +179,8 @@ TEST(Executable, SignalRunsTheUnloadStepsAndUsr1SavesAScreenshot)
     EXPECT_EQ(proc.exitCode(), 0);
     EXPECT_EQ(w.setting("Acc_In"), u"0");
     EXPECT_EQ(w.setting("ClosSyn"), u"1");
+    const QString err = QString::fromUtf8(proc.readAllStandardError());
+    EXPECT_FALSE(err.contains("XDG_RUNTIME_DIR") || err.contains("propagateSizeHints")) << err.toStdString();
 }
 
 // A web service on 127.0.0.1 that takes every connection and never answers.
