@@ -11,7 +11,8 @@ own_record() { printf '%s %s\n' "$2" "$3" >> "$1"; }
 own_runs() {
   local argv0
   [ -r "/proc/$1/cmdline" ] || return 1
-  argv0=$(tr '\0' '\n' < "/proc/$1/cmdline" 2>/dev/null | head -n1)
+  # The program may end between the test and the read.
+  argv0=$({ tr '\0' '\n' < "/proc/$1/cmdline"; } 2>/dev/null | head -n1)
   [ -n "$argv0" ] && [ "$argv0" = "$2" ]
 }
 own_end() {
