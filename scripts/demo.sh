@@ -27,6 +27,8 @@ for arg in "$@"; do
 done
 started=$(date +%s)
 say() { printf '\n== %s\n' "$*"; }
+# shellcheck source=scripts/own_processes.sh
+source "$root/scripts/own_processes.sh"
 
 say "Installing what is missing"
 bash "$root/scripts/install-deps.sh"
@@ -71,12 +73,14 @@ pids_file="$work/pids"
 teardown() {
   # Programs first (SIGTERM runs their unload), then the web service, then the database server.
   local pid
-  while read -r pid; do kill "$pid" 2>/dev/null || true; done < "$pids_file"
+  own_end "$pids_file"
   if [ -f "$work/server.pid" ]; then
     pid=$(cat "$work/server.pid")
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
-    kill -9 "$pid" 2>/dev/null || true
+    if own_runs "$pid" mariadbd; then
+      kill "$pid" 2>/dev/null || true
+      for _ in $(seq 50); do own_runs "$pid" mariadbd || break; sleep 0.2; done
+      if own_runs "$pid" mariadbd; then kill -9 "$pid" 2>/dev/null || true; fi
+    fi
   fi
   # The logs outlive the throwaway folder.
   for b in 01 02; do
@@ -121,7 +125,7 @@ if [ -n "$with_device" ]; then
   printf '%s\n' "7,$today 07:58:12" "12,$today 08:01:40" "7,$today 16:02:05" > "$work/punches.txt"
   punches=3
   "$devsim" --listen 127.0.0.5:0 --punches "$work/punches.txt" > "$work/devsim.out" 2> "$work/devsim.err" &
-  echo $! >> "$pids_file"
+  own_record "$pids_file" $! "$devsim"
   for _ in $(seq 50); do grep -q '^listening' "$work/devsim.out" 2>/dev/null && break; sleep 0.1; done
   dev_port=$(sed -n 's/^listening on 127.0.0.5:\([0-9]*\).*/\1/p' "$work/devsim.out")
   [ -n "$dev_port" ] || { echo "the device did not start:"; cat "$work/devsim.err"; exit 1; }
@@ -138,7 +142,7 @@ fi
 
 say "Starting the reference web service"
 "$refweb" --db-port "$port" > "$work/refweb.out" 2> "$work/refweb.err" &
-echo $! >> "$pids_file"
+own_record "$pids_file" $! "$refweb"
 for _ in $(seq 100); do [ -s "$work/refweb.out" ] && break; sleep 0.1; done
 url_web=$(head -n1 "$work/refweb.out")
 [ -n "$url_web" ] || { echo "the web service did not start:"; cat "$work/refweb.err"; exit 1; }
@@ -204,12 +208,13 @@ start_branch() {
     "$exe" --config "$cfg/Tarvelo/config.ini" --screenshot "$shots/branch-$b.png" \
     >> "$work/tarvelo-$b.log" 2>&1 &
   prog_pid[$b]=$!
-  echo "${prog_pid[$b]}" >> "$pids_file"
+  own_record "$pids_file" "${prog_pid[$b]}" "$exe"
 }
 stop_branch() {  # SIGTERM runs the unload steps
   local b=$1 pid=${prog_pid[$1]}
+  own_runs "$pid" "$exe" || return 0
   kill -TERM "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+  for _ in $(seq 50); do own_runs "$pid" "$exe" || return 0; sleep 0.1; done
   kill -9 "$pid" 2>/dev/null || true
 }
 
@@ -326,10 +331,14 @@ for b in 01 02; do
 done
 
 if [ -n "$keep" ]; then
+  # Ends only what still runs the program the demo started under each PID: any of them may have
+  # ended meanwhile and its PID gone to another program.
   cat > "$work/stop.sh" <<EOF
 #!/usr/bin/env bash
-while read -r pid; do kill "\$pid" 2>/dev/null || true; done < "$pids_file"
-kill "\$(cat "$work/server.pid")" 2>/dev/null || true
+source "$root/scripts/own_processes.sh"
+own_end "$pids_file"
+echo "\$(cat "$work/server.pid") mariadbd" > "$work/server.own"
+own_end "$work/server.own"
 sleep 2; rm -rf "$work"
 EOF
   say "Left running (--keep)"

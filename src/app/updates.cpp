@@ -154,8 +154,8 @@ Updates::Updates(data::RunState& run, data::SettingsStore& settings, data::Error
     Inet7.setPump(host_.pump);
     // The version checks go on after a failed request ("OK" is still logged): only the reason says it failed.
     for (data::HttpClient* client : {&Inet4, &Inet7})
-        client->onFailure = [this](const QString& url, const data::HttpReply& reply) {
-            data::webFailureReason(errorLog_, url, reply, run_.config.file);
+        client->onReply = [this](const QString& url, const data::HttpReply& reply) {
+            data::noteWebReply(errorLog_, url, reply, run_.config.file);
         };
     folder_ = options_.programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : options_.programFolder;
     if (options_.runningVersion.isEmpty()) {

@@ -2,7 +2,6 @@
 
 #include "data/sql_text.h"
 
-#include <QRegularExpression>
 
 namespace tarvelo::data {
 
@@ -101,12 +100,9 @@ void Database::Show_Conn_Err()
 namespace {
 
 // The settings a database failure points at, from the driver's native code and SQLSTATE.
-QString settingsToCheck(const QString& why, bool server, bool connecting, const QString& file)
+QString settingsToCheck(const QString& why, const QString& state, int native, bool server, bool connecting,
+                        const QString& file)
 {
-    static const QRegularExpression code(QStringLiteral(R"(\b([0-9A-Z]{5}) \((\d+)\))"));
-    const QRegularExpressionMatch m = code.match(why);
-    const QString state = m.captured(1);
-    const int native = m.captured(2).toInt();
     const char* host = server ? "DB_Server_Ser" : "SaveInServer_Databes";
     const QString where = " in " + file;
     if (why.contains(QLatin1String(host)))
@@ -133,8 +129,14 @@ QString settingsToCheck(const QString& why, bool server, bool connecting, const 
 
 void Database::noteError(Side side, bool connecting, const QString& table)
 {
+    lastSqlState.clear();
+    lastNativeCode = 0;
     try {
         throw;
+    } catch (const DbError& e) {
+        lastError = QString::fromUtf8(e.what());
+        lastSqlState = e.sqlState();
+        lastNativeCode = e.nativeCode();
     } catch (const std::exception& e) {
         lastError = QString::fromUtf8(e.what());
     } catch (...) {
@@ -145,20 +147,52 @@ void Database::noteError(Side side, bool connecting, const QString& table)
     if (!reasonLog)
         return;
     const bool server = side == Side::Server;
-    QString step = (server ? QStringLiteral("server database ") : QStringLiteral("local database "))
+    try {
+        // A key the Veld file lacks reads as empty and fails far from its cause ("No database
+        // selected"): named first. The file serves other programs, so only these keys count.
+        QStringList missing;
+        if (!server) {
+            const std::pair<const char*, const QString*> keys[] = {{"SaveInServer_Databes", &DB_Server_Loc},
+                                                                   {"SaveInPort", &DB_Port_Loc},
+                                                                   {"SaveInName_Databes", &DB_Name_Loc},
+                                                                   {"SaveInUser_Databes", &DB_User_Loc},
+                                                                   {"SaveInPas_Databes", &DB_Pas_Loc}};
+            for (const auto& [key, value] : keys)
+                // A database user may have no password: only a refused login makes an empty one suspect.
+                if (value->trimmed().isEmpty() && (value != &DB_Pas_Loc || lastNativeCode == 1045))
+                    missing << QString::fromLatin1(key);
+        }
+        if (!missing.isEmpty())
+            reasonLog->reason(stepName(side, connecting, table),
+                              missing.join(", ") + " missing or empty in the Veld settings: " + lastError,
+                              missing.join(" / ") + " in " + localSettingsFile);
+        else
+            reasonLog->reason(stepName(side, connecting, table), lastError,
+                              settingsToCheck(lastError, lastSqlState, lastNativeCode, server, connecting,
+                                              server ? run_.config.file : localSettingsFile));
+    } catch (...) {
+    }
+}
+
+QString Database::stepName(Side side, bool connecting, const QString& table)
+{
+    QString step = (side == Side::Server ? QStringLiteral("server database ") : QStringLiteral("local database "))
                    + (connecting ? QStringLiteral("connection") : QStringLiteral("call"));
     if (!connecting && !table.isEmpty())
         step += " on " + table;
-    try {
-        reasonLog->reason(step, lastError,
-                          settingsToCheck(lastError, server, connecting, server ? run_.config.file : localSettingsFile));
-    } catch (...) {
-    }
+    return step;
+}
+
+void Database::stepWorks(Side side, bool connecting, const QString& table)
+{
+    if (reasonLog && reasonLog->reasons.anyFailing())
+        reasonLog->works(stepName(side, connecting, table));
 }
 
 void Database::succeeded(Side side)
 {
     failed_[side == Side::Local ? 0 : 1] = false;
+    stepWorks(side, true);
 }
 
 void Database::paintGreen(int from, int to)
@@ -257,6 +291,7 @@ bool Database::run(Side side, RecordsetVar& rs, const QString& sql, const QStrin
         if (!conn)
             throw DbError(QStringLiteral("no open connection"));
         rs->open(conn, sql, table);
+        stepWorks(side, false, table);
     } catch (...) {
         noteError(side, false, table);
         try {

@@ -85,6 +85,8 @@ public:
     // The last database failure as the driver gave it; also written as a reason line, naming the
     // settings to check, when reasonLog is set.
     QString lastError;
+    QString lastSqlState;    // the driver's SQLSTATE of that failure; empty when it gave none
+    int lastNativeCode = 0;  // the driver's native error code of that failure
     ErrorLog* reasonLog = nullptr;
     QString localSettingsFile = QStringLiteral("Veld/settings.ini");  // holds SaveIn*
 
@@ -104,6 +106,8 @@ private:
     bool run(Side side, RecordsetVar& rs, const QString& sql, const QString& table, OnFailure onFailure, bool paintOnSuccess);
     std::optional<qint64> countLoc(const QString& sql);
     void noteError(Side side, bool connecting, const QString& table = {});
+    static QString stepName(Side side, bool connecting, const QString& table = {});
+    void stepWorks(Side side, bool connecting, const QString& table = {});
     void succeeded(Side side);
     void paintGreen(int from, int to);
     void pump() const;

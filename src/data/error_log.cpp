@@ -1,7 +1,9 @@
 #include "data/error_log.h"
 
-#include <QFile>
+#include <QDir>
 #include <QLocale>
+
+#include <limits>
 
 namespace tarvelo::data {
 
@@ -16,12 +18,24 @@ QString ErrorLog::path() const
 void ErrorLog::Save_Code(const QString& line) const
 {
     // Opened and closed for every line, so each line is on disk when the call returns.
-    QFile f(path());
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    QByteArray bytes = line.toLocal8Bit();
-    bytes += "\r\n";
-    f.write(bytes);
+    appendBounded(path(), line.toLocal8Bit() + "\r\n", maxBytes_);
+}
+
+QString ErrorLog::refusedPunchesPath() const
+{
+    return folder_ + "/refused_punches.txt";
+}
+
+void ErrorLog::keepRefusedPunch(const QDateTime& when, const QString& deviceRow, const QString& address,
+                                const QString& enroll, const QString& punchTime, const QString& reason) const
+{
+    // Tabs and line breaks inside a value would split the line; nothing else is changed.
+    const auto field = [](QString v) { return v.replace(u'\t', u' ').replace(u'\n', u' ').replace(u'\r', u' '); };
+    const QString line = QStringList{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), field(deviceRow),
+                                     field(address), field(enroll), field(punchTime), field(reason)}
+                             .join(u'\t');
+    QDir().mkpath(folder_);
+    appendBounded(refusedPunchesPath(), line.toUtf8() + '\n', std::numeric_limits<qint64>::max());
 }
 
 void ErrorLog::failure(const QString& code)

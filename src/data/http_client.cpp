@@ -127,8 +127,8 @@ HttpReply HttpClient::getText(const QString& url)
         reply.error = QStringLiteral("HTTP status %1").arg(reply.status);
         reply.body.clear();
     }
-    if (!reply.ok && onFailure)
-        onFailure(url, reply);
+    if (onReply)
+        onReply(url, reply);
     return reply;
 }
 

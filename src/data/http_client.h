@@ -60,8 +60,9 @@ public:
 
     void setPump(WaitPump pump) { pump_ = std::move(pump); }
 
-    // Told of every failed script request (after the reply is final), to say why in the reason log.
-    std::function<void(const QString& url, const HttpReply& reply)> onFailure;
+    // Told of every script request's final reply, to say in the reason log why one failed and when
+    // the script answers again.
+    std::function<void(const QString& url, const HttpReply& reply)> onReply;
 
 private:
     void* curl_ = nullptr;

@@ -30,7 +30,8 @@ SQLWCHAR* wptr(std::u16string& s)
     return reinterpret_cast<SQLWCHAR*>(s.data());
 }
 
-QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+// The driver's diagnostic records as one text; the first record's state and code as values.
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, QString* firstState = nullptr, int* firstNative = nullptr)
 {
     QString out;
     for (SQLSMALLINT i = 1;; ++i) {
@@ -43,16 +44,28 @@ QString diagnostics(SQLSMALLINT type, SQLHANDLE handle)
             break;
         if (!out.isEmpty())
             out += "; ";
+        else if (firstState) {
+            *firstState = QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5);
+            *firstNative = int(native);
+        }
         out += QString::fromUtf16(reinterpret_cast<const char16_t*>(state), 5) + QStringLiteral(" (%1) ").arg(native)
                + QString::fromUtf16(reinterpret_cast<const char16_t*>(text), std::min<int>(len, 1023));
     }
     return out.isEmpty() ? QStringLiteral("unknown database error") : out;
 }
 
+[[noreturn]] void throwDiagnostics(const QString& what, SQLSMALLINT type, SQLHANDLE handle)
+{
+    QString state;
+    int native = 0;
+    const QString text = diagnostics(type, handle, &state, &native);
+    throw DbError(what + ": " + text, state, native);
+}
+
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what)
 {
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
-        throw DbError(QString::fromLatin1(what) + ": " + diagnostics(type, handle));
+        throwDiagnostics(QString::fromLatin1(what), type, handle);
 }
 
 bool isBinaryType(SQLSMALLINT t)
@@ -111,7 +124,7 @@ void failIfArmed(const QString& sql, const QString& database)
         if (--it->left <= 0)
             g_rules.erase(it);
         g_rulesArmed.store(!g_rules.empty());
-        throw DbError("HY000 failure made on purpose for statements matching " + pattern);
+        throw DbError("HY000 failure made on purpose for statements matching " + pattern, QStringLiteral("HY000"));
     }
 }
 
@@ -308,7 +321,7 @@ void OdbcConnection::connect(const QString& connectionString)
     SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, wptr(cs), SQLSMALLINT(cs.size()), nullptr, 0, nullptr,
                                      SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc))
-        throw DbError(QStringLiteral("connecting: ") + diagnostics(SQL_HANDLE_DBC, dbc_));
+        throwDiagnostics(QStringLiteral("connecting"), SQL_HANDLE_DBC, dbc_);
     connected_ = true;
     lost_ = false;
     static std::atomic<quint64> sessions{0};
@@ -366,7 +379,7 @@ void OdbcConnection::readyForCall(const QString& connectionString)
             // there would only add the opening time-out to the wait.
             if (queryTimeout_ > 0 && waited.elapsed() >= qint64(queryTimeout_ + 5) * 1000 - 500) {
                 disconnect();
-                throw DbError(QStringLiteral("the server did not answer within the read time-out"));
+                throw DbError(QStringLiteral("the server did not answer within the read time-out"), QStringLiteral("HYT00"));
             }
         }
     }

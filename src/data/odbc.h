@@ -11,9 +11,20 @@
 namespace tarvelo::data {
 
 // Any failure of the database layer: connection, statement, time-out, or misuse of a recordset.
+// A database failure: the driver's text, and, when the driver gave them, the SQLSTATE and native
+// error code of its first diagnostic record (empty and 0 for failures found by this program).
 class DbError : public std::runtime_error {
 public:
-    explicit DbError(const QString& message) : std::runtime_error(message.toStdString()) {}
+    explicit DbError(const QString& message, QString sqlState = {}, int nativeCode = 0)
+        : std::runtime_error(message.toStdString()), sqlState_(std::move(sqlState)), nativeCode_(nativeCode)
+    {
+    }
+    const QString& sqlState() const { return sqlState_; }
+    int nativeCode() const { return nativeCode_; }
+
+private:
+    QString sqlState_;
+    int nativeCode_;
 };
 
 // Which server-side statement time-out a server offers: MariaDB's max_statement_time (seconds,

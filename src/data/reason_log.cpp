@@ -41,6 +41,13 @@ QString ReasonLog::path() const
     return folder_ + "/tarvelo.log";
 }
 
+namespace {
+QString stamp(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+}  // namespace
+
 void ReasonLog::write(const QString& step, const QString& reason, const QString& check)
 {
     const QString cleanReason = redactCredentials(reason).simplified();
@@ -48,17 +55,22 @@ void ReasonLog::write(const QString& step, const QString& reason, const QString&
     static const QRegularExpression duration(QStringLiteral(R"(\d+ (ms|milliseconds)\b)"));
     const QString key = step + u'\x1f' + QString(cleanReason).replace(duration, QStringLiteral("# \\1")) + u'\x1f' + check;
     const QDateTime t = now();
+    // A step that worked since its last failure fails anew: that is news, whatever an hour says.
+    const bool newOutage = !failing_.contains(step);
+    if (newOutage) {
+        if (failing_.size() >= kMaxKinds)
+            failing_.clear();
+        failing_.insert(step, t);
+    }
     auto it = seen_.find(key);
     QString repeats;
     if (it != seen_.end()) {
-        if (it->lastWritten.secsTo(t) < kRepeatSeconds) {
+        if (!newOutage && it->lastWritten.secsTo(t) < kRepeatSeconds) {
             ++it->unwritten;
             return;
         }
         if (it->unwritten > 0)
-            repeats = QStringLiteral(" (%1 more times since %2)")
-                          .arg(it->unwritten)
-                          .arg(it->lastWritten.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            repeats = QStringLiteral(" (%1 more times since %2)").arg(it->unwritten).arg(stamp(it->lastWritten));
         it->lastWritten = t;
         it->unwritten = 0;
     } else {
@@ -66,10 +78,30 @@ void ReasonLog::write(const QString& step, const QString& reason, const QString&
             seen_.clear();
         seen_.insert(key, Seen{t, 0});
     }
-    QString line = t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + u' ' + step + ": " + cleanReason;
+    QString line = stamp(t) + u' ' + step + ": " + cleanReason;
     if (!check.isEmpty())
         line += " — check " + check;
     append(line + repeats);
+}
+
+void ReasonLog::works(const QString& step)
+{
+    const auto outage = failing_.constFind(step);
+    if (outage == failing_.cend())
+        return;
+    const QDateTime since = *outage;
+    failing_.erase(outage);
+    const QString prefix = step + u'\x1f';
+    qint64 unwritten = 0;
+    for (auto it = seen_.begin(); it != seen_.end(); ++it)
+        if (it.key().startsWith(prefix)) {
+            unwritten += it->unwritten;
+            it->unwritten = 0;
+        }
+    QString line = stamp(now()) + u' ' + step + ": works again (failing since " + stamp(since);
+    if (unwritten > 0)
+        line += QStringLiteral(", %1 repeats not written").arg(unwritten);
+    append(line + u')');
 }
 
 void ReasonLog::append(const QString& line)
@@ -82,15 +114,20 @@ void ReasonLog::append(const QString& line)
     if (folder_.isEmpty())
         return;
     QDir().mkpath(folder_);
-    QFile f(path());
-    if (f.exists() && f.size() + bytes.size() > maxBytes_) {
-        QFile::remove(path() + ".1");
-        QFile::rename(path(), path() + ".1");
+    appendBounded(path(), bytes, maxBytes_);
+}
+
+bool appendBounded(const QString& path, const QByteArray& bytes, qint64 maxBytes)
+{
+    QFile f(path);
+    if (f.exists() && f.size() + bytes.size() > maxBytes) {
+        QFile::remove(path + ".1");
+        QFile::rename(path, path + ".1");
     }
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+        return false;
     f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    f.write(bytes);
+    return f.write(bytes) == bytes.size();
 }
 
 }  // namespace tarvelo::data

@@ -17,13 +17,18 @@ QString redactCredentials(QString text);
 // The reason log: one line per failure naming the step, the reason the lower layer gave and what to
 // check, written to standard error and to "tarvelo.log" in the state folder. A branch offline for a
 // month must not write a line a minute: a failure repeating unchanged is written once, then at most
-// once an hour with how often it came. The file is bounded: past maxBytes it becomes "tarvelo.log.1"
-// (one old file kept). Writing never fails the caller.
+// once an hour with how often it came. A failure of a step that worked again since is a new outage and
+// is written at once; the first success after a written failure says so in one line. The file is
+// bounded: past maxBytes it becomes "tarvelo.log.1" (one old file kept). Writing never fails the caller.
 class ReasonLog {
 public:
     explicit ReasonLog(QString folder, qint64 maxBytes = 1 << 20);
 
     void write(const QString& step, const QString& reason, const QString& check);
+    // The step succeeded: ends its outage, if one was written, with a line saying so.
+    void works(const QString& step);
+    // Whether any step's outage is open; lets hot paths skip building step names.
+    bool anyFailing() const { return !failing_.isEmpty(); }
 
     QString path() const;
     void setEcho(bool toStderr) { echo_ = toStderr; }
@@ -40,6 +45,11 @@ private:
     qint64 maxBytes_;
     bool echo_ = true;
     QHash<QString, Seen> seen_;
+    QHash<QString, QDateTime> failing_;  // step -> when its outage began
 };
+
+// Appends bytes to a file that past maxBytes becomes "<path>.1", the one old file kept.
+// False when the file cannot be written.
+bool appendBounded(const QString& path, const QByteArray& bytes, qint64 maxBytes);
 
 }  // namespace tarvelo::data

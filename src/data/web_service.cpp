@@ -9,6 +9,9 @@ namespace tarvelo::data {
 
 namespace {
 
+// The clock's answer fails apart from its request: a reply that arrives but says no time.
+const QString kClockAnswer = QStringLiteral("web service getnow.php answer");
+
 QString replyText(const HttpReply& reply)
 {
     return QString::fromUtf8(reply.body);
@@ -67,12 +70,17 @@ std::optional<QDateTime> parseServerTime(const QString& reply)
     return std::nullopt;
 }
 
-void webFailureReason(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& configFile)
+void noteWebReply(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& configFile)
 {
     // Without the query: it carries credentials, and a repeated failure must read the same each time.
     const QUrl address(url);
     const QString script = address.fileName();
-    log.reason("web service " + (script.isEmpty() ? QStringLiteral("request") : script),
+    const QString step = "web service " + (script.isEmpty() ? QStringLiteral("request") : script);
+    if (reply.ok) {
+        log.works(step);
+        return;
+    }
+    log.reason(step,
                (reply.error.isEmpty() ? QStringLiteral("no answer") : reply.error) + " — "
                    + address.toString(QUrl::RemoveQuery | QUrl::RemoveUserInfo | QUrl::RemoveFragment),
                "Url_Web in " + configFile + ", and that the web service runs");
@@ -91,8 +99,8 @@ WebService::WebService(RunState& run, ErrorLog& log, EventPump pump, std::chrono
     : Inet1(timeout), Inet3(timeout), Inet8(timeout), run_(run), log_(log), pump_(std::move(pump))
 {
     for (HttpClient* client : {&Inet1, &Inet3, &Inet8})
-        client->onFailure = [this](const QString& url, const HttpReply& reply) {
-            webFailureReason(log_, url, reply, run_.config.file);
+        client->onReply = [this](const QString& url, const HttpReply& reply) {
+            noteWebReply(log_, url, reply, run_.config.file);
         };
 }
 
@@ -187,13 +195,15 @@ bool WebService::Get_TimeDiff()
     const QString text = replyText(reply);
     run_.Err_Fields[12] = text;
     if (text.isEmpty()) {
-        log_.reason(QStringLiteral("web service getnow.php"), QStringLiteral("the answer is empty"),
+        log_.reason(kClockAnswer, QStringLiteral("the answer is empty"),
                     "Url_Web in " + run_.config.file);
         return false;
     }
     const std::optional<QDateTime> server = parseServerTime(text);
+    if (server)
+        log_.works(kClockAnswer);
     if (!server) {
-        log_.reason(QStringLiteral("web service getnow.php"), "the answer is not a date and time: " + text.left(80),
+        log_.reason(kClockAnswer, "the answer is not a date and time: " + text.left(80),
                     "Url_Web in " + run_.config.file);
         log_.failure(QStringLiteral("SYN016"));
         return false;

@@ -23,7 +23,8 @@ std::optional<QDateTime> parseServerTime(const QString& reply);
 
 // The reason line of a failed script request: the script, the transfer's error or HTTP status and the
 // address without its query (which carries credentials), and Url_Web in the configuration file to check.
-void webFailureReason(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& configFile);
+// An answered request ends the script's outage.
+void noteWebReply(ErrorLog& log, const QString& url, const HttpReply& reply, const QString& configFile);
 
 // Whole seconds from local to server, counted between second boundaries as the server's clock
 // has no finer resolution.

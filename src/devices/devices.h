@@ -115,6 +115,7 @@ private:
     PunchRecord lastRead_;      // the last record the pull read
     QString deviceError_;       // why the device layer last failed
     QString saveError_;         // why Save_Rst last failed
+    QString saveState_;         // its SQLSTATE, when the database refused
     bool numberingReported_ = false;  // the exhausted numbering is reported once per run
     bool numberingExhausted_ = false;
 };

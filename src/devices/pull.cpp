@@ -7,7 +7,6 @@
 
 #include <QCalendar>
 #include <QHash>
-#include <QRegularExpression>
 
 namespace tarvelo::devices {
 
@@ -151,6 +150,8 @@ QString Devices::Pull_Devices()
             // cancel out into success.
             if (result != outcome::Done)
                 everyDeviceDone = false;
+            else
+                ctx_.errorLog.works(deviceStep(deviceNoRec, Rs_Findev->text(u"texIP"), Rs_Findev->text(u"texPort")));
             if (result == outcome::NotReachable)
                 diagnose(deviceNoRec, deviceStep(deviceNoRec, Rs_Findev->text(u"texIP"), Rs_Findev->text(u"texPort")),
                          deviceThird, machineThird);
@@ -371,10 +372,9 @@ namespace {
 
 // A database refusal of the values themselves (SQLSTATE class 22: too long, out of range, not a
 // date), as opposed to a connection or statement failure that another try may get past.
-bool valuesRefused(const QString& dbError)
+bool valuesRefused(const QString& sqlState)
 {
-    static const QRegularExpression state(QStringLiteral("(^|[:;] )22[0-9A-Z]{3} "));
-    return state.match(dbError).hasMatch();
+    return sqlState.startsWith(u"22");
 }
 
 QString shortened(const QString& text, int limit)
@@ -387,9 +387,11 @@ QString shortened(const QString& text, int limit)
 void Devices::setAside(const Device& d, const QString& enroll, const QString& punch)
 {
     logDevice(d.noRec, QStringLiteral(" بصمة تركت لان جدول البصمات لا يقبلها: ") + shortened(enroll, 80) + " " + punch);
-    ctx_.errorLog.reason(d.step(), "punch " + shortened(enroll, 1000) + " " + punch + " set aside, rst_tab refused it: " + saveError_,
-                         QStringLiteral("the enroll number and time of this punch on the device; it is cleared from "
-                                        "the device with the others, and this line keeps it"));
+    // The device forgets it at the clear: its one whole copy goes where nothing rotates it away.
+    ctx_.errorLog.keepRefusedPunch(now(), d.noRec, d.address + u':' + QString::number(d.port), enroll, punch, saveError_);
+    ctx_.errorLog.reason(d.step() + " punch", "punch " + shortened(enroll, 1000) + " " + punch + " set aside, rst_tab refused it: " + saveError_,
+                         "the enroll number and time of this punch on the device; it is cleared from the device with "
+                         "the others and kept whole in " + ctx_.errorLog.refusedPunchesPath());
 }
 
 bool Devices::saveRows(const Device& d, int firstRow, const QString& batch, const QString& pullStamp, qint32& saved)
@@ -411,7 +413,7 @@ bool Devices::saveRows(const Device& d, int firstRow, const QString& batch, cons
             continue;
         }
         // One record the table cannot hold must not keep every later punch off the table for good.
-        if (!valuesRefused(saveError_))
+        if (!valuesRefused(saveState_))
             return false;
         setAside(d, enroll, punch);
     }
@@ -536,6 +538,8 @@ bool Devices::Save_Rst(const QString& deviceNoRec, const QString& enroll, const 
         return true;
     } catch (const std::exception& e) {
         saveError_ = QString::fromStdString(e.what());
+        const auto* db = dynamic_cast<const data::DbError*>(&e);
+        saveState_ = db ? db->sqlState() : QString();
         dropEdit(Rs_Rst);
         ctx_.errorLog.failure(QStringLiteral("SYN025"));
         return false;

@@ -133,6 +133,10 @@ bool holdBranchLock(SyncContext& ctx)
     BranchLock& lock = ctx.state.Branch_Lock;
     switch (lock.take(ctx.db)) {
     case BranchLock::Take::Held:
+        // This copy synchronises now: the second-copy text goes and its end is logged.
+        if (ctx.window.Label2.text(7) == kBranchBusy)
+            ctx.window.Label2.setText(7, ctx.state.Busy_Replaced);
+        ctx.errors.works(QStringLiteral("branch database lock"));
         return true;
     case BranchLock::Take::Failed:
         if (!ctx.db.Conn_Loc)
@@ -144,6 +148,8 @@ bool holdBranchLock(SyncContext& ctx)
     case BranchLock::Take::Busy:
         break;
     }
+    if (ctx.window.Label2.text(7) != kBranchBusy)
+        ctx.state.Busy_Replaced = ctx.window.Label2.text(7);
     ctx.window.Label2.setText(7, kBranchBusy);
     ctx.errors.reason(QStringLiteral("branch database lock"),
                       "another copy of the program synchronises the database " + ctx.db.DB_Name_Loc

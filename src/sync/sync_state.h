@@ -179,6 +179,7 @@ struct SyncState {
     QSet<QString> Ledger_Logged;
     // The lock that keeps other copies from synchronising this branch database meanwhile.
     BranchLock Branch_Lock;
+    QString Busy_Replaced;  // the state text (Label2 7) that the second-copy text stands in for
 };
 
 // The references the engine works through, built once by the program (or a test per branch).

@@ -47,7 +47,11 @@ TEST(FailureReasons, EachFailureNamesItsReasonAndSettingAndNeverLooksLikeSuccess
          "wrong-Loc-55", "خطاء بالاتصال رقم1", false},
         {"no raw-socket capability", [&](AppWorld&, app::ProgramOptions& o) { o.reachability = &noSocket; },
          {"echo check 127.0.0.1", "Operation not permitted", "cap_net_raw", "setcap cap_net_raw+ep"}, {},
-         "ICMP: the raw-socket capability cap_net_raw is missing", false},
+         app::kNoEchoPermission, false},
+        {"Veld settings without the database name", [](AppWorld& w, app::ProgramOptions&) { w.setVeld("SaveInName_Databes", ""); },
+         {"local database call on Proj_Tab: SaveInName_Databes missing or empty in the Veld settings",
+          "check SaveInName_Databes in"},
+         {}, "خطاء بالاتصال رقم1", false},
     };
     for (const ReasonCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,8 +1,12 @@
 #include "app/window/main_window.h"
+#include "app/window/refusal_box.h"
 #include "app_world.h"
 #include "support/private_mariadb.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
 #include <QLabel>
 #include <QImage>
 #include <QProcess>
@@ -67,16 +71,24 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
         {{}, {{"My_Branch", "abc"}}, "My_Branch"},
         {{}, {{"DB_Server_Ser", "db;Pwd=x"}}, "DB_Server_Ser"},
     };
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_STATE_HOME", w.home.path() + "/state");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key.toStdString());
         writeConfig(w, path, c.drop, c.replace);
         QProcess proc;
+        proc.setProcessEnvironment(env);
         proc.start(TARVELO_EXE, {"--config", path});
         ASSERT_TRUE(proc.waitForFinished(10000));
         const QString err = QString::fromUtf8(proc.readAllStandardError());
         EXPECT_EQ(proc.exitCode(), 2);
-        EXPECT_TRUE(err.contains(path)) << err.toStdString();
+        EXPECT_TRUE(err.startsWith("tarvelo: " + path)) << "Qt's notices come first: " << err.toStdString();
         EXPECT_TRUE(err.contains("key " + c.key)) << err.toStdString();
+        // Started at logon nobody reads stderr: the state folder, made for it, holds the refusal.
+        QFile log(w.home.path() + "/state/Tarvelo/tarvelo.log");
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QString last = QString::fromUtf8(log.readAll()).trimmed().section(u'\n', -1);
+        EXPECT_TRUE(last.contains("start refused: " + path) && last.contains("key " + c.key)) << last.toStdString();
     }
     // An empty file names every key it lacks at once; a misspelt key is named in a warning.
     {
@@ -85,6 +97,7 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
         f.write("My_Brnch = 01\n");
     }
     QProcess empty;
+    empty.setProcessEnvironment(env);
     empty.start(TARVELO_EXE, {"--config", path});
     ASSERT_TRUE(empty.waitForFinished(10000));
     const QString err = QString::fromUtf8(empty.readAllStandardError());
@@ -94,10 +107,39 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
                             "Url_Web", "Url_Downloads"})
         EXPECT_TRUE(err.contains(QStringLiteral("key %1 is missing").arg(key))) << key;
     QProcess proc;
+    proc.setProcessEnvironment(env);
     proc.start(TARVELO_EXE, {"--config", w.home.path() + "/none.ini"});
     ASSERT_TRUE(proc.waitForFinished(10000));
     EXPECT_EQ(proc.exitCode(), 2);
     EXPECT_TRUE(proc.readAllStandardError().contains("none.ini"));
+}
+
+TEST(Executable, RefusalBoxNamesTheFileAndEveryKeyInArabicAndClosesItselfWhenNobodyAnswers)
+{
+    ensureApplication();
+    QString error, arabic;
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/config.ini";
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write("My_Branch = abc\n");
+    f.close();
+    ASSERT_FALSE(app::loadConfig(path, error, nullptr, &arabic));
+    QString shown;
+    QTimer::singleShot(50, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            shown = box->text();
+    });
+    QElapsedTimer took;
+    took.start();
+    app::showRefusal(arabic, std::chrono::milliseconds(300));
+    EXPECT_LT(took.elapsed(), 5000);
+    EXPECT_FALSE(app::displayAvailable()) << "offscreen: an unattended start shows no box";
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("لا يعمل البرنامج بسبب ملف الاعدادات")) && shown.contains(path))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("قيمة المفتاح My_Branch غير صحيحة")));
+    for (const char* key : {"DB_Server_Ser", "DB_Pas_Ser", "Url_Downloads"})
+        EXPECT_TRUE(shown.contains(QStringLiteral("المفتاح %1 غير موجود").arg(key))) << key;
 }
 
 TEST(Executable, SignalRunsTheUnloadStepsAndUsr1SavesAScreenshot)
@@ -112,6 +154,7 @@ TEST(Executable, SignalRunsTheUnloadStepsAndUsr1SavesAScreenshot)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", w.base());
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("XDG_RUNTIME_DIR");
     proc.setProcessEnvironment(env);
     proc.start(TARVELO_EXE, {"--config", config, "--screenshot", shot});
     ASSERT_TRUE(proc.waitForStarted(10000));
@@ -136,6 +179,8 @@ TEST(Executable, SignalRunsTheUnloadStepsAndUsr1SavesAScreenshot)
     EXPECT_EQ(proc.exitCode(), 0);
     EXPECT_EQ(w.setting("Acc_In"), u"0");
     EXPECT_EQ(w.setting("ClosSyn"), u"1");
+    const QString err = QString::fromUtf8(proc.readAllStandardError());
+    EXPECT_FALSE(err.contains("XDG_RUNTIME_DIR") || err.contains("propagateSizeHints")) << err.toStdString();
 }
 
 // A web service on 127.0.0.1 that takes every connection and never answers.

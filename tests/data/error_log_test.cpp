@@ -86,3 +86,45 @@ TEST(ReasonLogFile, RepeatsAreCountedHourlyCredentialsRedactedAndTheFileBounded)
     EXPECT_TRUE(QFile::exists(log.path() + ".1"));
     EXPECT_LE(QFileInfo(log.path()).size(), 400);
 }
+
+TEST(ReasonLogFile, AnOutageAfterARecoveryIsWrittenAtOnceAndEachEndOnce)
+{
+    QTemporaryDir dir;
+    data::ReasonLog log(dir.path());
+    log.setEcho(false);
+    QDateTime t(QDate(2026, 1, 1), QTime(8, 0));
+    log.now = [&] { return t; };
+    const auto fail = [&] { log.write("server database connection", "2002 Can't connect", "DB_Server_Ser"); };
+    fail();
+    t = t.addSecs(60);
+    fail();  // the same outage: counted, not written
+    t = t.addSecs(60);
+    log.works("server database connection");
+    log.works("server database connection");  // no outage left to end
+    t = t.addSecs(22 * 60);
+    fail();  // lost again within the hour
+    log.works("web service getnow.php");  // a step that never failed
+
+    const QStringList lines = QString::fromUtf8(contents(log.path())).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith("2026-01-01 08:00:00 server database connection: 2002"));
+    EXPECT_EQ(lines[1], "2026-01-01 08:02:00 server database connection: works again (failing since "
+                        "2026-01-01 08:00:00, 1 repeats not written)");
+    EXPECT_TRUE(lines[2].startsWith("2026-01-01 08:24:00 server database connection: 2002"));
+}
+
+TEST(ErrorLogFile, BoundedAsTheReasonLogWithItsLinesUnchanged)
+{
+    QTemporaryDir dir;
+    data::ErrorLog log(dir.path(), 1000);
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        log.failure("SYN016");
+        log.failure("SYN014");
+    }
+    const QByteArray now = contents(log.path()), old = contents(log.path() + ".1");
+    EXPECT_LE(now.size(), 1000);
+    EXPECT_GT(old.size(), 900);
+    EXPECT_FALSE(QFile::exists(log.path() + ".2"));
+    for (const QByteArray& line : (now + old).split('\n'))
+        EXPECT_TRUE(line.isEmpty() || line == "Error SYN016(0)\r" || line == "Error SYN014(0)\r") << line.toStdString();
+}

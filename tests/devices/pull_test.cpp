@@ -255,7 +255,21 @@ TEST_F(PullDevice, ARecordTheTableCannotHoldIsSetAsideAndThePullGoesOn)
     EXPECT_EQ(sim.logSize(), 0) << "cleared of what was saved or set aside";
     EXPECT_EQ(w.messages()[1],
               kD + "0100000000000001 بصمة تركت لان جدول البصمات لا يقبلها: " + tooLong.left(80) + "… 2024-03-05 07:00:01");
-    EXPECT_EQ(w.reasonLines().filter("device 0100000000000001 127.0.0.2:" + sim.portText() + ": punch 9999").size(), 1);
+    EXPECT_EQ(w.reasonLines().filter("device 0100000000000001 127.0.0.2:" + sim.portText() + " punch: punch 9999").size(), 1);
+
+    // Failures enough to rotate the reason log twice: the punch stays whole in a file of its own.
+    w.errorLog.reasons.setEcho(false);
+    for (int i = 0; i < 3000; ++i)
+        w.errorLog.reason("step " + QString::number(i), QString(800, u'x'), {});
+    EXPECT_TRUE(w.reasonLines().filter(tooLong.left(80)).isEmpty());
+    QFile kept(w.errorLog.refusedPunchesPath());
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(kept.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1);
+    const QStringList f = lines[0].split(u'\t');
+    ASSERT_EQ(f.size(), 6);
+    EXPECT_EQ(f.mid(1, 4), (QStringList{"0100000000000001", "127.0.0.2:" + sim.portText(), tooLong, "2024-03-05 07:00:01"}));
+    EXPECT_TRUE(f[5].contains("22001")) << f[5].toStdString();
 }
 
 TEST_F(PullDevice, APullPastItsDeadlineEndsLikeAFailedReadAndTheNextDeviceIsPulled)

@@ -74,6 +74,9 @@ TEST(BranchLock, SecondCopyRunsNoCycleAndSaysSoUntilTheHoldersSessionEnds)
     a.db.exec("KILL " + a.db.scalar("SELECT IS_USED_LOCK('" + sync::branchLockName(a.db.name()) + "')"));
     second.cycle();
     EXPECT_EQ(rig.serverCount("city_tab"), 1);
+    EXPECT_EQ(second.window.Label2.text(7), QString()) << "the second-copy text goes once this copy holds the lock";
+    log.seek(0);
+    EXPECT_TRUE(log.readAll().contains("branch database lock: works again"));
     a.cycle();
     EXPECT_TRUE(a.state.Branch_Lock.busy());
 }

@@ -47,16 +47,27 @@ bool isWebAddress(const QString& text)
 
 }  // namespace
 
-std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QStringList* warnings)
+std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QStringList* warnings, QString* arabic)
 {
+    QStringList problems, arabicProblems;
+    const auto refuse = [&] {
+        error = problems.size() == 1 ? path + ": " + problems.first()
+                                     : path + ": " + QString::number(problems.size()) + " problems:\n  " + problems.join("\n  ");
+        if (arabic)
+            *arabic = QStringLiteral("لا يعمل البرنامج بسبب ملف الاعدادات:\n") + path + "\n\n" + arabicProblems.join(u'\n')
+                      + QStringLiteral("\n\nصحح الملف ثم شغل البرنامج مرة اخرى.");
+        return std::nullopt;
+    };
     QFile file(path);
     if (!file.exists()) {
-        error = path + ": configuration file not found (give one with --config FILE)";
-        return std::nullopt;
+        problems << QStringLiteral("configuration file not found (give one with --config FILE)");
+        arabicProblems << QStringLiteral("الملف غير موجود");
+        return refuse();
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        error = path + ": cannot read the configuration file: " + file.errorString();
-        return std::nullopt;
+        problems << "cannot read the configuration file: " + file.errorString();
+        arabicProblems << QStringLiteral("لا يمكن قراءة الملف");
+        return refuse();
     }
     namespace k = config_keys;
     ProgramConfig c;
@@ -90,7 +101,6 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QSt
          "a whole number is expected"},
     }};
 
-    QStringList problems;
     QSet<QString> given;
     int lineNo = 0;
     for (const QByteArray& raw : file.readAll().split('\n')) {
@@ -101,6 +111,7 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QSt
         const qsizetype eq = line.indexOf(u'=');
         if (eq <= 0) {
             problems << QStringLiteral("line %1 is not a \"key = value\" line").arg(lineNo);
+            arabicProblems << QStringLiteral("السطر %1 ليس على شكل: المفتاح = القيمة").arg(lineNo);
             continue;
         }
         const QString name = line.left(eq).trimmed();
@@ -115,18 +126,20 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QSt
     }
     for (const Key& key : keys) {
         const QString name = QString::fromLatin1(key.name);
-        if (key.need != Key::Optional && !given.contains(name))
+        if (key.need != Key::Optional && !given.contains(name)) {
             problems << "key " + name + " is missing";
-        else if (key.need == Key::Value && key.value->isEmpty())
+            arabicProblems << QStringLiteral("المفتاح %1 غير موجود").arg(name);
+        } else if (key.need == Key::Value && key.value->isEmpty()) {
             problems << "key " + name + " is empty";
-        else if (given.contains(name) && !key.wellFormed(*key.value))
+            arabicProblems << QStringLiteral("المفتاح %1 فارغ").arg(name);
+        } else if (given.contains(name) && !key.wellFormed(*key.value)) {
             problems << "key " + name + " is malformed: " + QString::fromUtf8(key.expected);
+            arabicProblems << QStringLiteral("قيمة المفتاح %1 غير صحيحة").arg(name);
+        }
     }
     if (problems.isEmpty())
         return c;
-    error = problems.size() == 1 ? path + ": " + problems.first()
-                                 : path + ": " + QString::number(problems.size()) + " problems:\n  " + problems.join("\n  ");
-    return std::nullopt;
+    return refuse();
 }
 
 }  // namespace tarvelo::app

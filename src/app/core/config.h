@@ -34,7 +34,9 @@ QString defaultConfigPath();
 // Reads "key = value" lines (values taken literally after the first "=", blanks around them
 // dropped; lines starting with "#" or ";" and "[section]" lines ignored) and checks every key's
 // form. On failure `error` holds one message naming the file and every key missing, empty or
-// malformed, and nothing is returned. A key the program does not know adds a warning naming it.
-std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QStringList* warnings = nullptr);
+// malformed, and nothing is returned; `arabic`, when given, says the same in the window's language
+// for a message box. A key the program does not know adds a warning naming it.
+std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QStringList* warnings = nullptr,
+                                        QString* arabic = nullptr);
 
 }  // namespace tarvelo::app

@@ -40,6 +40,8 @@ inline const QString kIdle = QStringLiteral("النظام خامل");
 inline const QString kRetryMessage = QStringLiteral("المحاولة القادمة بعد دقيقة");
 inline const QString kStartingNow = QStringLiteral("Starting Now ...");
 inline const QString kTitle = QStringLiteral("مزامنة الفروع ");
+// The echo check cannot send: the program lacks the raw-socket capability (the log says how to grant it).
+inline const QString kNoEchoPermission = QStringLiteral("البرنامج لا يملك صلاحية فحص الاتصال بالسيرفر، التفاصيل في السجل");
 
 // Thrown when the hook that ends the process at once returned (only tests let it return);
 // every handler of the program lets it pass.

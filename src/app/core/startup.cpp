@@ -123,6 +123,7 @@ StartUpResult Program::startUpChecks()
             return result;
     }
     ui.Timer1.set(true);
+    errors.works(QStringLiteral("start-up check"));
     return StartUpResult::passed();
 }
 
@@ -209,14 +210,16 @@ StartUpResult Program::checkEcho()
 {
     pumpEvents();
     data::Reachability& echo = *options.reachability;
-    if (echo.Ping_Host(run.config.Ip_Ser))
-        return StartUpResult::passed();
     const QString step = "echo check " + run.config.Ip_Ser;
+    if (echo.Ping_Host(run.config.Ip_Ser)) {
+        errors.works(step);
+        return StartUpResult::passed();
+    }
     if (echo.lastLackedSocket()) {
         // Nothing was sent: the host is not at fault, the program's permission is.
         const QString exe = QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QStringLiteral("tarvelo");
         return StartUpResult::failed(12, "ip communication " + run.config.Ip_Ser, 2,
-                                     QStringLiteral("ICMP: the raw-socket capability cap_net_raw is missing"), QString())
+                                     kNoEchoPermission, QString())
             .because(echo.lastFailure(),
                      "the raw-socket capability cap_net_raw: as root run /usr/sbin/setcap cap_net_raw+ep " + exe
                          + " (or admit the user's group in net.ipv4.ping_group_range)",

@@ -132,17 +132,27 @@ QTableView* MainWindow::grid(data::GridModel& model)
 
 MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), trayAvailable_(trayAvailable)
 {
-    MainWindowModel& ui = p_.ui;
-    sync::SyncWindow& w = p_.window;
     setLayoutDirection(Qt::RightToLeft);
     setWindowFlag(Qt::FramelessWindowHint);
-    setWindowTitle(ui.caption.text());
-    connect(&ui.caption, &sync::TextModel::changed, this, &QWidget::setWindowTitle);
+    setWindowTitle(p_.ui.caption.text());
+    connect(&p_.ui.caption, &sync::TextModel::changed, this, &QWidget::setWindowTitle);
     resize(980, 680);
 
     auto* root = new QVBoxLayout(this);
+    root->addLayout(createTitleBar());
+    root->addLayout(createValues());
+    root->addLayout(createLampsAndBars());
+    root->addWidget(createStoppedPanel());
+    root->addLayout(createGrids(), 1);
+    root->addLayout(createCheckBoxes());
+    root->addWidget(createStatusLine());
+    createTrayIcon();
+}
 
-    // Title bar: caption, version and the four image buttons; dragging it moves the window.
+// Caption, version and the four image buttons; dragging the bar moves the window.
+QLayout* MainWindow::createTitleBar()
+{
+    MainWindowModel& ui = p_.ui;
     auto* top = new QHBoxLayout;
     auto* caption = label(ui.caption);
     caption->setStyleSheet(QStringLiteral("font-weight: bold; font-size: 14pt"));
@@ -158,9 +168,14 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
         connect(b, &QPushButton::clicked, this, [this, i] { p_.Bott1_Click(i); });
         top->addWidget(b);
     }
-    root->addLayout(top);
+    return top;
+}
 
-    // Values: branch, databases, times, synchronisation state.
+// Branch, databases, times and, beside them, the synchronisation state and the pass texts.
+QLayout* MainWindow::createValues()
+{
+    MainWindowModel& ui = p_.ui;
+    sync::SyncWindow& w = p_.window;
     auto* info = new QGridLayout;
     const std::pair<int, int> rows[] = {{2, 0}, {3, 1}, {4, 2}, {8, 4}, {5, 5}};
     int r = 0;
@@ -198,9 +213,13 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
     busy->addWidget(label(ui.Label8, 1));
     busy->addStretch();
     info->addLayout(busy, 5, 2);
-    root->addLayout(info);
+    return info;
+}
 
-    // Database lamps and the five progress bars.
+// The five database lamps and the five progress bars.
+QLayout* MainWindow::createLampsAndBars()
+{
+    sync::SyncWindow& w = p_.window;
     auto* lampsRow = new QHBoxLayout;
     for (int k = 0; k < data::LampsModel::Count; ++k) {
         auto* lamp = new QLabel;
@@ -232,9 +251,12 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
     };
     moveBars();
     connect(&w.LabD, &sync::ProgressModel::changed, this, moveBars);
-    root->addLayout(lampsRow);
+    return lampsRow;
+}
 
-    // The stopped panel.
+// The panel shown while synchronisation is stopped.
+QWidget* MainWindow::createStoppedPanel()
+{
     auto* frame4 = new QFrame;
     frame4->setFrameShape(QFrame::StyledPanel);
     auto* f4 = new QHBoxLayout(frame4);
@@ -245,11 +267,14 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
     f4->addWidget(start);
     f4->addWidget(readAll);
     f4->addStretch();
-    frame4->setVisible(ui.Frame4.isOn());
-    connect(&ui.Frame4, &SwitchModel::changed, frame4, &QWidget::setVisible);
-    root->addWidget(frame4);
+    frame4->setVisible(p_.ui.Frame4.isOn());
+    connect(&p_.ui.Frame4, &SwitchModel::changed, frame4, &QWidget::setVisible);
+    return frame4;
+}
 
-    // The log grids: transfer, message and schedule share one place; the punch grid beside them.
+// The log grids: transfer, message and schedule share one place; the punch grid beside them.
+QLayout* MainWindow::createGrids()
+{
     auto* grids = new QHBoxLayout;
     auto* logs = new QVBoxLayout;
     logs->addWidget(grid(p_.logs.MSFG1));
@@ -258,13 +283,16 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
     grids->addLayout(logs, 3);
     auto* side = new QVBoxLayout;
     auto* combo3 = new QComboBox;
-    bindCombo(combo3, ui.Combo3);
+    bindCombo(combo3, p_.ui.Combo3);
     side->addWidget(combo3);
     side->addWidget(grid(p_.devices->MSFG3));
     grids->addLayout(side, 2);
-    root->addLayout(grids, 1);
+    return grids;
+}
 
-    // Check boxes.
+QLayout* MainWindow::createCheckBoxes()
+{
+    MainWindowModel& ui = p_.ui;
     auto* checks = new QHBoxLayout;
     for (CheckBoxModel* m : {&ui.Check1, &ui.Check3, &ui.Check4, &ui.Check5}) {
         auto* box = new QCheckBox(m->caption());
@@ -278,14 +306,22 @@ MainWindow::MainWindow(Program& program, bool trayAvailable) : p_(program), tray
         bindFont(box, m->font);
     }
     checks->addStretch();
-    root->addLayout(checks);
+    return checks;
+}
 
-    // Status line.
-    auto* status = label(ui.Label3, 6);
+// The status line, at the bottom as a status bar.
+QWidget* MainWindow::createStatusLine()
+{
+    auto* status = label(p_.ui.Label3, 6);
     status->setFrameShape(QFrame::Panel);
     status->setFrameShadow(QFrame::Sunken);
-    root->addWidget(status);
+    return status;
+}
 
+// The tray icon where the desktop has a notification area; the window's own icon otherwise.
+void MainWindow::createTrayIcon()
+{
+    MainWindowModel& ui = p_.ui;
     if (trayAvailable_) {
         tray_ = new QSystemTrayIcon(this);
         connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {

@@ -6,6 +6,7 @@
 #include <array>
 
 class QLabel;
+class QLayout;
 class QSystemTrayIcon;
 class QTableView;
 
@@ -32,6 +33,16 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // The window's parts, top to bottom.
+    QLayout* createTitleBar();
+    QLayout* createValues();
+    QLayout* createLampsAndBars();
+    QWidget* createStoppedPanel();
+    QLayout* createGrids();
+    QLayout* createCheckBoxes();
+    QWidget* createStatusLine();
+    void createTrayIcon();
+
     QLabel* label(sync::LabelArrayModel& model, int index);
     QLabel* label(sync::TextModel& model);
     QTableView* grid(data::GridModel& model);
