@@ -23,7 +23,7 @@ void expectSettled(SyncRig& rig, int records)
 
 TEST(BranchLockInProgram, StopPressedAnywhereInASendCycleLetsGoOfTheLockOnlyOnceTheCycleHasEnded)
 {
-    SyncRig rig(3, std::chrono::seconds(5), Tick::Program);
+    SyncRig rig;
     RigBranch& other = rig.A();
     UnlockedWrites unlocked(other.db);
     RigCopy copy(rig, other);
