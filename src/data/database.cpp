@@ -244,8 +244,13 @@ bool Database::openConnection(Side side)
             held.reset();  // the old one lives on in its recordsets
         if (held)
             held->readyForCall(cs);
-        else
+        else {
             held = OdbcConnection::open(cs, local ? LocalTimeout : ServerTimeout);
+            held->beforeWrite = [this, local] {
+                if (beforeWrite)
+                    beforeWrite(!local);
+            };
+        }
         if (local && held->session() != localSession_) {
             if (onNewLocalSession)
                 onNewLocalSession(*held);

@@ -82,6 +82,13 @@ public:
     // Runs once on each new physical session of the local side, before the call that opened it
     // sends anything; what it throws fails that call as a failed connection does.
     std::function<void(OdbcConnection&)> onNewLocalSession;
+    // Asked before every statement that may change data on either side's held connection
+    // (`server` true for the server's); what it throws fails that statement before it is sent.
+    std::function<void(bool server)> beforeWrite;
+    // The physical session the local side holds now (0: none), and whether it still answers: one
+    // ping, no statement, no event pump.
+    quint64 localSession() const { return held_[0] ? held_[0]->session() : 0; }
+    bool localSessionAnswers() { return held_[0] && held_[0]->alive(); }
     // The last database failure as the driver gave it; also written as a reason line, naming the
     // settings to check, when reasonLog is set.
     QString lastError;

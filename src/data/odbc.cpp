@@ -103,12 +103,25 @@ std::atomic<bool> g_observed{false};
 std::function<void(const QString&, const QString&)> g_observer;  // under g_rulesMutex
 std::thread::id g_observerThread;
 
+thread_local bool t_observing = false;  // what the observer runs itself is not observed
+
 void failIfArmed(const QString& sql, const QString& database)
 {
-    if (g_observed.load(std::memory_order_relaxed)) {
-        std::lock_guard lock(g_rulesMutex);
-        if (g_observer && g_observerThread == std::this_thread::get_id())
-            g_observer(database, sql);
+    if (g_observed.load(std::memory_order_relaxed) && !t_observing) {
+        std::function<void(const QString&, const QString&)> observer;
+        {
+            std::lock_guard lock(g_rulesMutex);
+            if (g_observerThread == std::this_thread::get_id())
+                observer = g_observer;
+        }
+        // Outside the lock, so that the observer may run statements of its own.
+        if (observer) {
+            t_observing = true;
+            struct Done {
+                ~Done() { t_observing = false; }
+            } done;
+            observer(database, sql);
+        }
     }
     if (!g_rulesArmed.load(std::memory_order_relaxed))
         return;
@@ -153,8 +166,7 @@ QString infoText(SQLHDBC dbc, SQLUSMALLINT what)
     return QString::fromLatin1(reinterpret_cast<const char*>(buf), std::clamp<int>(len, 0, 255));
 }
 
-// Statements that run in autocommit mode and leave nothing behind in the session.
-bool leavesNoSessionState(QStringView sql)
+QStringView firstWord(QStringView sql)
 {
     qsizetype i = 0;
     while (i < sql.size() && (sql[i].isSpace() || sql[i] == u'('))
@@ -162,11 +174,21 @@ bool leavesNoSessionState(QStringView sql)
     qsizetype j = i;
     while (j < sql.size() && sql[j].isLetter())
         ++j;
-    const QStringView word = sql.mid(i, j - i);
-    for (const char16_t* w : {u"select", u"insert", u"update", u"delete", u"replace", u"show"})
+    return sql.mid(i, j - i);
+}
+
+bool isOneOf(QStringView word, std::initializer_list<const char16_t*> words)
+{
+    for (const char16_t* w : words)
         if (word.compare(QStringView(w), Qt::CaseInsensitive) == 0)
             return true;
     return false;
+}
+
+// Statements that run in autocommit mode and leave nothing behind in the session.
+bool leavesNoSessionState(QStringView sql)
+{
+    return isOneOf(firstWord(sql), {u"select", u"insert", u"update", u"delete", u"replace", u"show"});
 }
 
 }  // namespace
@@ -367,6 +389,15 @@ bool OdbcConnection::answersPing()
     return SQL_SUCCEEDED(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) && dead == SQL_CD_FALSE;
 }
 
+bool OdbcConnection::alive()
+{
+    if (!connected_ || lost_)
+        return false;
+    if (!answersPing())
+        lost_ = true;
+    return !lost_;
+}
+
 void OdbcConnection::readyForCall(const QString& connectionString)
 {
     failIfArmed(QStringLiteral("CONNECT"), databaseOf(connectionString));
@@ -409,8 +440,10 @@ OdbcConnection::~OdbcConnection()
     }
 }
 
-void OdbcConnection::noteStatement(QStringView sql)
+void OdbcConnection::noteStatement(QStringView sql, bool writes)
 {
+    if (beforeWrite && (writes || !isOneOf(firstWord(sql), {u"select", u"show"})))
+        beforeWrite();
     if (!leavesNoSessionState(sql))
         mayHoldTransaction_ = true;
 }
@@ -418,7 +451,7 @@ void OdbcConnection::noteStatement(QStringView sql)
 ResultData OdbcConnection::query(const QString& sql)
 {
     failIfArmed(sql, database_);
-    noteStatement(sql);
+    noteStatement(sql, false);
     return run(sql);
 }
 
@@ -507,7 +540,7 @@ ResultData OdbcConnection::run(const QString& sql)
 long long OdbcConnection::execute(const QString& sql, const std::vector<QVariant>& params)
 {
     failIfArmed(sql, database_);
-    noteStatement(sql);
+    noteStatement(sql, true);
     Statement st(*this);
     std::vector<std::u16string> texts(params.size());
     std::vector<QByteArray> blobs(params.size());

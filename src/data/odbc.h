@@ -80,6 +80,12 @@ public:
     // A number no other physical session of this process had: it changes whenever the session
     // is opened again, which drops whatever the server kept for the old one (named locks).
     quint64 session() const { return session_; }
+    // Whether the session still answers, by one ping; one that does not is taken as gone, so the
+    // next call opens it again.
+    bool alive();
+    // Asked before every statement that may change data (all but SELECT and SHOW); what it throws
+    // fails the statement before it is sent.
+    std::function<void()> beforeWrite;
 
     // Runs one statement; a statement without a result set gives an empty ResultData.
     ResultData query(const QString& sql);
@@ -97,7 +103,7 @@ private:
     void disconnect();
     bool answersPing();
     QStringList primaryKeyFromCatalogue(const QString& table);
-    void noteStatement(QStringView sql);
+    void noteStatement(QStringView sql, bool writes);
     ResultData run(const QString& sql);
     void* dbc_ = nullptr;
     bool connected_ = false;

@@ -165,6 +165,8 @@ QString WebService::Web_Save_Syn(const QString& treco, const QString& SynLast, c
                                {QStringLiteral("kin1"), QString::number(kin1)},
                                {QStringLiteral("kin2"), QString::number(kin2)},
                                {QStringLiteral("mainbranch"), mainbranch}});
+    if (mayWrite && !mayWrite())
+        return QString();
     const HttpReply reply = Inet8.getText(requestUrl(QStringLiteral("save_syn.php"), query));
     if (!reply.ok)
         return QString();
@@ -179,6 +181,8 @@ QString WebService::Web_Delete_Syn(const QString& treco, const QString& SynLast,
                                {QStringLiteral("SynLast"), SynLast},
                                {QStringLiteral("norec"), norec},
                                {QStringLiteral("kin1"), QString::number(kin1)}});
+    if (mayWrite && !mayWrite())
+        return QStringLiteral("NotOk");
     const HttpReply reply = Inet8.getText(requestUrl(QStringLiteral("delete_syn.php"), query));
     if (!reply.ok)
         return QStringLiteral("NotOk");

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -60,6 +61,10 @@ public:
     static bool isDetailTable(const QString& table);
 
     void setTimeout(std::chrono::milliseconds timeout);
+
+    // Asked right before each request that writes the server's ledger (save_syn.php,
+    // delete_syn.php); false: it is not sent and fails as one that got no answer.
+    std::function<bool()> mayWrite;
 
     // The clients each request goes through, one per purpose as in the main window; later
     // requests of the start-up and update flows may use them too.

@@ -2,6 +2,7 @@
 
 #include "data/database.h"
 #include "data/sql_text.h"
+#include "data/web_service.h"
 
 #include <QCryptographicHash>
 
@@ -41,17 +42,35 @@ void BranchLock::newSession(data::OdbcConnection& c)
     if (!held_)
         return;
     interrupted_ = true;
+    held_ = false;
     if (acquire(c) == Take::Busy) {
         busy_ = true;
-        throw data::DbError("the lock " + name_ + " went to another copy (server connection " + holder_
+        throw data::DbError("the lock " + name_ + " went to another copy (local database connection " + holder_
                             + ") when this session was opened again");
     }
+    held_ = true;
+    session_ = c.session();
 }
 
-BranchLock::Take BranchLock::take(data::Database& db)
+bool BranchLock::mayWrite(data::Database& db, bool remote) const
+{
+    if (db.freshConnectionPerCall)
+        return true;  // measurements only: no session is held, so none holds the lock
+    if (!held_ || db.localSession() != session_)
+        return false;
+    return !remote || (!interrupted_ && db.localSessionAnswers());
+}
+
+BranchLock::Take BranchLock::take(data::Database& db, data::WebService& web)
 {
     if (hooked_ != &db) {
         db.onNewLocalSession = [this](data::OdbcConnection& c) { newSession(c); };
+        db.beforeWrite = [this, &db](bool server) {
+            if (!mayWrite(db, server))
+                throw data::DbError("not written: this copy does not hold the lock " + name_
+                                    + " on the branch database, or lost its session");
+        };
+        web.mayWrite = [this, &db] { return mayWrite(db, true); };
         hooked_ = &db;
     }
     busy_ = false;
@@ -61,17 +80,18 @@ BranchLock::Take BranchLock::take(data::Database& db)
         return Take::Held;
     }
     if (!db.Open_Conn_Loc()) {
-        if (busy_)
-            held_ = false;
+        held_ = false;
         return busy_ ? Take::Busy : Take::Failed;
     }
     try {
         const Take t = acquire(*db.Conn_Loc);
         held_ = t == Take::Held;
         busy_ = t == Take::Busy;
+        session_ = db.Conn_Loc->session();
         interrupted_ = false;
         return t;
     } catch (const std::exception& e) {
+        held_ = false;
         db.lastError = QString::fromUtf8(e.what());
         return Take::Failed;
     }
@@ -82,7 +102,7 @@ void BranchLock::release(data::Database& db)
     if (!held_)
         return;
     held_ = false;
-    interrupted_ = true;  // a cycle under way ends at its next check
+    interrupted_ = true;  // nothing more is written, and a cycle under way ends at its next check
     if (!db.Conn_Loc || !db.Conn_Loc->isConnected())
         return;
     try {

@@ -131,7 +131,7 @@ bool purgeLedger(SyncContext& ctx)
 bool holdBranchLock(SyncContext& ctx)
 {
     BranchLock& lock = ctx.state.Branch_Lock;
-    switch (lock.take(ctx.db)) {
+    switch (lock.take(ctx.db, ctx.web)) {
     case BranchLock::Take::Held:
         // This copy synchronises now: the second-copy text goes and its end is logged.
         if (ctx.window.Label2.text(7) == kBranchBusy)
@@ -153,7 +153,7 @@ bool holdBranchLock(SyncContext& ctx)
     ctx.window.Label2.setText(7, kBranchBusy);
     ctx.errors.reason(QStringLiteral("branch database lock"),
                       "another copy of the program synchronises the database " + ctx.db.DB_Name_Loc
-                          + " (it holds the lock " + lock.name() + " on server connection " + lock.holder() + ")",
+                          + " (it holds the lock " + lock.name() + " on local database connection " + lock.holder() + ")",
                       QStringLiteral("the other copy, on this machine or another: this one tries again at its next "
                                      "cycle and runs none while that copy does"));
     return false;

@@ -2,6 +2,7 @@
 #include "app/core/program.h"
 #include "data/settings_store.h"
 #include "support/ref_web_service.h"
+#include "support/sync_rig.h"
 #include "support/test_db.h"
 
 #include <QApplication>
@@ -35,6 +36,46 @@ inline void ensureApplication()
     }
 }
 
+// Points the local database settings (application Veld) under the settings folder `base` at `local`.
+inline void writeVeld(const QString& base, const data::DbSettings& local)
+{
+    data::IniSettingsStore store(base);
+    for (const auto& [key, value] : {std::pair{"SaveInServer_Databes", local.host}, {"SaveInPort", local.port},
+                                     {"SaveInName_Databes", local.name}, {"SaveInUser_Databes", local.user},
+                                     {"SaveInPas_Databes", local.password}})
+        store.write("Veld", "Settings", QString::fromLatin1(key), value);
+}
+
+// The start-up values of branch `branch` against a server database and the web service over it.
+inline data::StartupConfig startupConfig(const ScratchDatabase& serverDb, const RefWebService& web, const QString& branch)
+{
+    const data::DbSettings server = serverDb.settings();
+    data::StartupConfig c;
+    c.My_Branch = branch;
+    c.Riv_Server = QStringLiteral("010218");
+    c.DB_Server_Ser = server.host;
+    c.DB_User_Ser = server.user;
+    c.DB_Pas_Ser = server.password;
+    c.DB_Name_Ser = server.name;
+    c.Ip_Ser = QStringLiteral("127.0.0.1");
+    c.No_Dev = QStringLiteral("DEV-1");
+    c.Url_Web = web.baseUrl();
+    c.Url_Downloads = web.downloadsUrl();
+    return c;
+}
+
+// Runs cycle ticks until a cycle has run (or `limit` ticks passed); the ticks run.
+inline int tickUntilCycle(app::Program& p, int limit = 200)
+{
+    const int before = p.app.cycles;
+    int ticks = 0;
+    while (p.app.cycles == before && ticks < limit) {
+        p.Timer1_Timer();
+        ++ticks;
+    }
+    return ticks;
+}
+
 // One branch installation: its database with a project row, the server database, the reference
 // web service, a settings folder holding the local database's settings, and the program over them.
 struct AppWorld {
@@ -43,29 +84,14 @@ struct AppWorld {
         branchDb.exec(QStringLiteral(
             "INSERT INTO proj_tab (no_rec, branch, No_Branch, SynFirst, No_Riv, NoDat, KinYer) "
             "VALUES ('1', '01', '01', '0', '01.02.18', '05', '2024')"));
-        const data::DbSettings local = branchDb.settings();
-        setVeld(QStringLiteral("SaveInServer_Databes"), local.host);
-        setVeld(QStringLiteral("SaveInPort"), local.port);
-        setVeld(QStringLiteral("SaveInName_Databes"), local.name);
-        setVeld(QStringLiteral("SaveInUser_Databes"), local.user);
-        setVeld(QStringLiteral("SaveInPas_Databes"), local.password);
+        writeVeld(base(), branchDb.settings());
     }
 
     app::ProgramOptions options()
     {
         app::ProgramOptions o;
-        const data::DbSettings server = serverDb.settings();
-        data::StartupConfig& c = o.config.startup;
-        c.My_Branch = QStringLiteral("01");
-        c.Riv_Server = rivServer;
-        c.DB_Server_Ser = server.host;
-        c.DB_User_Ser = server.user;
-        c.DB_Pas_Ser = server.password;
-        c.DB_Name_Ser = server.name;
-        c.Ip_Ser = QStringLiteral("127.0.0.1");
-        c.No_Dev = QStringLiteral("DEV-1");
-        c.Url_Web = web.baseUrl();
-        c.Url_Downloads = web.downloadsUrl();
+        o.config.startup = startupConfig(serverDb, web, QStringLiteral("01"));
+        o.config.startup.Riv_Server = rivServer;
         o.config.No_Dat = noDat;
         o.settingsBase = base();
         o.programFolder = home.path();
@@ -127,16 +153,7 @@ struct AppWorld {
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
     // Runs cycle ticks until a cycle has run (or `limit` ticks passed).
-    int tickUntilCycle(int limit = 200)
-    {
-        const int before = program->app.cycles;
-        int ticks = 0;
-        while (program->app.cycles == before && ticks < limit) {
-            program->Timer1_Timer();
-            ++ticks;
-        }
-        return ticks;
-    }
+    int tickUntilCycle(int limit = 200) { return test::tickUntilCycle(*program, limit); }
 
     QTemporaryDir home;
     ScratchDatabase branchDb{QStringLiteral("branch")};
@@ -152,6 +169,41 @@ struct AppWorld {
     std::function<void()> onPump;
     std::function<void(sync::SyncContext&)> cycle;
     std::function<QDateTime()> clock;
+    std::unique_ptr<app::Program> program;
+};
+
+// The program as one more copy over a rig branch's database (on another machine: its own settings
+// folder), beside the rig's engine over it; loaded, so its start-up has run.
+struct RigCopy {
+    RigCopy(SyncRig& rig, const RigBranch& branch, const QString& noDat = {})
+    {
+        writeVeld(home.path(), branch.db.settings());
+        app::ProgramOptions o;
+        o.config.startup = startupConfig(rig.server, rig.web, branch.number);
+        o.config.No_Dat = noDat;
+        o.settingsBase = o.programFolder = o.autostartBase = home.path();
+        o.pump = [this] {
+            if (onPump)
+                onPump();
+        };
+        o.endAtOnce = [] {};
+        o.quit = [] {};
+        o.otherCopyRunning = [] { return false; };
+        o.reachability = &reach;
+        o.messageBox = [](const QString&) {};
+        o.webTimeout = std::chrono::seconds(5);
+        program = std::make_unique<app::Program>(std::move(o));
+        program->Form1_Form_Load();
+    }
+    QString reasons() const
+    {
+        QFile f(home.path() + "/tarvelo.log");
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    QTemporaryDir home;
+    FakeReachability reach;
+    std::function<void()> onPump;
     std::unique_ptr<app::Program> program;
 };
 

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QStringList>
+#include <QThread>
 
 #include <future>
 
@@ -44,6 +45,51 @@ void seedBranches(const ScratchDatabase& db, const QStringList& numbers, const Q
 }
 
 }  // namespace
+
+QString recordsAndExchanges(const ScratchDatabase& d)
+{
+    return d.scalar(QStringLiteral(
+        "SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(no_rec, Ne_Rec, DatTim2, SynDele ORDER BY no_rec) FROM city_tab), "
+        "(SELECT GROUP_CONCAT(no_rec, DatTim2 ORDER BY no_rec) FROM invoice_tab), (SELECT GROUP_CONCAT(no_rec, NRS1, "
+        "DatTim2 ORDER BY no_rec) FROM rowvoi_tab), 'open', (SELECT COUNT(*) FROM city_tab WHERE SynAdd <> '4') + "
+        "(SELECT COUNT(*) FROM invoice_tab WHERE SynAdd <> '4'), 'ledger', (SELECT COUNT(*) FROM atten_rec WHERE treco "
+        "NOT IN ('branchsyn_tab', 'notic_tab')))"));
+}
+
+UnlockedWrites::UnlockedWrites(const ScratchDatabase& db) : db_(db)
+{
+    db.exec(QStringLiteral("CREATE TABLE lock_audit (id INT AUTO_INCREMENT PRIMARY KEY, tab VARCHAR(64), op CHAR(1), "
+                           "conn BIGINT)"));
+    const QString lock = lit(sync::branchLockName(db.name()));
+    for (const auto& row : db.query("SELECT TABLE_NAME FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                                    + lit(db.name()) + " AND TABLE_TYPE = 'BASE TABLE' AND TABLE_NAME NOT IN "
+                                    "('lock_audit', 'work_tab')").rows) {
+        const QString t = row.at(0).toString();
+        for (const char* op : {"INSERT", "UPDATE", "DELETE"})
+            db.exec("CREATE TRIGGER audit_" + t + "_" + op + " AFTER " + op + " ON " + t
+                    + " FOR EACH ROW IF NOT (IS_USED_LOCK(" + lock + ") <=> CONNECTION_ID()) THEN INSERT INTO "
+                    "lock_audit (tab, op, conn) VALUES (" + lit(t) + ", '" + op[0] + "', CONNECTION_ID()); END IF");
+    }
+}
+
+QString UnlockedWrites::take()
+{
+    const QString seen = db_.scalar(QStringLiteral(
+        "SELECT GROUP_CONCAT(tab, ' ', op, ' by ', conn ORDER BY id SEPARATOR '; ') FROM lock_audit"));
+    db_.exec(QStringLiteral("DELETE FROM lock_audit"));
+    return seen;
+}
+
+void killLockHolder(const ScratchDatabase& db)
+{
+    const QString used = "SELECT IS_USED_LOCK(" + lit(sync::branchLockName(db.name())) + ")";
+    const QString holder = db.scalar(used);
+    if (holder.isEmpty())
+        return;
+    db.exec("KILL " + holder);
+    for (int i = 0; i < 200 && db.scalar(used) == holder; ++i)
+        QThread::msleep(5);
+}
 
 QString localStamp()
 {

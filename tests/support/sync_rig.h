@@ -160,6 +160,27 @@ public:
     std::vector<std::unique_ptr<RigBranch>> branches;
 };
 
+// The plain records, invoices and lines with their versions, then the exchanges not closed and
+// the ledger rows: equal on the server and every branch when nothing diverged.
+QString recordsAndExchanges(const ScratchDatabase& db);
+
+// Row changes on a branch database made by a session that does not hold its branch lock, logged
+// by triggers on every table (the change queue aside, which the accounting application writes).
+class UnlockedWrites {
+public:
+    explicit UnlockedWrites(const ScratchDatabase& db);
+    // What was logged since the last call ("table op by connection; ..."); the log starts again.
+    // A test's own writes come before a call whose answer it drops.
+    QString take();
+
+private:
+    const ScratchDatabase& db_;
+};
+
+// Ends the session that holds the branch database's lock, as a server restart, a killed thread or
+// a network cut does, and waits until the server has let go of the lock.
+void killLockHolder(const ScratchDatabase& db);
+
 // "yyyyMMddhhmmss" of the local clock.
 QString localStamp();
 

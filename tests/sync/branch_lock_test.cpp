@@ -1,5 +1,6 @@
 // One synchronising copy per branch database: two engines over one, as two copies of the program.
 #include "support/sync_rig.h"
+#include "data/odbc.h"
 #include "sync/engine.h"
 
 #include <QFile>
@@ -16,16 +17,6 @@ RigBranch& secondEngine(SyncRig& rig, RigBranch& of)
                                                        std::chrono::seconds(5), of.tick, &of.db));
     rig.branches.back()->startSync();
     return *rig.branches.back();
-}
-
-// The records with their versions, then the exchanges not closed and the ledger rows.
-std::string endState(const ScratchDatabase& d)
-{
-    return d.scalar("SELECT CONCAT_WS(' ', (SELECT GROUP_CONCAT(no_rec, Ne_Rec, DatTim2, SynDele ORDER BY no_rec) FROM "
-                    "city_tab), (SELECT GROUP_CONCAT(no_rec, DatTim2) FROM invoice_tab), (SELECT GROUP_CONCAT(no_rec, "
-                    "NRS1, DatTim2) FROM rowvoi_tab), 'open', (SELECT COUNT(*) FROM city_tab WHERE SynAdd <> '4') + "
-                    "(SELECT COUNT(*) FROM invoice_tab WHERE SynAdd <> '4'), 'ledger', (SELECT COUNT(*) FROM atten_rec))")
-        .toStdString();
 }
 
 }  // namespace
@@ -51,10 +42,10 @@ TEST(BranchLock, CyclesOverlappingInTimeLeaveEveryRecordEqualEveryExchangeClosed
     ASSERT_EQ(overlapped, 2);
     ASSERT_GT(rig.settle(), 0);
 
-    const std::string server = endState(rig.server);
-    EXPECT_TRUE(server.find("0100004") != std::string::npos && server.ends_with("open 0 ledger 0")) << server;
+    const QString server = recordsAndExchanges(rig.server);
+    EXPECT_TRUE(server.contains(u"0100004") && server.endsWith(u"open 0 ledger 0")) << qPrintable(server);
     for (const auto& b : rig.branches)
-        EXPECT_EQ(endState(b->db), server) << qPrintable(b->db.name());
+        EXPECT_EQ(recordsAndExchanges(b->db).toStdString(), server.toStdString()) << qPrintable(b->db.name());
 }
 
 TEST(BranchLock, SecondCopyRunsNoCycleAndSaysSoUntilTheHoldersSessionEnds)
@@ -79,4 +70,49 @@ TEST(BranchLock, SecondCopyRunsNoCycleAndSaysSoUntilTheHoldersSessionEnds)
     EXPECT_TRUE(log.readAll().contains("branch database lock: works again"));
     a.cycle();
     EXPECT_TRUE(a.state.Branch_Lock.busy());
+}
+
+TEST(BranchLock, HoldersSessionKilledAtAnyStatementOfASendCycleWritesNothingMore)
+{
+    SyncRig rig;
+    RigBranch& a = rig.A();
+    RigBranch& second = secondEngine(rig, a);
+    UnlockedWrites unlocked(a.db);
+    a.cycle();
+    // At the `killAt`th statement of a cycle of the holder, its session ends and the other copy
+    // runs a whole cycle before that statement goes out. The statements the cycle sent.
+    auto cycleKilledAt = [&](int killAt) {
+        int n = 0;
+        data::observeStatements([&](const QString&, const QString&) {
+            if (++n == killAt) {
+                killLockHolder(a.db);
+                second.cycle();
+            }
+        });
+        a.cycle();
+        data::observeStatements({});
+        return n;
+    };
+    QString seen;
+    int next = 0;
+    auto addRecord = [&] {
+        a.add("city_tab", QStringLiteral("01%1").arg(++next, 5, 10, QChar(u'0')), {{"Ne_Rec", "v0"}});
+        unlocked.take();
+    };
+    addRecord();
+    const int statements = cycleKilledAt(0);
+    ASSERT_GT(statements, 20);
+    for (int k = 1; k <= statements; ++k) {
+        addRecord();
+        cycleKilledAt(k);
+        seen += unlocked.take();
+        second.state.Branch_Lock.release(second.database);  // the holder's again at its next cycle
+    }
+    ASSERT_GT(rig.settle(), 0);
+    EXPECT_TRUE(seen.isEmpty()) << qPrintable(seen);
+    const QString server = recordsAndExchanges(rig.server);
+    EXPECT_TRUE(server.endsWith(u"open 0 ledger 0")) << qPrintable(server);
+    EXPECT_EQ(rig.serverCount("city_tab"), next);
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(recordsAndExchanges(b->db).toStdString(), server.toStdString()) << qPrintable(b->db.name());
 }

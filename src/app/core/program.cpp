@@ -410,9 +410,9 @@ void Program::Syn_Click_S()
     {
         app.inCycle = true;
         struct Leave {
-            bool& flag;
-            ~Leave() { flag = false; }
-        } leave{app.inCycle};
+            Program& p;
+            ~Leave() { p.leaveCycle(); }
+        } leave{*this};
 
         if (updates.cycleTickUpdates())
             return;
@@ -434,6 +434,8 @@ void Program::Syn_Click_S()
             MsgboxViw(2, sync::kBranchBusy);
             app.Sleep_Left = kBranchBusySleep;
         } else {
+            if (app.startBooksDue && sync.Branch_Lock.held())
+                startBooks();
             Syn_Statistic(1);
             if (!run.Syn_Run)
                 MsgboxViw(2, kStopped);
@@ -446,6 +448,15 @@ void Program::Syn_Click_S()
         app.startDeferred = false;
         start();
     }
+}
+
+void Program::leaveCycle()
+{
+    app.inCycle = false;
+    // Stopped during the cycle: it has finished its row and its books holding the lock.
+    if (app.releaseDue && !run.Syn_Run)
+        sync.Branch_Lock.release(db);
+    app.releaseDue = false;
 }
 
 }  // namespace tarvelo::app

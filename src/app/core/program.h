@@ -85,6 +85,8 @@ struct AppState {
     bool inStartup = false;
     bool inCycle = false;
     bool startDeferred = false;  // a start pressed during a cycle, run when it returns
+    bool releaseDue = false;     // a stop pressed during a cycle: the lock goes when it has ended
+    bool startBooksDue = false;  // the start-up's books, waiting for the branch database's lock
     bool ended = false;          // the exit or unload steps ran
     qint32 startups = 0;         // start-ups begun, for diagnosis
     qint32 cycles = 0;           // cycles run
@@ -174,7 +176,6 @@ public:
     data::ActivityLogs logs;
     records::BranchSettings branch;
     records::RecordsetVars vars;
-    data::RecordsetVar Rs_Work;
     sync::SyncState sync;
     sync::SyncWindow window;
     MainWindowModel ui;
@@ -199,6 +200,10 @@ private:
     StartUpResult checkRevision();
     StartUpResult checkEcho();
     StartUpResult beginSynchronising();
+    // The start-up's writes to the branch database: its statistics row and notice, and the
+    // database number; all of them wait until this copy holds the branch database's lock.
+    void startBooks();
+    void leaveCycle();
     void reportStartUpFailure(const StartUpResult& failure);
     // A progress text: while a database connection failure is unresolved its text stays instead.
     void showProgress(qint16 picture, const QString& text);

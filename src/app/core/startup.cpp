@@ -45,6 +45,7 @@ void Program::start()
         return;  // the start-up under way is the start asked for
     if (app.inCycle) {
         app.startDeferred = true;
+        app.releaseDue = false;
         return;
     }
     startUp();
@@ -52,7 +53,12 @@ void Program::start()
 
 void Program::stop()
 {
-    sync.Branch_Lock.release(db);  // another copy may synchronise the branch meanwhile
+    // Another copy may synchronise the branch meanwhile; a cycle under way still writes its row
+    // and its books, so the lock goes only once it has ended.
+    if (app.inCycle)
+        app.releaseDue = true;
+    else
+        sync.Branch_Lock.release(db);
     run.Syn_Run = false;
     app.startDeferred = false;
     ui.Timer4.set(false);
@@ -242,22 +248,30 @@ StartUpResult Program::beginSynchronising()
     sync.Cnt_Check = 0;
     logs.Add_LogMsg(QStringLiteral("بدء المزامنة"));
     showProgress(0, QStringLiteral("الرجاء الانتظار ..."));
-    Syn_Statistic(0);
+    startBooks();
+    return StartUpResult::passed();
+}
 
+void Program::startBooks()
+{
+    Syn_Statistic(0);
+    if (app.startBooksDue)
+        return;
     // The database number only when one is configured: an empty one must not blank the row's.
     const QString& noDat = options.config.No_Dat;
-    if (app.Riv_Local >= QStringLiteral("010218") && !noDat.isEmpty() && noDat != app.No_Dat_Loc) {
-        guarded("SYN036", [&] {
-            bool ok = false;
-            const qlonglong n = noDat.toLongLong(&ok);
-            if (!ok)
-                return;
-            data::RecordsetVar& rs = vars.Rs_Target;
-            rs->setValue(u"NoDat", QStringLiteral("%1").arg(n, 2, 10, QChar(u'0')));
-            rs->update();
-        });
-    }
-    return StartUpResult::passed();
+    if (app.Riv_Local < QStringLiteral("010218") || noDat.isEmpty() || noDat == app.No_Dat_Loc)
+        return;
+    guarded("SYN036", [&] {
+        bool ok = false;
+        const qlonglong n = noDat.toLongLong(&ok);
+        // The start-up's row, read again: a cycle may have used its recordset since.
+        data::RecordsetVar rs;
+        if (!ok || !db.Open_Tab_Loc(rs, QStringLiteral("Proj_Tab")) || rs->recordCount() == 0)
+            return;
+        rs->moveFirst();
+        rs->setValue(u"NoDat", QStringLiteral("%1").arg(n, 2, 10, QChar(u'0')));
+        rs->update();
+    });
 }
 
 // ---- failure report and retry ----------------------------------------------------------------
