@@ -347,7 +347,7 @@ private:
         if (!held)
             return Step::Failed;
         if (*held)
-            return Step::Copy;
+            return acceptanceFits(r) ? Step::Copy : Step::Failed;
         const auto announcer = ledger::announcerRowsOnServer(ctx_, r.treco, r.NoRec, r.SynLast, r.family());
         if (!announcer)
             return Step::Failed;
@@ -372,6 +372,31 @@ private:
             raiseWork(a);
         }
         return Step::Copy;
+    }
+
+    // This branch's acceptance of a deletion on the server, while its copy stands unmarked here: an
+    // acceptance of an earlier exchange of the key landed over this branch's answer. The
+    // announcement is answered again as things stand here. False when the ledger can't be read.
+    bool acceptanceFits(const LedgerRow& r)
+    {
+        if (r.kin1 != kin1::DeletionAnswer || r.kin2 != kin2::Announced)
+            return true;
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Loc(rs, r.treco, "where No_Rec = " + lit(r.NoRec)))
+            return false;
+        if (rs->recordCount() == 0 || (rs->moveFirst(), rs->text(u"SynDele") == u"2"))
+            return true;
+        data::RecordsetVar exec;
+        if (!ctx_.db.Update_Loc(exec, "kin3 = " + lit(text(kin3::Open)), kAtten,
+                                ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                    + " and kin1 = " + lit(text(kin1::Deletion)) + " and kin2 = "
+                                    + lit(text(kin2::Announced)) + " and kin3 = " + lit(text(kin3::Done))))
+            return false;
+        known_.switchOff();
+        const int j = ctx_.tables.slotOf(r.treco);
+        if (j >= 0)
+            ++ctx_.tables.Tab_ReceDel[size_t(j)];
+        return true;
     }
 
     // An answer to this branch's closing: copied while the exchange is open here; once it has
@@ -483,11 +508,25 @@ private:
                 scan_->moveTo(at);
             else
                 scan_->moveFirst();
-            if (num(scan_->text(u"kin2")) == r.kin2 && scan_->text(u"DTNow") == r.DTNow)
+            const LedgerRow local = ledger::readRow(*scan_);
+            if (local.kin2 == r.kin2 && local.DTNow == r.DTNow)
+                return Step::Skip;
+            if (refusalStands(local, r))
                 return Step::Skip;
             release();
             scan_->setValue(u"kin2", r.kin2Text);
             scan_->setValue(u"DTNow", r.DTNow);
+            // Which stage an answer row answers, as the resolution counts it.
+            scan_->setValue(u"mainbranch", r.mainbranch);
+            const std::optional<qint32> again = answerAgain(local, r);
+            if (!again)
+                return Step::Failed;
+            if (*again != local.kin3) {
+                scan_->setValue(u"kin3", text(*again));
+                known_.switchOff();
+                if (*again == kin3::Open)
+                    raiseWork(r);
+            }
             scan_->update();
         }
         known_.saved(r, inRead ? at : -1);
@@ -502,6 +541,34 @@ private:
                 known_.switchOff();
         }
         return Step::Written;
+    }
+
+    // A refusal of a running deletion is not taken back by an acceptance landing over it: the
+    // same key answered in an earlier exchange, delivered late, says the same.
+    static bool refusalStands(const LedgerRow& held, const LedgerRow& r)
+    {
+        return r.kin1 == kin1::DeletionAnswer && !held.answersClosing() && !r.answersClosing()
+               && held.kin2 == kin2::Refused && r.kin2 == kin2::Announced;
+    }
+
+    // Another branch's deletion announcement or closing stored again (posted again because its
+    // rows left the server): when this branch's answer is no longer there, it answers again:
+    // the kin3 its row is to take, its own when nothing is owed; nullopt when the server can't say.
+    std::optional<qint32> answerAgain(const LedgerRow& held, const LedgerRow& r)
+    {
+        const bool again = r.branch != me_ && r.kin1 == kin1::Deletion
+                           && (r.kin2 == kin2::Announced ? held.kin3 != kin3::Open
+                                                         : held.kin2 == r.kin2 && held.kin3 == kin3::ClosingAnswered);
+        if (!again)
+            return held.kin3;
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Ser(rs, kAtten,
+                                 ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                     + " and branch = " + lit(me_) + " and kin1 = " + lit(text(kin1::DeletionAnswer))))
+            return std::nullopt;
+        if (rs->recordCount() > 0)
+            return held.kin3;
+        return r.kin2 == kin2::Announced ? kin3::Open : kin3::Done;
     }
 
     // ---- the work a copied row calls for ------------------------------------------------------

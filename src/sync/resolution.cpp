@@ -41,7 +41,7 @@ void require(bool ok)
 
 // An answer row: who answered, and how.
 struct Answer {
-    QString branch, kin2;
+    QString branch, kin2, mainbranch;
 };
 
 }  // namespace
@@ -67,7 +67,7 @@ public:
                 usable_ = false;
                 return;
             }
-            byVersion_[key->exchange()].push_back({*k1, *k2, Answer{rs.text(u"branch"), kin2Text}});
+            byVersion_[key->exchange()].push_back({*k1, *k2, Answer{rs.text(u"branch"), kin2Text, rs.text(u"mainbranch")}});
         }
         usable_ = true;
     }
@@ -202,7 +202,7 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
             if (n > 0)
                 rs->moveFirst();
             for (long long i = 0; i < n; ++i, rs->moveNext())
-                rows->push_back({rs->text(u"branch"), rs->text(u"kin2")});
+                rows->push_back({rs->text(u"branch"), rs->text(u"kin2"), rs->text(u"mainbranch")});
         } catch (const std::exception&) {
             return kOK4;
         }
@@ -210,8 +210,15 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
 
     QSet<QString> answered, owing;
     bool refused = false;
+    const QString& me = ctx.run.config.My_Branch;
     for (const Answer& a : *rows) {
-        if (a.branch == ctx.run.config.My_Branch)
+        if (a.branch == me)
+            continue;
+        // An answer row says which stage it answers: the announcement names no branch, a closing
+        // its announcer. A row of the other stage, left by an earlier exchange of the same key,
+        // answers nothing here.
+        const bool toClosing = num(a.mainbranch) != 0;
+        if (closingAnswer < 0 && toClosing)
             continue;
         const qint32 answer = num(a.kin2);
         // A refusal stands whoever gives it; only the active branches' answers are counted.
@@ -219,7 +226,7 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
             refused = true;
         if (!s.Ans_Branches.contains(a.branch))
             continue;
-        if (closingAnswer < 0 || answer == closingAnswer)
+        if (closingAnswer < 0 || (answer == closingAnswer && toClosing && a.mainbranch == me))
             answered.insert(a.branch);
         else
             owing.insert(a.branch);
@@ -262,7 +269,9 @@ private:
     // R1 to R3.
     bool recordRules()
     {
-        if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Open) {
+        if (own && r.kin3 == kin3::Open) {
+            if (!announcementStands())
+                return true;
             const QString a = answersTo(kin2::Announced);
             if (a == kOK4)
                 return false;
@@ -276,19 +285,10 @@ private:
                 closeLocal();
                 closeServer();
                 ++ctx_.state.Cnt_Check;
-                post(kin1::Record, kin2::Closed, QStringLiteral("0"));
-                save(kin3::Done);
+                closeWith(kin2::Closed);
             }
-        } else if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Done) {
-            postClosingAgain();
-        } else if (own && r.kin2 != kin2::Announced && r.kin3 != kin3::Finished) {
-            const QString a = answersTo(r.kin2);
-            if (a == kOK4)
-                return false;
-            if (a == kOK1 || a == kOK3) {
-                finish();
-                save(kin3::Finished);
-            }
+        } else if (own && r.kin3 == kin3::Done) {
+            return closingAnswered();
         } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
             post(kin1::RecordAnswer, kin2::Closed, r.branch);
             closeLocal();
@@ -300,39 +300,37 @@ private:
     // D1 to D4.
     bool deletionRules()
     {
-        if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Open) {
+        if (own && r.kin3 == kin3::Open) {
+            if (!announcementStands())
+                return true;
             const QString a = answersTo(kin2::Announced);
-            if (a == kOK4)
+            if (a == kOK4) {
+                ownRowLost();
                 return false;
+            }
             if (a == kOK3) {
                 deleteBoth();
                 finish();
                 save(kin3::Finished);
             } else if (a == kOK1) {
                 deleteBoth();
-                post(kin1::Deletion, kin2::Closed, QStringLiteral("0"));
-                save(kin3::Done);
+                closeWith(kin2::Closed);
             } else if (a == kOK2) {
                 restoreLocal();
-                post(kin1::Deletion, kin2::ClosedRefused, QStringLiteral("0"));
-                save(kin3::Done);
+                closeWith(kin2::ClosedRefused);
             }
-        } else if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Done) {
-            postClosingAgain();
-        } else if (own && r.kin2 != kin2::Announced && r.kin3 != kin3::Finished) {
-            const QString a = answersTo(r.kin2);
-            if (a == kOK4)
-                return false;
-            if (a == kOK1 || a == kOK2 || a == kOK3) {
-                finish();
-                save(kin3::Finished);
-            }
+        } else if (own && r.kin3 == kin3::Done) {
+            return closingAnswered();
         } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
+            if (!acceptedHere())
+                return false;
             post(kin1::DeletionAnswer, kin2::Closed, r.branch);
             require(Delete_Reco_Loc(ctx_, r.treco, r.NoRec));
             endRecordExchanges(ctx_, answers_, r.treco, r.NoRec, r.SynLast);
             answered();
         } else if (!own && r.kin2 == kin2::ClosedRefused && r.kin3 != kin3::ClosingAnswered) {
+            if (!refusalKnown())
+                return false;
             post(kin1::DeletionAnswer, kin2::ClosedRefused, r.branch);
             restoreLocal();
             answered();
@@ -340,19 +338,109 @@ private:
         return true;
     }
 
-    // The closing was posted (kin3 Done) but the server row shows the announcement again: the
-    // announcement, delivered late, landed over it. The closing stands and is posted again, as
-    // decided then: a record's closing; for a deletion, all accepted when the record is gone here,
-    // refused when it was restored.
-    void postClosingAgain()
+    // The announcer's row on the server says the announcer's stage, whatever landed late over it.
+    // Until this branch closes, only the announcement is its own: a closing there was posted in an
+    // earlier exchange of the same key, and the announcement is posted again.
+    bool announcementStands()
     {
-        qint32 closing = kin2::Closed;
-        if (r.kin1 == kin1::Deletion) {
-            require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
-            if (exec_->recordCount() > 0)
-                closing = kin2::ClosedRefused;
+        if (r.kin2 == kin2::Announced)
+            return true;
+        post(r.kin1, kin2::Announced, QStringLiteral("0"));
+        return false;
+    }
+
+    // Once it closed (kin3 Done), the closing it decided then: posted again over anything else
+    // there, then waited on until its answers are in.
+    bool closingAnswered()
+    {
+        const qint32 closing = closingDecided();
+        if (r.kin2 != closing) {
+            post(r.kin1, closing, QStringLiteral("0"));
+            return true;
         }
+        const QString a = answersTo(closing);
+        if (a == kOK4) {
+            if (r.kin1 == kin1::Deletion)
+                ownRowLost();
+            return false;
+        }
+        finish();
+        save(kin3::Finished);
+        return true;
+    }
+
+    // A record's closing; for a deletion, all accepted when the record is gone here, refused when
+    // it was restored.
+    qint32 closingDecided()
+    {
+        if (r.kin1 != kin1::Deletion)
+            return kin2::Closed;
+        require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
+        return exec_->recordCount() > 0 ? kin2::ClosedRefused : kin2::Closed;
+    }
+
+    // The stage is saved before its closing goes out: a closing on the server is then never newer
+    // than what this ledger says, and one that failed is posted again from kin3 Done.
+    void closeWith(qint32 closing)
+    {
+        save(kin3::Done);
         post(r.kin1, closing, QStringLiteral("0"));
+    }
+
+    // A deletion waiting on its answers whose own row has left the server (a removal of an
+    // earlier exchange of the key, carried out late, took it): posted again, and the others,
+    // seeing it come again without their answer, answer again. True when it was.
+    bool ownRowLost()
+    {
+        const auto rows = ledger::announcerRowsOnServer(ctx_, r.treco, r.NoRec, r.SynLast, r.family());
+        require(rows.has_value());
+        for (const LedgerRow& a : *rows)
+            if (a.branch == ctx_.run.config.My_Branch)
+                return false;
+        post(r.kin1, r.kin3 == kin3::Open ? kin2::Announced : closingDecided(), QStringLiteral("0"));
+        return true;
+    }
+
+    // An all-accepted closing fits only a branch that accepted, or would now: its copy marked
+    // deleted, gone, or free to go. Otherwise it landed late from an earlier exchange of the key,
+    // or this branch's acceptance did over its refusal: the refusal is posted again and the copy
+    // stays.
+    bool acceptedHere()
+    {
+        require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
+        if (exec_->recordCount() == 0)
+            return true;
+        exec_->moveFirst();
+        if (exec_->text(u"SynDele") == u"2")
+            return true;
+        const data::RecordsetVar record = exec_;
+        if (!ledger::ownPending(*record, ctx_.run.config.My_Branch) && Check_Dele_Other(ctx_, r.treco, r.NoRec))
+            return true;
+        post(kin1::DeletionAnswer, kin2::Refused, QStringLiteral("0"));
+        return false;
+    }
+
+    // A refused closing fits only an exchange some branch refused: a refusal among its answers,
+    // here or on the server (an answer to the refused closing says the same).
+    bool refusalKnown()
+    {
+        if (const auto rows = answers_.answers(r.treco, r.NoRec, r.SynLast, kin1::DeletionAnswer, {kin2::Refused}))
+            for (const Answer& a : *rows)
+                if (num(a.mainbranch) == 0)
+                    return true;
+        require(ctx_.db.Open_Rs_Ser(exec_, kAtten,
+                                    ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                        + " and kin1 = " + lit(text(kin1::DeletionAnswer))));
+        const long long n = exec_->recordCount();
+        if (n > 0)
+            exec_->moveFirst();
+        for (long long i = 0; i < n; ++i, exec_->moveNext()) {
+            const qint32 k2 = num(exec_->text(u"kin2"));
+            const bool toClosing = num(exec_->text(u"mainbranch")) != 0;
+            if ((k2 == kin2::Refused && !toClosing) || (k2 == kin2::ClosedRefused && toClosing))
+                return true;
+        }
+        return false;
     }
 
     QString answersTo(qint32 stage)
@@ -440,10 +528,17 @@ public:
         const QString id = key ? key->exchange() + u'\n' + text(r.family()) : QString();
         if (!id.isEmpty() && done_.contains(id))
             return true;
-        if (!ledger::removeExchange(ctx, r.treco, r.NoRec, r.SynLast, r.family()))
-            return false;
-        ++ctx.state.Cnt_Check;
+        // The key's exchange runs again (a deletion made again after a refusal): the removal would
+        // take that exchange's rows, and the rows it was owed for are overwritten by them.
         data::RecordsetVar del;
+        if (!ctx.db.Open_Rs_Loc(del, kAtten,
+                                ledger::exchangeClause(r.treco, r.NoRec, r.SynLast, r.family()) + ledger::notOwed()))
+            return false;
+        if (del->recordCount() == 0) {
+            if (!ledger::removeExchange(ctx, r.treco, r.NoRec, r.SynLast, r.family()))
+                return false;
+            ++ctx.state.Cnt_Check;
+        }
         ctx.db.Delete_Loc(del, kAtten,
                           ledger::exchangeClause(r.treco, r.NoRec, r.SynLast, r.family()) + " and kin3 = "
                               + lit(text(kin3::RemovalOwed)));
@@ -619,9 +714,29 @@ private:
             && !ctx.db.Update_Loc(exec, "kin3 = " + lit(text(kin3::RemovalOwed)), kAtten,
                                   rows + " and branch = " + lit(me)))
             return false;
-        if (e.family == kin1::Deletion && !settleAcceptedDeletion(ctx, e))
+        if (e.family == kin1::Deletion ? !settleAcceptedDeletion(ctx, e) : !markClosedAsServer(ctx, e))
             return false;
         return ctx.db.Delete_Loc(exec, kAtten, rows + ledger::notOwed());
+    }
+
+    // A record version whose closing this branch never answered (its answer landed after it gave
+    // up, and the announcer finished on it): marked closed as the answer would have, where the
+    // server's copy of that version is.
+    static bool markClosedAsServer(SyncContext& ctx, const Exchange& e)
+    {
+        const QString version = "where no_rec = " + lit(e.NoRec) + " and DatTim2 = " + lit(e.SynLast);
+        data::RecordsetVar rs;
+        if (!ctx.db.Open_Rs_Loc(rs, e.treco, version + " and (SynAdd is null or SynAdd not in ('1','4','5'))"))
+            return false;
+        if (rs->recordCount() == 0)
+            return true;
+        if (!ctx.db.Open_Rs_Ser(rs, e.treco, version + " and SynAdd = '4'"))
+            return false;
+        if (rs->recordCount() == 0)
+            return true;
+        data::RecordsetVar exec;
+        return ctx.db.Update_Loc(exec, QStringLiteral("SynAdd=  '4'"), e.treco,
+                                 version + " and (SynAdd is null or SynAdd not in ('1','5'))");
     }
 
     // A record this branch marked deleted when it accepted the deletion, whose closing never

@@ -1,4 +1,5 @@
 #include "sync/engine.h"
+#include "sync/exchange_end.h"
 #include "sync/ledger_rows.h"
 #include "sync/links.h"
 
@@ -44,6 +45,22 @@ std::optional<QString> versionOutside(SyncContext& ctx, const QString& treco, co
             version = QStringLiteral("--");
     }
     return version;
+}
+
+// A deletion announced again under the key of an earlier one (refused, the record given its life
+// back with its version unchanged) starts on a clean key: what this ledger still holds of the
+// earlier exchange (removals owed) is taken off the server first and out of the ledger, so that no
+// removal of it meets the new exchange. False when that failed.
+bool clearEarlierExchange(SyncContext& ctx, const QString& treco, const QString& noRec, const QString& version)
+{
+    const QString rows = ledger::exchangeClause(treco, noRec, version, kin1::Deletion);
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"), rows))
+        return false;
+    if (rs->recordCount() == 0)
+        return true;
+    return ledger::removeExchange(ctx, treco, noRec, version, kin1::Deletion)
+           && ctx.db.Delete_Loc(rs, QStringLiteral("atten_rec"), rows);
 }
 
 }  // namespace
@@ -100,6 +117,8 @@ qint32 Send_Delete(SyncContext& ctx, const QString& treco)
                 // Nothing of it left the branch: deleted here at once, with its dependents.
                 if (!Delete_Reco_Loc(ctx, treco, noRec))
                     ++failed;
+            } else if (!clearEarlierExchange(ctx, treco, noRec, version)) {
+                ++failed;
             } else if (ctx.web.Web_Save_Syn(treco, version, noRec, kin1::Deletion, kin2::Announced, QStringLiteral("0"))
                        == u"OK") {
                 Note_Announced(ctx, treco, noRec, version, kin1::Deletion);
