@@ -304,6 +304,8 @@ private:
         }
         // Answers to a closing go to the branch that announced (a refusal names no branch).
         if (r.answersClosing()) {
+            if (own && !ownAnswerFits(r))
+                return Step::Failed;
             if (r.mainbranch != me_)
                 return Step::Skip;
             return answerToOwnClosing(r);
@@ -347,7 +349,7 @@ private:
         if (!held)
             return Step::Failed;
         if (*held)
-            return acceptanceFits(r) ? Step::Copy : Step::Failed;
+            return ownAnswerFits(r) ? Step::Copy : Step::Failed;
         const auto announcer = ledger::announcerRowsOnServer(ctx_, r.treco, r.NoRec, r.SynLast, r.family());
         if (!announcer)
             return Step::Failed;
@@ -374,29 +376,49 @@ private:
         return Step::Copy;
     }
 
-    // This branch's acceptance of a deletion on the server, while its copy stands unmarked here: an
-    // acceptance of an earlier exchange of the key landed over this branch's answer. The
-    // announcement is answered again as things stand here. False when the ledger can't be read.
-    bool acceptanceFits(const LedgerRow& r)
+    // This branch's own answer about a deletion, back from the server, must be the one it gave
+    // last. An answer of an earlier exchange of the key that landed over it (an acceptance while
+    // the copy stands unmarked here, an answer to a closing while this exchange is in its first
+    // stage, or one of the first stage after this branch answered the closing) has it answer
+    // again as things stand here. False when the ledger can't be read or written.
+    bool ownAnswerFits(const LedgerRow& r)
     {
-        if (r.kin1 != kin1::DeletionAnswer || r.kin2 != kin2::Announced)
+        if (r.family() != kin1::Deletion)
+            return true;
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Loc(rs, kAtten,
+                                 ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                     + " and kin1 = " + lit(text(kin1::Deletion))))
+            return false;
+        const long long n = rs->recordCount();
+        if (n > 0)
+            rs->moveFirst();
+        for (long long i = 0; i < n; ++i, rs->moveNext()) {
+            const LedgerRow a = ledger::readRow(*rs);
+            qint32 again = a.kin3;
+            if (a.kin3 == kin3::ClosingAnswered && (!r.answersClosing() || r.kin2 != a.kin2))
+                again = kin3::Done;
+            else if (a.kin2 == kin2::Announced && a.kin3 == kin3::Done && (r.answersClosing() || !acceptanceHolds(r)))
+                again = kin3::Open;
+            if (again == a.kin3)
+                continue;
+            rs->setValue(u"kin3", text(again));
+            rs->update();
+            known_.switchOff();
+            raiseWork(a);  // an announcement answered again goes through the receive-delete pass
+        }
+        return true;
+    }
+
+    // An acceptance stands while the copy is marked deleted here, or gone.
+    bool acceptanceHolds(const LedgerRow& r)
+    {
+        if (r.kin2 != kin2::Announced)
             return true;
         data::RecordsetVar rs;
         if (!ctx_.db.Open_Rs_Loc(rs, r.treco, "where No_Rec = " + lit(r.NoRec)))
-            return false;
-        if (rs->recordCount() == 0 || (rs->moveFirst(), rs->text(u"SynDele") == u"2"))
-            return true;
-        data::RecordsetVar exec;
-        if (!ctx_.db.Update_Loc(exec, "kin3 = " + lit(text(kin3::Open)), kAtten,
-                                ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
-                                    + " and kin1 = " + lit(text(kin1::Deletion)) + " and kin2 = "
-                                    + lit(text(kin2::Announced)) + " and kin3 = " + lit(text(kin3::Done))))
-            return false;
-        known_.switchOff();
-        const int j = ctx_.tables.slotOf(r.treco);
-        if (j >= 0)
-            ++ctx_.tables.Tab_ReceDel[size_t(j)];
-        return true;
+            throw data::DbError(QStringLiteral("the record can't be read"));
+        return rs->recordCount() == 0 || (rs->moveFirst(), rs->text(u"SynDele") == u"2");
     }
 
     // An answer to this branch's closing: copied while the exchange is open here; once it has
