@@ -228,3 +228,9 @@ TEST_F(LateRows, AClosingAnsweredLateLeavesTheReceivingCopyClosed)
     rig.web.failNext("save_syn.php", 1, Fault::httpError().when("norec=0100001&branch=02&kin1=1&kin2=1"));
     expectSettledClean("city_tab", "0100001");
 }
+
+// B's acceptance of the first deletion lands over its answer to the second one's closing.
+TEST_F(LateRows, AnAcceptanceLandingOverTheAnswerToTheNextClosingIsAnsweredAgain)
+{
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABCAB");
+}
