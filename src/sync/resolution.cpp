@@ -25,10 +25,6 @@ namespace kin3 = ledger::kin3;
 namespace {
 
 const QString kAtten = QStringLiteral("atten_rec");
-const QString kOK1 = QStringLiteral("OK1");
-const QString kOK2 = QStringLiteral("OK2");
-const QString kOK3 = QStringLiteral("OK3");
-const QString kOK4 = QStringLiteral("OK4");
 
 // A failed step of a rule: the row stays as it is and is taken up again by the next pass.
 struct StepFailed {};
@@ -149,19 +145,19 @@ void endRecordExchanges(SyncContext& ctx, AnswerIndex& answers, const QString& t
 
 }  // namespace
 
-QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
+Answers Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
                       const QString&, qint16 kin1Value, qint16 kin2Value, const AnswerIndex* index)
 {
     SyncState& s = ctx.state;
     if (!s.Ans_Branches_Known && Read_Branch_List(ctx) != BranchListRead::Read)
-        return kOK4;
+        return Answers::Undecided;
 
     // The answer kind that settles the row asked about; a deletion announcement takes both answers.
     // A closing is settled by the answers to it (kin2 `closingAnswer`) of the branches that
     // answered the announcement: each branch's one answer row takes the new kin2 (a branch that
     // joined after the announcement stage has nothing to answer).
     if (!ledger::isAnnouncerRow(kin1Value))
-        return kOK4;
+        return Answers::Undecided;
     const qint32 answerKind = ledger::answerOf(kin1Value);
     QList<qint32> kin2Answers;  // empty: any
     qint32 closingAnswer = -1;
@@ -175,10 +171,10 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
     else if (kin1Value == kin1::Deletion && (kin2Value == kin2::Closed || kin2Value == kin2::ClosedRefused))
         closingAnswer = kin2Value;
     else
-        return kOK4;
+        return Answers::Undecided;
 
     if (s.Ans_Branches.isEmpty())
-        return kOK3;
+        return Answers::NoOtherBranch;
 
     std::optional<std::vector<Answer>> rows;
     if (index)
@@ -195,7 +191,7 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
         if (!ctx.db.Open_Rs_Loc(rs, kAtten,
                                 "where treco = " + lit(treco) + " and norec = " + lit(NoRec) + " and SynLast = "
                                     + lit(SynLast) + " and " + kinds))
-            return kOK4;
+            return Answers::Undecided;
         try {
             rows.emplace();
             const long long n = rs->recordCount();
@@ -204,7 +200,7 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
             for (long long i = 0; i < n; ++i, rs->moveNext())
                 rows->push_back({rs->text(u"branch"), rs->text(u"kin2"), rs->text(u"mainbranch")});
         } catch (const std::exception&) {
-            return kOK4;
+            return Answers::Undecided;
         }
     }
 
@@ -232,8 +228,8 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
             owing.insert(a.branch);
     }
     if (closingAnswer >= 0 ? !owing.isEmpty() || answered.isEmpty() : answered.size() != s.Ans_Branches.size())
-        return kOK4;
-    return refused ? kOK2 : kOK1;
+        return Answers::Undecided;
+    return refused ? Answers::Refused : Answers::AllIn;
 }
 
 namespace {
@@ -272,16 +268,16 @@ private:
         if (own && r.kin3 == kin3::Open) {
             if (!announcementStands())
                 return true;
-            const QString a = answersTo(kin2::Announced);
-            if (a == kOK4)
+            const Answers a = answersTo(kin2::Announced);
+            if (a == Answers::Undecided)
                 return false;
-            if (a == kOK3) {
+            if (a == Answers::NoOtherBranch) {
                 closeLocal();
                 closeServer();
                 ++ctx_.state.Cnt_Check;
                 finish();
                 save(kin3::Finished);
-            } else if (a == kOK1) {
+            } else if (a == Answers::AllIn) {
                 closeLocal();
                 closeServer();
                 ++ctx_.state.Cnt_Check;
@@ -303,19 +299,19 @@ private:
         if (own && r.kin3 == kin3::Open) {
             if (!announcementStands())
                 return true;
-            const QString a = answersTo(kin2::Announced);
-            if (a == kOK4) {
+            const Answers a = answersTo(kin2::Announced);
+            if (a == Answers::Undecided) {
                 ownRowLost();
                 return false;
             }
-            if (a == kOK3) {
+            if (a == Answers::NoOtherBranch) {
                 deleteBoth();
                 finish();
                 save(kin3::Finished);
-            } else if (a == kOK1) {
+            } else if (a == Answers::AllIn) {
                 deleteBoth();
                 closeWith(kin2::Closed);
-            } else if (a == kOK2) {
+            } else if (a == Answers::Refused) {
                 restoreLocal();
                 closeWith(kin2::ClosedRefused);
             }
@@ -358,8 +354,8 @@ private:
             post(r.kin1, closing, QStringLiteral("0"));
             return true;
         }
-        const QString a = answersTo(closing);
-        if (a == kOK4) {
+        const Answers a = answersTo(closing);
+        if (a == Answers::Undecided) {
             if (r.kin1 == kin1::Deletion)
                 ownRowLost();
             return false;
@@ -443,7 +439,7 @@ private:
         return false;
     }
 
-    QString answersTo(qint32 stage)
+    Answers answersTo(qint32 stage)
     {
         return Check_Answers(ctx_, r.treco, r.SynLast, r.NoRec, r.branch, qint16(r.kin1), qint16(stage), &answers_);
     }
