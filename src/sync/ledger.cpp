@@ -418,7 +418,7 @@ private:
         data::RecordsetVar rs;
         if (!ctx_.db.Open_Rs_Loc(rs, r.treco, "where No_Rec = " + lit(r.NoRec)))
             throw data::DbError(QStringLiteral("the record can't be read"));
-        return rs->recordCount() == 0 || (rs->moveFirst(), rs->text(u"SynDele") == u"2");
+        return rs->recordCount() == 0 || (rs->moveFirst(), rs->text(u"SynDele") == ledger::synDele::Pending);
     }
 
     // An answer to this branch's closing: copied while the exchange is open here; once it has

@@ -57,10 +57,10 @@ public:
     {
         if (treco_ == u"branch_tab") {
             order = QStringLiteral("No_Rec");
-            return "where SynDele = " + sqlLiteral(u"0");
+            return "where SynDele = " + sqlLiteral(ledger::synDele::Live);
         }
         order = QStringLiteral("DatTim2");
-        const QString live = "SynDele = " + sqlLiteral(u"0");
+        const QString live = "SynDele = " + sqlLiteral(ledger::synDele::Live);
         const QString others = run_.Syn_First == 1 ? QString() : "No_Branch <> " + sqlLiteral(me_) + " and ";
         QString clause = "where " + others + live;
         if (ctx_.state.Syn_AllPass == 0)
@@ -133,7 +133,7 @@ private:
               || localStamp > serverStamp1))
             return std::nullopt;
         // Held already. A full rescan also answers what is held but was never answered.
-        if (ctx_.state.Syn_AllPass != 0 && run_.Syn_First != 1 && !pending && src.text(u"SynAdd") != u"4"
+        if (ctx_.state.Syn_AllPass != 0 && run_.Syn_First != 1 && !pending && src.text(u"SynAdd") != ledger::synAdd::Closed
             && answerOwed(ctx_, treco_, src.text(u"no_rec"), src.text(u"DatTim2"))
             && !answer(src))
             return Step::Refused;
@@ -143,7 +143,7 @@ private:
     bool answer(const data::Recordset& src)
     {
         return ctx_.web.Web_Save_Syn(treco_, src.text(u"DatTim2"), src.text(u"no_rec"), ledger::kin1::RecordAnswer,
-                                     ledger::kin2::Announced, QStringLiteral("0"))
+                                     ledger::kin2::Announced, ledger::kFirstStage)
                == u"OK";
     }
 
@@ -160,10 +160,10 @@ private:
             tgt.setValue(QStringView(c), src.value(QStringView(c)));
         ctx_.window.ImgSav.setVisible(true);
 
-        if (src.text(u"SynAdd") == u"4") {
-            tgt.setValue(u"SynAdd", QStringLiteral("4"));
+        if (src.text(u"SynAdd") == ledger::synAdd::Closed) {
+            tgt.setValue(u"SynAdd", ledger::synAdd::Closed);
         } else {
-            tgt.setValue(u"SynAdd", QStringLiteral("0"));
+            tgt.setValue(u"SynAdd", ledger::synAdd::Held);
             if (!answer(src))
                 return Step::Refused;
         }

@@ -341,7 +341,7 @@ private:
     {
         if (r.kin2 == kin2::Announced)
             return true;
-        post(r.kin1, kin2::Announced, QStringLiteral("0"));
+        post(r.kin1, kin2::Announced, ledger::kFirstStage);
         return false;
     }
 
@@ -351,7 +351,7 @@ private:
     {
         const qint32 closing = closingDecided();
         if (r.kin2 != closing) {
-            post(r.kin1, closing, QStringLiteral("0"));
+            post(r.kin1, closing, ledger::kFirstStage);
             return true;
         }
         const Answers a = answersTo(closing);
@@ -380,7 +380,7 @@ private:
     void closeWith(qint32 closing)
     {
         save(kin3::Done);
-        post(r.kin1, closing, QStringLiteral("0"));
+        post(r.kin1, closing, ledger::kFirstStage);
     }
 
     // A deletion waiting on its answers whose own row has left the server (a removal of an
@@ -393,7 +393,7 @@ private:
         for (const LedgerRow& a : *rows)
             if (a.branch == ctx_.run.config.My_Branch)
                 return false;
-        post(r.kin1, r.kin3 == kin3::Open ? kin2::Announced : closingDecided(), QStringLiteral("0"));
+        post(r.kin1, r.kin3 == kin3::Open ? kin2::Announced : closingDecided(), ledger::kFirstStage);
         return true;
     }
 
@@ -407,12 +407,12 @@ private:
         if (exec_->recordCount() == 0)
             return true;
         exec_->moveFirst();
-        if (exec_->text(u"SynDele") == u"2")
+        if (exec_->text(u"SynDele") == ledger::synDele::Pending)
             return true;
         const data::RecordsetVar record = exec_;
         if (!ledger::ownPending(*record, ctx_.run.config.My_Branch) && Check_Dele_Other(ctx_, r.treco, r.NoRec))
             return true;
-        post(kin1::DeletionAnswer, kin2::Refused, QStringLiteral("0"));
+        post(kin1::DeletionAnswer, kin2::Refused, ledger::kFirstStage);
         return false;
     }
 
@@ -448,16 +448,14 @@ private:
     // overwritten: it will be announced and closed on its own.
     void closeLocal()
     {
-        require(ctx_.db.Update_Loc(exec_, closedSet(), r.treco,
-                                   announced() + " and (SynAdd is null or SynAdd not in ('1','5'))"));
+        require(ctx_.db.Update_Loc(exec_, ledger::closedSet(), r.treco, announced() + ledger::notPending()));
     }
-    void closeServer() { require(ctx_.db.Update_Ser(exec_, closedSet(), r.treco, announced())); }
-    static QString closedSet() { return QStringLiteral("SynAdd=  '4'"); }
+    void closeServer() { require(ctx_.db.Update_Ser(exec_, ledger::closedSet(), r.treco, announced())); }
     QString announced() const { return "where no_rec = " + lit(r.NoRec) + " and DatTim2 = " + lit(r.SynLast); }
 
     void restoreLocal()
     {
-        require(ctx_.db.Update_Loc(exec_, QStringLiteral("SynDele = '0',NoBra3 = '--'"), r.treco,
+        require(ctx_.db.Update_Loc(exec_, ledger::restoredSet(), r.treco,
                                    "where No_Rec = " + lit(r.NoRec)));
     }
 
@@ -722,17 +720,16 @@ private:
     {
         const QString version = "where no_rec = " + lit(e.NoRec) + " and DatTim2 = " + lit(e.SynLast);
         data::RecordsetVar rs;
-        if (!ctx.db.Open_Rs_Loc(rs, e.treco, version + " and (SynAdd is null or SynAdd not in ('1','4','5'))"))
+        if (!ctx.db.Open_Rs_Loc(rs, e.treco, version + ledger::notPending() + " and (SynAdd is null or SynAdd <> " + lit(ledger::synAdd::Closed) + u')'))
             return false;
         if (rs->recordCount() == 0)
             return true;
-        if (!ctx.db.Open_Rs_Ser(rs, e.treco, version + " and SynAdd = '4'"))
+        if (!ctx.db.Open_Rs_Ser(rs, e.treco, version + " and SynAdd = " + lit(ledger::synAdd::Closed)))
             return false;
         if (rs->recordCount() == 0)
             return true;
         data::RecordsetVar exec;
-        return ctx.db.Update_Loc(exec, QStringLiteral("SynAdd=  '4'"), e.treco,
-                                 version + " and (SynAdd is null or SynAdd not in ('1','5'))");
+        return ctx.db.Update_Loc(exec, ledger::closedSet(), e.treco, version + ledger::notPending());
     }
 
     // A record this branch marked deleted when it accepted the deletion, whose closing never
@@ -740,7 +737,7 @@ private:
     static bool settleAcceptedDeletion(SyncContext& ctx, const Exchange& e)
     {
         data::RecordsetVar rs;
-        if (!ctx.db.Open_Rs_Loc(rs, e.treco, "where No_Rec = " + lit(e.NoRec) + " and SynDele = '2'"))
+        if (!ctx.db.Open_Rs_Loc(rs, e.treco, "where No_Rec = " + lit(e.NoRec) + " and SynDele = " + lit(ledger::synDele::Pending)))
             return false;
         if (rs->recordCount() == 0)
             return true;
@@ -756,8 +753,8 @@ private:
         if (rs->recordCount() == 0)
             return Delete_Reco_Loc(ctx, e.treco, e.NoRec);
         data::RecordsetVar exec;
-        return ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), e.treco,
-                                 "where No_Rec = " + lit(e.NoRec) + " and SynDele = '2'");
+        return ctx.db.Update_Loc(exec, ledger::restoredSet(), e.treco,
+                                 "where No_Rec = " + lit(e.NoRec) + " and SynDele = " + lit(ledger::synDele::Pending));
     }
 
     QHash<QString, Exchange> exchanges_;

@@ -73,7 +73,7 @@ qint32 Send_Delete(SyncContext& ctx, const QString& treco)
     w.Label7.setText(prefix + "_0_0");
 
     data::RecordsetVar& rs = ctx.vars.Rs_Target;
-    if (!ctx.db.Open_Rs_Loc(rs, treco, QStringLiteral("where SynDele = '1'"))) {
+    if (!ctx.db.Open_Rs_Loc(rs, treco, "where SynDele = " + lit(ledger::synDele::ToAnnounce))) {
         w.XXXK.setForeColor(StatusLabelModel::Red);
         w.Label2.setText(7, kLocalDbError);
         return 1;
@@ -119,10 +119,10 @@ qint32 Send_Delete(SyncContext& ctx, const QString& treco)
                     ++failed;
             } else if (!clearEarlierExchange(ctx, treco, noRec, version)) {
                 ++failed;
-            } else if (ctx.web.Web_Save_Syn(treco, version, noRec, kin1::Deletion, kin2::Announced, QStringLiteral("0"))
+            } else if (ctx.web.Web_Save_Syn(treco, version, noRec, kin1::Deletion, kin2::Announced, ledger::kFirstStage)
                        == u"OK") {
                 Note_Announced(ctx, treco, noRec, version, kin1::Deletion);
-                rows->setValue(u"SynDele", QStringLiteral("2"));
+                rows->setValue(u"SynDele", ledger::synDele::Pending);
                 rows->update();
             } else {
                 ++failed;

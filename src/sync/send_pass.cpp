@@ -91,9 +91,10 @@ private:
     // This branch's rows marked to be sent, oldest edit first.
     bool select()
     {
-        const QString clause = "where SynAdd = " + sqlLiteral(u"1") + " and No_Branch = " + sqlLiteral(me_)
-                               + " and SynDele = " + sqlLiteral(u"0") + " or SynAdd = " + sqlLiteral(u"5")
-                               + " and No_Branch = " + sqlLiteral(me_) + "and SynDele = " + sqlLiteral(u"0");
+        using namespace ledger;
+        const QString clause = "where SynAdd = " + sqlLiteral(synAdd::ToSend) + " and No_Branch = " + sqlLiteral(me_)
+                               + " and SynDele = " + sqlLiteral(synDele::Live) + " or SynAdd = " + sqlLiteral(synAdd::ToSendToo)
+                               + " and No_Branch = " + sqlLiteral(me_) + "and SynDele = " + sqlLiteral(synDele::Live);
         return ctx_.db.Open_Rs_Loc_Where_Order(ctx_.vars.Rs_Source, treco_, clause, QStringLiteral("DatTim1"));
     }
 
@@ -183,7 +184,7 @@ private:
     bool announce(const QString& noRec, const QString& serverStamp)
     {
         w_.ImgSav.setVisible(true);
-        if (ctx_.web.Web_Save_Syn(treco_, serverStamp, noRec, kin1::Record, kin2::Announced, QStringLiteral("0")) != u"OK")
+        if (ctx_.web.Web_Save_Syn(treco_, serverStamp, noRec, kin1::Record, kin2::Announced, ledger::kFirstStage) != u"OK")
             return false;
         Note_Announced(ctx_, treco_, noRec, serverStamp, kin1::Record);
         return true;
@@ -208,7 +209,7 @@ private:
         tgt.update();
         src.setValue(u"DatTim1", stamp);
         src.setValue(u"DatTim2", serverStamp);
-        src.setValue(u"SynAdd", QStringLiteral("0"));
+        src.setValue(u"SynAdd", ledger::synAdd::Held);
         src.update();
         ++run_.Snd_Pass;
         return true;
