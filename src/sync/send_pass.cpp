@@ -3,6 +3,7 @@
 
 #include "records/record_copy.h"
 #include "sync/links.h"
+#include "sync/row_pass.h"
 
 namespace tarvelo::sync {
 
@@ -19,12 +20,7 @@ const char16_t* const kCommonCopiedLast[] = {u"Time_Edit", u"DesEna", u"SpaBra",
 // the pass goes on.
 class SendPass {
 public:
-    enum class Step {
-        Sent,     // announced and saved in both databases
-        Skipped,  // left marked, not counted (another branch's row here, a newer version on the server)
-        Counted,  // left marked and counted as work left
-        EndPass,  // the pass ends here with 1 more
-    };
+    using Step = RowStep;
 
     SendPass(SyncContext& ctx, const QString& treco)
         : ctx_(ctx), w_(ctx.window), run_(ctx.run), me_(ctx.run.config.My_Branch), treco_(treco),
@@ -45,46 +41,7 @@ public:
         if (!select())
             return 1;
         const data::RecordsetVar src = ctx_.vars.Rs_Source;
-        qint32 result = 0;
-        try {
-            const long long n = src->recordCount();
-            if (n == 0) {
-                hideBusy();
-                return 0;
-            }
-            src->moveFirst();
-            for (long long i = 1; i <= n; ++i, src->moveNext()) {
-                w_.ImgLoa.setVisible(true);
-                w_.Label7.setText(prefix_ + QString::number(n) + u'_' + QString::number(i) + "_("
-                                  + QString::number(run_.Snd_Pass) + u')');
-                if (run_.Snd_Pass > 200) {
-                    hideBusy();
-                    return result + 1;
-                }
-                switch (sendRow(*src)) {
-                case Step::Skipped:
-                    continue;
-                case Step::Counted:
-                    ++result;
-                    continue;
-                case Step::EndPass:
-                    hideBusy();
-                    return result + 1;
-                case Step::Sent:
-                    break;
-                }
-                if (!run_.Syn_Run) {
-                    w_.Label2.setText(7, kSynOff);
-                    w_.ImgSav.setVisible(false);
-                    return result;
-                }
-            }
-        } catch (const std::exception&) {
-            hideBusy();
-            return result + 1;
-        }
-        hideBusy();
-        return result;
+        return runRows(ctx_, *src, RowPass{prefix_, run_.Snd_Pass, 200, true}, [&] { return sendRow(*src); });
     }
 
 private:
@@ -125,7 +82,7 @@ private:
         if (!commit(src, tgt, noRec, onServer, *stamp, serverStamp))
             return Step::EndPass;
         logSent(src, noRec);
-        return Step::Sent;
+        return Step::Written;
     }
 
     // Only this branch's own statistics row and notices leave it.
