@@ -539,7 +539,8 @@ private:
             scan_->setValue(u"kin2", r.kin2Text);
             scan_->setValue(u"DTNow", r.DTNow);
             // Which stage an answer row answers, as the resolution counts it.
-            scan_->setValue(u"mainbranch", r.mainbranch);
+            if (local.mainbranch != r.mainbranch)
+                scan_->setValue(u"mainbranch", r.mainbranch);
             const std::optional<qint32> again = answerAgain(local, r);
             if (!again)
                 return Step::Failed;
