@@ -73,10 +73,16 @@ bool Ledger_Row_Usable(SyncContext& ctx, const QString& NoRec, const QString& tr
                        const QString& SynLast, qint32 kin1);
 // Closes this branch's announcements and answers other branches' closings; rows left open.
 qint32 Check_Send(SyncContext& ctx);
-// "OK1" all answered (deletion: all accepted), "OK2" deletion refused, "OK3" no other branch,
-// "OK4" not decided. Counted in `answers` where it can tell, else with a select of the ledger.
+// What the answers to an announcement or closing say. Counted in `answers` where it can tell,
+// else with a select of the ledger.
+enum class Answers {
+    AllIn,         // every branch answered (a deletion: all accepted)
+    Refused,       // every branch answered a deletion, and some refused it
+    NoOtherBranch, // nobody to wait for
+    Undecided,     // answers still owed, or the count could not be made
+};
 class AnswerIndex;
-QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
+Answers Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
                       const QString& branch, qint16 kin1, qint16 kin2, const AnswerIndex* answers = nullptr);
 
 // ---- cycle statistics ------------------------------------------------------------------------

@@ -75,9 +75,9 @@ std::optional<bool> ownAnnouncementStands(SyncContext& ctx, const LedgerRow& r)
         const QString held = rs->isNull(u"DatTim2") ? QString() : rs->text(u"DatTim2");
         // The send pass gives the record the announced stamp, and only the closing marks it closed.
         if (r.family() == kin1::Record)
-            return held == r.SynLast && rs->text(u"SynAdd") != u"4";
+            return held == r.SynLast && rs->text(u"SynAdd") != synAdd::Closed;
         // Marked deleted for this announcement; a newer version received since supersedes it.
-        return rs->text(u"SynDele") == u"2" && held <= r.SynLast;
+        return rs->text(u"SynDele") == synDele::Pending && held <= r.SynLast;
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -120,8 +120,8 @@ bool releaseOlderVersions(SyncContext& ctx, const QString& treco, const QString&
     if (!openDeletion || !newerIsRecord)
         return true;
     data::RecordsetVar exec;
-    return ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), treco,
-                             "where No_Rec = " + lit(NoRec) + " and SynDele = '2'");
+    return ctx.db.Update_Loc(exec, restoredSet(), treco,
+                             "where No_Rec = " + lit(NoRec) + " and SynDele = " + lit(synDele::Pending));
 }
 
 bool dropOlderRows(SyncContext& ctx, const QString& treco, const QString& NoRec, const QString& newer)

@@ -304,6 +304,8 @@ private:
         }
         // Answers to a closing go to the branch that announced (a refusal names no branch).
         if (r.answersClosing()) {
+            if (own && !ownAnswerFits(r))
+                return Step::Failed;
             if (r.mainbranch != me_)
                 return Step::Skip;
             return answerToOwnClosing(r);
@@ -347,7 +349,7 @@ private:
         if (!held)
             return Step::Failed;
         if (*held)
-            return Step::Copy;
+            return ownAnswerFits(r) ? Step::Copy : Step::Failed;
         const auto announcer = ledger::announcerRowsOnServer(ctx_, r.treco, r.NoRec, r.SynLast, r.family());
         if (!announcer)
             return Step::Failed;
@@ -372,6 +374,51 @@ private:
             raiseWork(a);
         }
         return Step::Copy;
+    }
+
+    // This branch's own answer about a deletion, back from the server, must be the one it gave
+    // last. An answer of an earlier exchange of the key that landed over it (an acceptance while
+    // the copy stands unmarked here, an answer to a closing while this exchange is in its first
+    // stage, or one of the first stage after this branch answered the closing) has it answer
+    // again as things stand here. False when the ledger can't be read or written.
+    bool ownAnswerFits(const LedgerRow& r)
+    {
+        if (r.family() != kin1::Deletion)
+            return true;
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Loc(rs, kAtten,
+                                 ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                     + " and kin1 = " + lit(text(kin1::Deletion))))
+            return false;
+        const long long n = rs->recordCount();
+        if (n > 0)
+            rs->moveFirst();
+        for (long long i = 0; i < n; ++i, rs->moveNext()) {
+            const LedgerRow a = ledger::readRow(*rs);
+            qint32 again = a.kin3;
+            if (a.kin3 == kin3::ClosingAnswered && (!r.answersClosing() || r.kin2 != a.kin2))
+                again = kin3::Done;
+            else if (a.kin2 == kin2::Announced && a.kin3 == kin3::Done && (r.answersClosing() || !acceptanceHolds(r)))
+                again = kin3::Open;
+            if (again == a.kin3)
+                continue;
+            rs->setValue(u"kin3", text(again));
+            rs->update();
+            known_.switchOff();
+            raiseWork(a);  // an announcement answered again goes through the receive-delete pass
+        }
+        return true;
+    }
+
+    // An acceptance stands while the copy is marked deleted here, or gone.
+    bool acceptanceHolds(const LedgerRow& r)
+    {
+        if (r.kin2 != kin2::Announced)
+            return true;
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Loc(rs, r.treco, "where No_Rec = " + lit(r.NoRec)))
+            throw data::DbError(QStringLiteral("the record can't be read"));
+        return rs->recordCount() == 0 || (rs->moveFirst(), rs->text(u"SynDele") == ledger::synDele::Pending);
     }
 
     // An answer to this branch's closing: copied while the exchange is open here; once it has
@@ -483,11 +530,26 @@ private:
                 scan_->moveTo(at);
             else
                 scan_->moveFirst();
-            if (num(scan_->text(u"kin2")) == r.kin2 && scan_->text(u"DTNow") == r.DTNow)
+            const LedgerRow local = ledger::readRow(*scan_);
+            if (local.kin2 == r.kin2 && local.DTNow == r.DTNow)
+                return Step::Skip;
+            if (refusalStands(local, r))
                 return Step::Skip;
             release();
             scan_->setValue(u"kin2", r.kin2Text);
             scan_->setValue(u"DTNow", r.DTNow);
+            // Which stage an answer row answers, as the resolution counts it.
+            if (local.mainbranch != r.mainbranch)
+                scan_->setValue(u"mainbranch", r.mainbranch);
+            const std::optional<qint32> again = answerAgain(local, r);
+            if (!again)
+                return Step::Failed;
+            if (*again != local.kin3) {
+                scan_->setValue(u"kin3", text(*again));
+                known_.switchOff();
+                if (*again == kin3::Open)
+                    raiseWork(r);
+            }
             scan_->update();
         }
         known_.saved(r, inRead ? at : -1);
@@ -502,6 +564,34 @@ private:
                 known_.switchOff();
         }
         return Step::Written;
+    }
+
+    // A refusal of a running deletion is not taken back by an acceptance landing over it: the
+    // same key answered in an earlier exchange, delivered late, says the same.
+    static bool refusalStands(const LedgerRow& held, const LedgerRow& r)
+    {
+        return r.kin1 == kin1::DeletionAnswer && !held.answersClosing() && !r.answersClosing()
+               && held.kin2 == kin2::Refused && r.kin2 == kin2::Announced;
+    }
+
+    // Another branch's deletion announcement or closing stored again (posted again because its
+    // rows left the server): when this branch's answer is no longer there, it answers again:
+    // the kin3 its row is to take, its own when nothing is owed; nullopt when the server can't say.
+    std::optional<qint32> answerAgain(const LedgerRow& held, const LedgerRow& r)
+    {
+        const bool again = r.branch != me_ && r.kin1 == kin1::Deletion
+                           && (r.kin2 == kin2::Announced ? held.kin3 != kin3::Open
+                                                         : held.kin2 == r.kin2 && held.kin3 == kin3::ClosingAnswered);
+        if (!again)
+            return held.kin3;
+        data::RecordsetVar rs;
+        if (!ctx_.db.Open_Rs_Ser(rs, kAtten,
+                                 ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                     + " and branch = " + lit(me_) + " and kin1 = " + lit(text(kin1::DeletionAnswer))))
+            return std::nullopt;
+        if (rs->recordCount() > 0)
+            return held.kin3;
+        return r.kin2 == kin2::Announced ? kin3::Open : kin3::Done;
     }
 
     // ---- the work a copied row calls for ------------------------------------------------------

@@ -45,6 +45,24 @@ inline constexpr qint32 RemovalOwed = 4;      // a row that landed after its exc
                                               // acts on it, and no purge takes it
 }
 
+// ---- the record's marks, and the first stage's mainbranch ----------------------------------
+// SynAdd: where a record's version stands in this database.
+namespace synAdd {
+inline const QString Held = QStringLiteral("0");     // received, or sent: its exchange not closed yet
+inline const QString ToSend = QStringLiteral("1");   // this branch's edit, to be sent
+inline const QString Closed = QStringLiteral("4");   // its exchange closed
+inline const QString ToSendToo = QStringLiteral("5"); // a row the program wrote itself, to be sent
+}
+// SynDele: where a record's deletion stands.
+namespace synDele {
+inline const QString Live = QStringLiteral("0");        // not deleted, or given its life back
+inline const QString ToAnnounce = QStringLiteral("1");  // deleted here, the deletion to be announced
+inline const QString Pending = QStringLiteral("2");     // its deletion announced or accepted, not carried out
+}
+// The mainbranch of the first stage's rows (the announcement and the answers to it); an answer
+// to a closing names the announcer instead.
+inline const QString kFirstStage = QStringLiteral("0");
+
 // A kin value as the ledger stores and the statements compare it.
 inline QString text(qint32 kin)
 {
@@ -71,6 +89,22 @@ inline bool isAnnouncerRow(qint32 kin1Value)
 inline QString lit(const QString& value)
 {
     return data::sqlLiteral(value);
+}
+
+// The record given its life back after a refused deletion.
+inline QString restoredSet()
+{
+    return "SynDele = " + lit(synDele::Live) + ",NoBra3 = '--'";
+}
+// A version marked closed.
+inline QString closedSet()
+{
+    return "SynAdd=  " + lit(synAdd::Closed);
+}
+// Leaves out a local edit waiting to be sent: it will be announced and closed on its own.
+inline QString notPending()
+{
+    return " and (SynAdd is null or SynAdd not in (" + lit(synAdd::ToSend) + u',' + lit(synAdd::ToSendToo) + "))";
 }
 
 // The value of a text's leading whole number, as flags and kinds are compared; 0 when there is none.
@@ -172,8 +206,8 @@ inline bool isStatisticsTable(const QString& treco)
 // A local row holding this branch's own change still to be sent.
 inline bool ownPending(const data::Recordset& local, const QString& me)
 {
-    const QString synAdd = local.text(u"SynAdd");
-    return local.text(u"No_Branch") == me && (synAdd == u"1" || synAdd == u"5");
+    const QString mark = local.text(u"SynAdd");
+    return local.text(u"No_Branch") == me && (mark == synAdd::ToSend || mark == synAdd::ToSendToo);
 }
 
 // A ledger value as the text columns' collation compares it, for comparing in memory: trailing

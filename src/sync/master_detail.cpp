@@ -1,4 +1,5 @@
 #include "sync/engine.h"
+#include "sync/ledger_rows.h"
 
 #include "data/sql_text.h"
 #include "records/record_copy.h"
@@ -38,7 +39,7 @@ bool Check_Save_Other(SyncContext& ctx, const QString& treco, qint16 kin)
             const QString noRec = src.text(u"no_rec");
             const QString clause = "where DRS1 = " + data::sqlLiteral(src.text(u"DRS1")) + " and NRS1 = "
                                    + data::sqlLiteral(noRec)
-                                   + (kin == 1 ? " and SynAdd <> " + data::sqlLiteral(u"1") : QString());
+                                   + (kin == 1 ? " and SynAdd <> " + data::sqlLiteral(ledger::synAdd::ToSend) : QString());
             const std::optional<qint64> found = ctx.db.Count_Rows_Loc(QString::fromUtf16(p.detail), clause);
             // A count that failed says nothing about the details: the master waits.
             if (!found)

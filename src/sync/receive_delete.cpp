@@ -74,16 +74,16 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
                                   && Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
                 w.ImgSav.setVisible(true);
                 reply = ctx.web.Web_Save_Syn(treco, held, record->text(u"no_rec"), kin1::DeletionAnswer,
-                                             free ? kin2::Announced : kin2::Refused, QStringLiteral("0"));
+                                             free ? kin2::Announced : kin2::Refused, ledger::kFirstStage);
                 if (reply == u"OK" && free) {
-                    record->setValue(u"SynDele", QStringLiteral("2"));
+                    record->setValue(u"SynDele", ledger::synDele::Pending);
                     record->update();
                 }
             } else {
                 // Nothing here to keep: accepted at once.
                 w.ImgSav.setVisible(true);
                 reply = ctx.web.Web_Save_Syn(treco, SynLast, NoRec, kin1::DeletionAnswer, kin2::Announced,
-                                             QStringLiteral("0"));
+                                             ledger::kFirstStage);
             }
             if (reply != u"OK") {
                 ++failed;

@@ -3,6 +3,7 @@
 #include "records/record_copy.h"
 #include "sync/ledger_rows.h"
 #include "sync/links.h"
+#include "sync/row_pass.h"
 
 namespace tarvelo::sync {
 
@@ -44,7 +45,7 @@ namespace {
 // One receive pass over one table, in named steps. Each row step says how the pass goes on.
 class ReceivePass {
 public:
-    enum class Step { Written, Next, Counted, EndPass, Refused };
+    using Step = RowStep;
 
     ReceivePass(SyncContext& ctx, const QString& treco)
         : ctx_(ctx), run_(ctx.run), me_(ctx.run.config.My_Branch), treco_(treco), links_(linkColumns(treco, isMaster_))
@@ -57,10 +58,10 @@ public:
     {
         if (treco_ == u"branch_tab") {
             order = QStringLiteral("No_Rec");
-            return "where SynDele = " + sqlLiteral(u"0");
+            return "where SynDele = " + sqlLiteral(ledger::synDele::Live);
         }
         order = QStringLiteral("DatTim2");
-        const QString live = "SynDele = " + sqlLiteral(u"0");
+        const QString live = "SynDele = " + sqlLiteral(ledger::synDele::Live);
         const QString others = run_.Syn_First == 1 ? QString() : "No_Branch <> " + sqlLiteral(me_) + " and ";
         QString clause = "where " + others + live;
         if (ctx_.state.Syn_AllPass == 0)
@@ -111,9 +112,9 @@ private:
     std::optional<Step> keepLocal(const data::Recordset& src, const data::Recordset& local)
     {
         if (treco_ == u"branchsyn_tab" && local.text(u"no_rec") == me_)
-            return Step::Next;
+            return Step::Skipped;
         if (treco_ == u"notic_tab" && local.text(u"No_Branch") == me_)
-            return Step::Next;
+            return Step::Skipped;
         const QString serverStamp1 = src.text(u"DatTim1");
         const bool pending = ledger::ownPending(local, me_);
         QString localStamp = local.text(u"DatTim1");
@@ -125,7 +126,7 @@ private:
             // This branch's own edit, not older than the server's version, is still to be sent:
             // the next send pass carries it, nothing here may overwrite it.
             if (localStamp >= serverStamp1)
-                return Step::Next;
+                return Step::Skipped;
         }
         if (local.text(u"DatTim2") != src.text(u"DatTim2"))
             return std::nullopt;
@@ -133,17 +134,17 @@ private:
               || localStamp > serverStamp1))
             return std::nullopt;
         // Held already. A full rescan also answers what is held but was never answered.
-        if (ctx_.state.Syn_AllPass != 0 && run_.Syn_First != 1 && !pending && src.text(u"SynAdd") != u"4"
+        if (ctx_.state.Syn_AllPass != 0 && run_.Syn_First != 1 && !pending && src.text(u"SynAdd") != ledger::synAdd::Closed
             && answerOwed(ctx_, treco_, src.text(u"no_rec"), src.text(u"DatTim2"))
             && !answer(src))
             return Step::Refused;
-        return Step::Next;
+        return Step::Skipped;
     }
 
     bool answer(const data::Recordset& src)
     {
         return ctx_.web.Web_Save_Syn(treco_, src.text(u"DatTim2"), src.text(u"no_rec"), ledger::kin1::RecordAnswer,
-                                     ledger::kin2::Announced, QStringLiteral("0"))
+                                     ledger::kin2::Announced, ledger::kFirstStage)
                == u"OK";
     }
 
@@ -160,10 +161,10 @@ private:
             tgt.setValue(QStringView(c), src.value(QStringView(c)));
         ctx_.window.ImgSav.setVisible(true);
 
-        if (src.text(u"SynAdd") == u"4") {
-            tgt.setValue(u"SynAdd", QStringLiteral("4"));
+        if (src.text(u"SynAdd") == ledger::synAdd::Closed) {
+            tgt.setValue(u"SynAdd", ledger::synAdd::Closed);
         } else {
-            tgt.setValue(u"SynAdd", QStringLiteral("0"));
+            tgt.setValue(u"SynAdd", ledger::synAdd::Held);
             if (!answer(src))
                 return Step::Refused;
         }
@@ -229,11 +230,6 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
         return 0;
     }
 
-    auto hideBusy = [&] {
-        w.ImgSav.setVisible(false);
-        w.ImgLoa.setVisible(false);
-    };
-    qint32 failed = 0;  // rows that could not be taken and were left for a later pass
     try {
         ReceivePass pass(ctx, treco);
         QString order;
@@ -241,46 +237,15 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
         if (!ctx.db.Open_Rs_Ser_Where_Order(ctx.vars.Rs_Source, treco, clause, order))
             return 1;
         const data::RecordsetVar src = ctx.vars.Rs_Source;
-        const long long n = src->recordCount();
-        if (n == 0)
+        if (src->recordCount() == 0)
             return 0;
-        const qint32 limit = run.Syn_First == 1 ? 4000 : 1000;
-
-        src->moveFirst();
-        for (long long i = 1; i <= n; ++i, src->moveNext()) {
-            w.ImgLoa.setVisible(true);
-            w.Label7.setText(prefix + QString::number(n) + u'_' + QString::number(i) + "_("
-                             + QString::number(run.Rec_Pass) + u')');
-            if (run.Rec_Pass > limit) {
-                hideBusy();
-                return failed + 1;
-            }
-            switch (pass.take(src)) {
-            case ReceivePass::Step::Next:  // skipped: straight on, without the switch-off test
-                continue;
-            case ReceivePass::Step::Counted:
-                ++failed;
-                continue;
-            case ReceivePass::Step::EndPass:
-                hideBusy();
-                return failed + 1;
-            case ReceivePass::Step::Refused:
-                hideBusy();
-                return failed + 2;
-            case ReceivePass::Step::Written:
-                break;
-            }
-            if (!run.Syn_Run) {
-                w.Label2.setText(7, kSynOff);
-                return failed;
-            }
-        }
+        return runRows(ctx, *src, RowPass{prefix, run.Rec_Pass, run.Syn_First == 1 ? 4000 : 1000, false},
+                       [&] { return pass.take(src); });
     } catch (const std::exception&) {
-        hideBusy();
-        return failed + 1;
+        w.ImgSav.setVisible(false);
+        w.ImgLoa.setVisible(false);
+        return 1;
     }
-    hideBusy();
-    return failed;
 }
 
 }  // namespace tarvelo::sync

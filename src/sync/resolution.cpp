@@ -25,10 +25,6 @@ namespace kin3 = ledger::kin3;
 namespace {
 
 const QString kAtten = QStringLiteral("atten_rec");
-const QString kOK1 = QStringLiteral("OK1");
-const QString kOK2 = QStringLiteral("OK2");
-const QString kOK3 = QStringLiteral("OK3");
-const QString kOK4 = QStringLiteral("OK4");
 
 // A failed step of a rule: the row stays as it is and is taken up again by the next pass.
 struct StepFailed {};
@@ -41,7 +37,7 @@ void require(bool ok)
 
 // An answer row: who answered, and how.
 struct Answer {
-    QString branch, kin2;
+    QString branch, kin2, mainbranch;
 };
 
 }  // namespace
@@ -67,7 +63,7 @@ public:
                 usable_ = false;
                 return;
             }
-            byVersion_[key->exchange()].push_back({*k1, *k2, Answer{rs.text(u"branch"), kin2Text}});
+            byVersion_[key->exchange()].push_back({*k1, *k2, Answer{rs.text(u"branch"), kin2Text, rs.text(u"mainbranch")}});
         }
         usable_ = true;
     }
@@ -149,19 +145,19 @@ void endRecordExchanges(SyncContext& ctx, AnswerIndex& answers, const QString& t
 
 }  // namespace
 
-QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
+Answers Check_Answers(SyncContext& ctx, const QString& treco, const QString& SynLast, const QString& NoRec,
                       const QString&, qint16 kin1Value, qint16 kin2Value, const AnswerIndex* index)
 {
     SyncState& s = ctx.state;
     if (!s.Ans_Branches_Known && Read_Branch_List(ctx) != BranchListRead::Read)
-        return kOK4;
+        return Answers::Undecided;
 
     // The answer kind that settles the row asked about; a deletion announcement takes both answers.
     // A closing is settled by the answers to it (kin2 `closingAnswer`) of the branches that
     // answered the announcement: each branch's one answer row takes the new kin2 (a branch that
     // joined after the announcement stage has nothing to answer).
     if (!ledger::isAnnouncerRow(kin1Value))
-        return kOK4;
+        return Answers::Undecided;
     const qint32 answerKind = ledger::answerOf(kin1Value);
     QList<qint32> kin2Answers;  // empty: any
     qint32 closingAnswer = -1;
@@ -175,10 +171,10 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
     else if (kin1Value == kin1::Deletion && (kin2Value == kin2::Closed || kin2Value == kin2::ClosedRefused))
         closingAnswer = kin2Value;
     else
-        return kOK4;
+        return Answers::Undecided;
 
     if (s.Ans_Branches.isEmpty())
-        return kOK3;
+        return Answers::NoOtherBranch;
 
     std::optional<std::vector<Answer>> rows;
     if (index)
@@ -195,23 +191,30 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
         if (!ctx.db.Open_Rs_Loc(rs, kAtten,
                                 "where treco = " + lit(treco) + " and norec = " + lit(NoRec) + " and SynLast = "
                                     + lit(SynLast) + " and " + kinds))
-            return kOK4;
+            return Answers::Undecided;
         try {
             rows.emplace();
             const long long n = rs->recordCount();
             if (n > 0)
                 rs->moveFirst();
             for (long long i = 0; i < n; ++i, rs->moveNext())
-                rows->push_back({rs->text(u"branch"), rs->text(u"kin2")});
+                rows->push_back({rs->text(u"branch"), rs->text(u"kin2"), rs->text(u"mainbranch")});
         } catch (const std::exception&) {
-            return kOK4;
+            return Answers::Undecided;
         }
     }
 
     QSet<QString> answered, owing;
     bool refused = false;
+    const QString& me = ctx.run.config.My_Branch;
     for (const Answer& a : *rows) {
-        if (a.branch == ctx.run.config.My_Branch)
+        if (a.branch == me)
+            continue;
+        // An answer row says which stage it answers: the announcement names no branch, a closing
+        // its announcer. A row of the other stage, left by an earlier exchange of the same key,
+        // answers nothing here.
+        const bool toClosing = num(a.mainbranch) != 0;
+        if (closingAnswer < 0 && toClosing)
             continue;
         const qint32 answer = num(a.kin2);
         // A refusal stands whoever gives it; only the active branches' answers are counted.
@@ -219,14 +222,14 @@ QString Check_Answers(SyncContext& ctx, const QString& treco, const QString& Syn
             refused = true;
         if (!s.Ans_Branches.contains(a.branch))
             continue;
-        if (closingAnswer < 0 || answer == closingAnswer)
+        if (closingAnswer < 0 || (answer == closingAnswer && toClosing && a.mainbranch == me))
             answered.insert(a.branch);
         else
             owing.insert(a.branch);
     }
     if (closingAnswer >= 0 ? !owing.isEmpty() || answered.isEmpty() : answered.size() != s.Ans_Branches.size())
-        return kOK4;
-    return refused ? kOK2 : kOK1;
+        return Answers::Undecided;
+    return refused ? Answers::Refused : Answers::AllIn;
 }
 
 namespace {
@@ -262,33 +265,26 @@ private:
     // R1 to R3.
     bool recordRules()
     {
-        if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Open) {
-            const QString a = answersTo(kin2::Announced);
-            if (a == kOK4)
+        if (own && r.kin3 == kin3::Open) {
+            if (!announcementStands())
+                return true;
+            const Answers a = answersTo(kin2::Announced);
+            if (a == Answers::Undecided)
                 return false;
-            if (a == kOK3) {
+            if (a == Answers::NoOtherBranch) {
                 closeLocal();
                 closeServer();
                 ++ctx_.state.Cnt_Check;
                 finish();
                 save(kin3::Finished);
-            } else if (a == kOK1) {
+            } else if (a == Answers::AllIn) {
                 closeLocal();
                 closeServer();
                 ++ctx_.state.Cnt_Check;
-                post(kin1::Record, kin2::Closed, QStringLiteral("0"));
-                save(kin3::Done);
+                closeWith(kin2::Closed);
             }
-        } else if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Done) {
-            postClosingAgain();
-        } else if (own && r.kin2 != kin2::Announced && r.kin3 != kin3::Finished) {
-            const QString a = answersTo(r.kin2);
-            if (a == kOK4)
-                return false;
-            if (a == kOK1 || a == kOK3) {
-                finish();
-                save(kin3::Finished);
-            }
+        } else if (own && r.kin3 == kin3::Done) {
+            return closingAnswered();
         } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
             post(kin1::RecordAnswer, kin2::Closed, r.branch);
             closeLocal();
@@ -300,39 +296,37 @@ private:
     // D1 to D4.
     bool deletionRules()
     {
-        if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Open) {
-            const QString a = answersTo(kin2::Announced);
-            if (a == kOK4)
+        if (own && r.kin3 == kin3::Open) {
+            if (!announcementStands())
+                return true;
+            const Answers a = answersTo(kin2::Announced);
+            if (a == Answers::Undecided) {
+                ownRowLost();
                 return false;
-            if (a == kOK3) {
+            }
+            if (a == Answers::NoOtherBranch) {
                 deleteBoth();
                 finish();
                 save(kin3::Finished);
-            } else if (a == kOK1) {
+            } else if (a == Answers::AllIn) {
                 deleteBoth();
-                post(kin1::Deletion, kin2::Closed, QStringLiteral("0"));
-                save(kin3::Done);
-            } else if (a == kOK2) {
+                closeWith(kin2::Closed);
+            } else if (a == Answers::Refused) {
                 restoreLocal();
-                post(kin1::Deletion, kin2::ClosedRefused, QStringLiteral("0"));
-                save(kin3::Done);
+                closeWith(kin2::ClosedRefused);
             }
-        } else if (own && r.kin2 == kin2::Announced && r.kin3 == kin3::Done) {
-            postClosingAgain();
-        } else if (own && r.kin2 != kin2::Announced && r.kin3 != kin3::Finished) {
-            const QString a = answersTo(r.kin2);
-            if (a == kOK4)
-                return false;
-            if (a == kOK1 || a == kOK2 || a == kOK3) {
-                finish();
-                save(kin3::Finished);
-            }
+        } else if (own && r.kin3 == kin3::Done) {
+            return closingAnswered();
         } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
+            if (!acceptedHere())
+                return false;
             post(kin1::DeletionAnswer, kin2::Closed, r.branch);
             require(Delete_Reco_Loc(ctx_, r.treco, r.NoRec));
             endRecordExchanges(ctx_, answers_, r.treco, r.NoRec, r.SynLast);
             answered();
         } else if (!own && r.kin2 == kin2::ClosedRefused && r.kin3 != kin3::ClosingAnswered) {
+            if (!refusalKnown())
+                return false;
             post(kin1::DeletionAnswer, kin2::ClosedRefused, r.branch);
             restoreLocal();
             answered();
@@ -340,22 +334,112 @@ private:
         return true;
     }
 
-    // The closing was posted (kin3 Done) but the server row shows the announcement again: the
-    // announcement, delivered late, landed over it. The closing stands and is posted again, as
-    // decided then: a record's closing; for a deletion, all accepted when the record is gone here,
-    // refused when it was restored.
-    void postClosingAgain()
+    // The announcer's row on the server says the announcer's stage, whatever landed late over it.
+    // Until this branch closes, only the announcement is its own: a closing there was posted in an
+    // earlier exchange of the same key, and the announcement is posted again.
+    bool announcementStands()
     {
-        qint32 closing = kin2::Closed;
-        if (r.kin1 == kin1::Deletion) {
-            require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
-            if (exec_->recordCount() > 0)
-                closing = kin2::ClosedRefused;
-        }
-        post(r.kin1, closing, QStringLiteral("0"));
+        if (r.kin2 == kin2::Announced)
+            return true;
+        post(r.kin1, kin2::Announced, ledger::kFirstStage);
+        return false;
     }
 
-    QString answersTo(qint32 stage)
+    // Once it closed (kin3 Done), the closing it decided then: posted again over anything else
+    // there, then waited on until its answers are in.
+    bool closingAnswered()
+    {
+        const qint32 closing = closingDecided();
+        if (r.kin2 != closing) {
+            post(r.kin1, closing, ledger::kFirstStage);
+            return true;
+        }
+        const Answers a = answersTo(closing);
+        if (a == Answers::Undecided) {
+            if (r.kin1 == kin1::Deletion)
+                ownRowLost();
+            return false;
+        }
+        finish();
+        save(kin3::Finished);
+        return true;
+    }
+
+    // A record's closing; for a deletion, all accepted when the record is gone here, refused when
+    // it was restored.
+    qint32 closingDecided()
+    {
+        if (r.kin1 != kin1::Deletion)
+            return kin2::Closed;
+        require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
+        return exec_->recordCount() > 0 ? kin2::ClosedRefused : kin2::Closed;
+    }
+
+    // The stage is saved before its closing goes out: a closing on the server is then never newer
+    // than what this ledger says, and one that failed is posted again from kin3 Done.
+    void closeWith(qint32 closing)
+    {
+        save(kin3::Done);
+        post(r.kin1, closing, ledger::kFirstStage);
+    }
+
+    // A deletion waiting on its answers whose own row has left the server (a removal of an
+    // earlier exchange of the key, carried out late, took it): posted again, and the others,
+    // seeing it come again without their answer, answer again. True when it was.
+    bool ownRowLost()
+    {
+        const auto rows = ledger::announcerRowsOnServer(ctx_, r.treco, r.NoRec, r.SynLast, r.family());
+        require(rows.has_value());
+        for (const LedgerRow& a : *rows)
+            if (a.branch == ctx_.run.config.My_Branch)
+                return false;
+        post(r.kin1, r.kin3 == kin3::Open ? kin2::Announced : closingDecided(), ledger::kFirstStage);
+        return true;
+    }
+
+    // An all-accepted closing fits only a branch that accepted, or would now: its copy marked
+    // deleted, gone, or free to go. Otherwise it landed late from an earlier exchange of the key,
+    // or this branch's acceptance did over its refusal: the refusal is posted again and the copy
+    // stays.
+    bool acceptedHere()
+    {
+        require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
+        if (exec_->recordCount() == 0)
+            return true;
+        exec_->moveFirst();
+        if (exec_->text(u"SynDele") == ledger::synDele::Pending)
+            return true;
+        const data::RecordsetVar record = exec_;
+        if (!ledger::ownPending(*record, ctx_.run.config.My_Branch) && Check_Dele_Other(ctx_, r.treco, r.NoRec))
+            return true;
+        post(kin1::DeletionAnswer, kin2::Refused, ledger::kFirstStage);
+        return false;
+    }
+
+    // A refused closing fits only an exchange some branch refused: a refusal among its answers,
+    // here or on the server (an answer to the refused closing says the same).
+    bool refusalKnown()
+    {
+        if (const auto rows = answers_.answers(r.treco, r.NoRec, r.SynLast, kin1::DeletionAnswer, {kin2::Refused}))
+            for (const Answer& a : *rows)
+                if (num(a.mainbranch) == 0)
+                    return true;
+        require(ctx_.db.Open_Rs_Ser(exec_, kAtten,
+                                    ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
+                                        + " and kin1 = " + lit(text(kin1::DeletionAnswer))));
+        const long long n = exec_->recordCount();
+        if (n > 0)
+            exec_->moveFirst();
+        for (long long i = 0; i < n; ++i, exec_->moveNext()) {
+            const qint32 k2 = num(exec_->text(u"kin2"));
+            const bool toClosing = num(exec_->text(u"mainbranch")) != 0;
+            if ((k2 == kin2::Refused && !toClosing) || (k2 == kin2::ClosedRefused && toClosing))
+                return true;
+        }
+        return false;
+    }
+
+    Answers answersTo(qint32 stage)
     {
         return Check_Answers(ctx_, r.treco, r.SynLast, r.NoRec, r.branch, qint16(r.kin1), qint16(stage), &answers_);
     }
@@ -364,16 +448,14 @@ private:
     // overwritten: it will be announced and closed on its own.
     void closeLocal()
     {
-        require(ctx_.db.Update_Loc(exec_, closedSet(), r.treco,
-                                   announced() + " and (SynAdd is null or SynAdd not in ('1','5'))"));
+        require(ctx_.db.Update_Loc(exec_, ledger::closedSet(), r.treco, announced() + ledger::notPending()));
     }
-    void closeServer() { require(ctx_.db.Update_Ser(exec_, closedSet(), r.treco, announced())); }
-    static QString closedSet() { return QStringLiteral("SynAdd=  '4'"); }
+    void closeServer() { require(ctx_.db.Update_Ser(exec_, ledger::closedSet(), r.treco, announced())); }
     QString announced() const { return "where no_rec = " + lit(r.NoRec) + " and DatTim2 = " + lit(r.SynLast); }
 
     void restoreLocal()
     {
-        require(ctx_.db.Update_Loc(exec_, QStringLiteral("SynDele = '0',NoBra3 = '--'"), r.treco,
+        require(ctx_.db.Update_Loc(exec_, ledger::restoredSet(), r.treco,
                                    "where No_Rec = " + lit(r.NoRec)));
     }
 
@@ -440,10 +522,17 @@ public:
         const QString id = key ? key->exchange() + u'\n' + text(r.family()) : QString();
         if (!id.isEmpty() && done_.contains(id))
             return true;
-        if (!ledger::removeExchange(ctx, r.treco, r.NoRec, r.SynLast, r.family()))
-            return false;
-        ++ctx.state.Cnt_Check;
+        // The key's exchange runs again (a deletion made again after a refusal): the removal would
+        // take that exchange's rows, and the rows it was owed for are overwritten by them.
         data::RecordsetVar del;
+        if (!ctx.db.Open_Rs_Loc(del, kAtten,
+                                ledger::exchangeClause(r.treco, r.NoRec, r.SynLast, r.family()) + ledger::notOwed()))
+            return false;
+        if (del->recordCount() == 0) {
+            if (!ledger::removeExchange(ctx, r.treco, r.NoRec, r.SynLast, r.family()))
+                return false;
+            ++ctx.state.Cnt_Check;
+        }
         ctx.db.Delete_Loc(del, kAtten,
                           ledger::exchangeClause(r.treco, r.NoRec, r.SynLast, r.family()) + " and kin3 = "
                               + lit(text(kin3::RemovalOwed)));
@@ -619,9 +708,28 @@ private:
             && !ctx.db.Update_Loc(exec, "kin3 = " + lit(text(kin3::RemovalOwed)), kAtten,
                                   rows + " and branch = " + lit(me)))
             return false;
-        if (e.family == kin1::Deletion && !settleAcceptedDeletion(ctx, e))
+        if (e.family == kin1::Deletion ? !settleAcceptedDeletion(ctx, e) : !markClosedAsServer(ctx, e))
             return false;
         return ctx.db.Delete_Loc(exec, kAtten, rows + ledger::notOwed());
+    }
+
+    // A record version whose closing this branch never answered (its answer landed after it gave
+    // up, and the announcer finished on it): marked closed as the answer would have, where the
+    // server's copy of that version is.
+    static bool markClosedAsServer(SyncContext& ctx, const Exchange& e)
+    {
+        const QString version = "where no_rec = " + lit(e.NoRec) + " and DatTim2 = " + lit(e.SynLast);
+        data::RecordsetVar rs;
+        if (!ctx.db.Open_Rs_Loc(rs, e.treco, version + ledger::notPending() + " and (SynAdd is null or SynAdd <> " + lit(ledger::synAdd::Closed) + u')'))
+            return false;
+        if (rs->recordCount() == 0)
+            return true;
+        if (!ctx.db.Open_Rs_Ser(rs, e.treco, version + " and SynAdd = " + lit(ledger::synAdd::Closed)))
+            return false;
+        if (rs->recordCount() == 0)
+            return true;
+        data::RecordsetVar exec;
+        return ctx.db.Update_Loc(exec, ledger::closedSet(), e.treco, version + ledger::notPending());
     }
 
     // A record this branch marked deleted when it accepted the deletion, whose closing never
@@ -629,7 +737,7 @@ private:
     static bool settleAcceptedDeletion(SyncContext& ctx, const Exchange& e)
     {
         data::RecordsetVar rs;
-        if (!ctx.db.Open_Rs_Loc(rs, e.treco, "where No_Rec = " + lit(e.NoRec) + " and SynDele = '2'"))
+        if (!ctx.db.Open_Rs_Loc(rs, e.treco, "where No_Rec = " + lit(e.NoRec) + " and SynDele = " + lit(ledger::synDele::Pending)))
             return false;
         if (rs->recordCount() == 0)
             return true;
@@ -645,8 +753,8 @@ private:
         if (rs->recordCount() == 0)
             return Delete_Reco_Loc(ctx, e.treco, e.NoRec);
         data::RecordsetVar exec;
-        return ctx.db.Update_Loc(exec, QStringLiteral("SynDele = '0',NoBra3 = '--'"), e.treco,
-                                 "where No_Rec = " + lit(e.NoRec) + " and SynDele = '2'");
+        return ctx.db.Update_Loc(exec, ledger::restoredSet(), e.treco,
+                                 "where No_Rec = " + lit(e.NoRec) + " and SynDele = " + lit(ledger::synDele::Pending));
     }
 
     QHash<QString, Exchange> exchanges_;

@@ -1,4 +1,5 @@
 #include "sync/engine.h"
+#include "sync/exchange_end.h"
 #include "sync/ledger_rows.h"
 #include "sync/links.h"
 
@@ -46,6 +47,22 @@ std::optional<QString> versionOutside(SyncContext& ctx, const QString& treco, co
     return version;
 }
 
+// A deletion announced again under the key of an earlier one (refused, the record given its life
+// back with its version unchanged) starts on a clean key: what this ledger still holds of the
+// earlier exchange (removals owed) is taken off the server first and out of the ledger, so that no
+// removal of it meets the new exchange. False when that failed.
+bool clearEarlierExchange(SyncContext& ctx, const QString& treco, const QString& noRec, const QString& version)
+{
+    const QString rows = ledger::exchangeClause(treco, noRec, version, kin1::Deletion);
+    data::RecordsetVar rs;
+    if (!ctx.db.Open_Rs_Loc(rs, QStringLiteral("atten_rec"), rows))
+        return false;
+    if (rs->recordCount() == 0)
+        return true;
+    return ledger::removeExchange(ctx, treco, noRec, version, kin1::Deletion)
+           && ctx.db.Delete_Loc(rs, QStringLiteral("atten_rec"), rows);
+}
+
 }  // namespace
 
 qint32 Send_Delete(SyncContext& ctx, const QString& treco)
@@ -56,7 +73,7 @@ qint32 Send_Delete(SyncContext& ctx, const QString& treco)
     w.Label7.setText(prefix + "_0_0");
 
     data::RecordsetVar& rs = ctx.vars.Rs_Target;
-    if (!ctx.db.Open_Rs_Loc(rs, treco, QStringLiteral("where SynDele = '1'"))) {
+    if (!ctx.db.Open_Rs_Loc(rs, treco, "where SynDele = " + lit(ledger::synDele::ToAnnounce))) {
         w.XXXK.setForeColor(StatusLabelModel::Red);
         w.Label2.setText(7, kLocalDbError);
         return 1;
@@ -100,10 +117,12 @@ qint32 Send_Delete(SyncContext& ctx, const QString& treco)
                 // Nothing of it left the branch: deleted here at once, with its dependents.
                 if (!Delete_Reco_Loc(ctx, treco, noRec))
                     ++failed;
-            } else if (ctx.web.Web_Save_Syn(treco, version, noRec, kin1::Deletion, kin2::Announced, QStringLiteral("0"))
+            } else if (!clearEarlierExchange(ctx, treco, noRec, version)) {
+                ++failed;
+            } else if (ctx.web.Web_Save_Syn(treco, version, noRec, kin1::Deletion, kin2::Announced, ledger::kFirstStage)
                        == u"OK") {
                 Note_Announced(ctx, treco, noRec, version, kin1::Deletion);
-                rows->setValue(u"SynDele", QStringLiteral("2"));
+                rows->setValue(u"SynDele", ledger::synDele::Pending);
                 rows->update();
             } else {
                 ++failed;

@@ -3,6 +3,7 @@
 
 #include "records/record_copy.h"
 #include "sync/links.h"
+#include "sync/row_pass.h"
 
 namespace tarvelo::sync {
 
@@ -19,12 +20,7 @@ const char16_t* const kCommonCopiedLast[] = {u"Time_Edit", u"DesEna", u"SpaBra",
 // the pass goes on.
 class SendPass {
 public:
-    enum class Step {
-        Sent,     // announced and saved in both databases
-        Skipped,  // left marked, not counted (another branch's row here, a newer version on the server)
-        Counted,  // left marked and counted as work left
-        EndPass,  // the pass ends here with 1 more
-    };
+    using Step = RowStep;
 
     SendPass(SyncContext& ctx, const QString& treco)
         : ctx_(ctx), w_(ctx.window), run_(ctx.run), me_(ctx.run.config.My_Branch), treco_(treco),
@@ -45,55 +41,17 @@ public:
         if (!select())
             return 1;
         const data::RecordsetVar src = ctx_.vars.Rs_Source;
-        qint32 result = 0;
-        try {
-            const long long n = src->recordCount();
-            if (n == 0) {
-                hideBusy();
-                return 0;
-            }
-            src->moveFirst();
-            for (long long i = 1; i <= n; ++i, src->moveNext()) {
-                w_.ImgLoa.setVisible(true);
-                w_.Label7.setText(prefix_ + QString::number(n) + u'_' + QString::number(i) + "_("
-                                  + QString::number(run_.Snd_Pass) + u')');
-                if (run_.Snd_Pass > 200) {
-                    hideBusy();
-                    return result + 1;
-                }
-                switch (sendRow(*src)) {
-                case Step::Skipped:
-                    continue;
-                case Step::Counted:
-                    ++result;
-                    continue;
-                case Step::EndPass:
-                    hideBusy();
-                    return result + 1;
-                case Step::Sent:
-                    break;
-                }
-                if (!run_.Syn_Run) {
-                    w_.Label2.setText(7, kSynOff);
-                    w_.ImgSav.setVisible(false);
-                    return result;
-                }
-            }
-        } catch (const std::exception&) {
-            hideBusy();
-            return result + 1;
-        }
-        hideBusy();
-        return result;
+        return runRows(ctx_, *src, RowPass{prefix_, run_.Snd_Pass, 200, true}, [&] { return sendRow(*src); });
     }
 
 private:
     // This branch's rows marked to be sent, oldest edit first.
     bool select()
     {
-        const QString clause = "where SynAdd = " + sqlLiteral(u"1") + " and No_Branch = " + sqlLiteral(me_)
-                               + " and SynDele = " + sqlLiteral(u"0") + " or SynAdd = " + sqlLiteral(u"5")
-                               + " and No_Branch = " + sqlLiteral(me_) + "and SynDele = " + sqlLiteral(u"0");
+        using namespace ledger;
+        const QString clause = "where SynAdd = " + sqlLiteral(synAdd::ToSend) + " and No_Branch = " + sqlLiteral(me_)
+                               + " and SynDele = " + sqlLiteral(synDele::Live) + " or SynAdd = " + sqlLiteral(synAdd::ToSendToo)
+                               + " and No_Branch = " + sqlLiteral(me_) + "and SynDele = " + sqlLiteral(synDele::Live);
         return ctx_.db.Open_Rs_Loc_Where_Order(ctx_.vars.Rs_Source, treco_, clause, QStringLiteral("DatTim1"));
     }
 
@@ -124,7 +82,7 @@ private:
         if (!commit(src, tgt, noRec, onServer, *stamp, serverStamp))
             return Step::EndPass;
         logSent(src, noRec);
-        return Step::Sent;
+        return Step::Written;
     }
 
     // Only this branch's own statistics row and notices leave it.
@@ -183,7 +141,7 @@ private:
     bool announce(const QString& noRec, const QString& serverStamp)
     {
         w_.ImgSav.setVisible(true);
-        if (ctx_.web.Web_Save_Syn(treco_, serverStamp, noRec, kin1::Record, kin2::Announced, QStringLiteral("0")) != u"OK")
+        if (ctx_.web.Web_Save_Syn(treco_, serverStamp, noRec, kin1::Record, kin2::Announced, ledger::kFirstStage) != u"OK")
             return false;
         Note_Announced(ctx_, treco_, noRec, serverStamp, kin1::Record);
         return true;
@@ -208,7 +166,7 @@ private:
         tgt.update();
         src.setValue(u"DatTim1", stamp);
         src.setValue(u"DatTim2", serverStamp);
-        src.setValue(u"SynAdd", QStringLiteral("0"));
+        src.setValue(u"SynAdd", ledger::synAdd::Held);
         src.update();
         ++run_.Snd_Pass;
         return true;

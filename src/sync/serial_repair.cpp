@@ -44,7 +44,7 @@ qint16 seriRestore(SyncContext& ctx, const DbSide& side, const QString& no_rec, 
             for (const char* column : kFromHistory)
                 serim->setValue(QString::fromLatin1(column), seri->value(QString::fromLatin1(column)));
             serim->setValue(u"DatTim1", now.toString(QStringLiteral("yyyyMMddhhmmss")));
-            serim->setValue(u"SynAdd", QStringLiteral("5"));
+            serim->setValue(u"SynAdd", ledger::synAdd::ToSendToo);
             serim->setValue(u"Time_Edit", now.toString(QStringLiteral("hh:mm:ss")));
             serim->setValue(u"DatTim2", QStringLiteral("--"));
             serim->setValue(u"NoBra2", QStringLiteral("--"));

@@ -1,4 +1,5 @@
 #include "sync/engine.h"
+#include "sync/ledger_rows.h"
 
 #include "data/sql_text.h"
 #include "records/notices.h"
@@ -66,7 +67,7 @@ void Save_Syn_Statistic(SyncContext& ctx, qint16 Mode, const QString& FromD, con
         rs->setValue(u"Date_Edit_G", t.date().toString(QStringLiteral("yyyy-MM-dd")));
         rs->setValue(u"DatTim1", t.toString(QStringLiteral("yyyyMMddHHmmss")));
         rs->setValue(u"DatTim3", t.toString(QStringLiteral("yyyyMMddHHmm")));
-        rs->setValue(u"SynAdd", QStringLiteral("5"));
+        rs->setValue(u"SynAdd", ledger::synAdd::ToSendToo);
         rs->setValue(u"Time_Edit", t.toString(QStringLiteral("HH:mm:ss")));
         rs->setValue(u"DatTim2", QStringLiteral("--"));
         rs->setValue(u"NoBra2", QStringLiteral("--"));

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace tarvelo;
 using namespace tarvelo::test;
 using namespace std::chrono_literals;
@@ -19,8 +21,18 @@ struct LateRows : ::testing::Test {
 
     void TearDown() override { data::clearStatementFailures(); }
 
-    // The next request whose target holds `which` times out here and is stored 2 s later.
-    void late(const QString& script, const std::string& which) { rig.web.failNext(script, 1, Fault::delayed(2s).when(which)); }
+    // The next request whose target holds `which` times out here and is stored `after` later.
+    void late(const QString& script, const std::string& which, std::chrono::milliseconds after = 2s)
+    {
+        rig.web.failNext(script, 1, Fault::delayed(after).when(which));
+    }
+
+    // Rounds until one changes nothing, without waiting for the requests still delayed.
+    void quiet()
+    {
+        for (int i = 0; i < 30 && rig.round(); ++i) {
+        }
+    }
 
     void expectSettledClean(const char* table, const char* noRec, bool deleted = false)
     {
@@ -41,6 +53,36 @@ struct LateRows : ::testing::Test {
         if (deleted) {
             EXPECT_EQ(rig.serverCount(table), 0);
         }
+    }
+
+    // A user of `b` that names the city, or (`named` false) no longer does.
+    static void nameCity(RigBranch& b, bool named = true)
+    {
+        const QString user = b.number + "00001";
+        b.db.exec(named ? "INSERT INTO user_tab (no_rec, No_Branch, SynAdd, SynDele, so3) VALUES ('" + user + "', '"
+                              + b.number + "', '0', '0', '0100001')"
+                        : "DELETE FROM user_tab WHERE no_rec = '" + user + "'");
+    }
+
+    // A's city, whose deletion C refuses (C names it), the request `which` of the first deletion
+    // stored 8 s late; then C drops the name, A deletes the city again, the branches of `order`
+    // run (`before` first), the late request lands and everything settles.
+    void deletedAgainWhileLate(const QString& script, const std::string& which, const QString& order,
+                               bool deleted = true, const std::function<void()>& before = [] {})
+    {
+        rig.A().add("city_tab", "0100001");
+        ASSERT_GT(rig.settle(), 0);
+        nameCity(rig.C());
+        late(script, which, 8s);
+        rig.A().remove("city_tab", "0100001");
+        quiet();
+        ASSERT_EQ(rig.A().value("city_tab", "0100001", "SynDele"), "0") << "the first deletion was refused";
+        nameCity(rig.C(), false);
+        rig.A().remove("city_tab", "0100001");
+        before();
+        rig.round(order);
+        rig.web.waitForDelayed(20s);
+        expectSettledClean("city_tab", "0100001", deleted);
     }
 };
 
@@ -130,4 +172,65 @@ TEST_F(LateRows, ARemovalThatFailedIsTakenUpAgainAfterARestart)
     rig.A().cycle();  // the late answer is A's to take off; that fails
     rig.restart(0);
     expectSettledClean("city_tab", "0100001");
+}
+
+// The deletion refused, the reference dropped and the record deleted again under the same key:
+// whatever of the first exchange lands late meets only its own rows.
+TEST_F(LateRows, ARefusedClosingLandingAfterTheNextDeletionWasAcceptedLeavesItToEnd)
+{
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=01&kin1=2&kin2=2", "ABC");
+}
+
+TEST_F(LateRows, ARefusedClosingLandingOverTheNextAnnouncementLeavesItToEnd)
+{
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=01&kin1=2&kin2=2", "A");
+}
+
+// B names the city by then and refuses.
+TEST_F(LateRows, AnAcceptanceLandingOverTheRefusalOfTheNextDeletionLeavesItRefused)
+{
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "AB", false, [&] { nameCity(rig.B()); });
+    EXPECT_EQ(rig.B().count("user_tab", "so3 = '0100001'"), 1);
+}
+
+TEST_F(LateRows, ALateRemovalOfTheFirstDeletionLeavesTheNextOneToEnd)
+{
+    deletedAgainWhileLate("delete_syn.php", "norec=0100001&kin1=2", "ABC");
+}
+
+// B still owes the removal of its late answer to the first deletion when A deletes again.
+TEST_F(LateRows, ARemovalStillOwedFromTheFirstDeletionSparesTheNextOne)
+{
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    nameCity(rig.C());
+    late("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0");
+    rig.A().remove("city_tab", "0100001");
+    quiet();
+    rig.web.waitForDelayed(20s);  // B's first answer lands after the deletion ended
+    rig.web.failNext("delete_syn.php", 2, Fault::httpError().when("norec=0100001"));
+    rig.round("B");  // B owes its removal
+    nameCity(rig.C(), false);
+    rig.A().remove("city_tab", "0100001");
+    rig.round("AB");
+    expectSettledClean("city_tab", "0100001", true);
+}
+
+// B's answer to the closing lands after it gave up; A finishes on it, and B's next try fails.
+TEST_F(LateRows, AClosingAnsweredLateLeavesTheReceivingCopyClosed)
+{
+    late("save_syn.php", "norec=0100001&branch=02&kin1=1&kin2=1");
+    rig.A().add("city_tab", "0100001");
+    rig.round();
+    rig.round();  // B's answer to the closing times out
+    rig.web.waitForDelayed(20s);
+    rig.A().cycle();  // A finishes
+    rig.web.failNext("save_syn.php", 1, Fault::httpError().when("norec=0100001&branch=02&kin1=1&kin2=1"));
+    expectSettledClean("city_tab", "0100001");
+}
+
+// B's acceptance of the first deletion lands over its answer to the second one's closing.
+TEST_F(LateRows, AnAcceptanceLandingOverTheAnswerToTheNextClosingIsAnsweredAgain)
+{
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABCAB");
 }
