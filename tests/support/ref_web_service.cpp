@@ -37,6 +37,12 @@ const char* const kTextType = "text/html; charset=UTF-8";
 // The fault queue that any script's request takes from.
 const std::string kAnyScript = "*";
 
+// The scripts whose work a delayed request does when its delay is over.
+bool worksAfterDelay(const std::string& script)
+{
+    return script == "save_syn.php" || script == "delete_syn.php" || script == "intBranx.php" || script == "getnow.php";
+}
+
 // The script a request path names: "save_syn.php" for "/test1/save_syn.php",
 // "downloads/x.exe" for "/downloads/x.exe".
 std::string scriptOf(const std::string& path)
@@ -503,7 +509,12 @@ struct RefWebService::Impl {
                     delayedWorkDone();
                     return httplib::Server::HandlerResponse::Handled;
                 }
-                t_delayed = true;
+                // Only the database scripts and the clock count their work done; anything else
+                // (a fixed text, a missing page) is done once the delay is over.
+                if (worksAfterDelay(scriptOf(req.path)))
+                    t_delayed = true;
+                else
+                    delayedWorkDone();
                 return httplib::Server::HandlerResponse::Unhandled;
             }
             return httplib::Server::HandlerResponse::Unhandled;
