@@ -130,7 +130,7 @@ private:
         int deletions = records_ * 12 / 70, edits = records_ * 10 / 70;
         const int rounds = 10 * (deletions + edits) + 30;
         // A refusal that never comes back, or records that never get in step, are left to the counts.
-        for (int round = 0, after = 0; round < rounds && after < 30 && (deletions + edits > 0 || refusing()); ++round) {
+        for (int round = 0, after = 0; round < rounds && after < 15 && (deletions + edits > 0 || refusing()); ++round) {
             after += deletions + edits == 0;
             retryRefused();
             for (int i = pick(0, 2); i > 0 && deletions + edits > 0; --i) {
