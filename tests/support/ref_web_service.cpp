@@ -34,6 +34,14 @@ using httplib::Request;
 using httplib::Response;
 
 const char* const kTextType = "text/html; charset=UTF-8";
+// The fault queue that any script's request takes from.
+const std::string kAnyScript = "*";
+
+// The scripts whose work a delayed request does when its delay is over.
+bool worksAfterDelay(const std::string& script)
+{
+    return script == "save_syn.php" || script == "delete_syn.php" || script == "intBranx.php" || script == "getnow.php";
+}
 
 // The script a request path names: "save_syn.php" for "/test1/save_syn.php",
 // "downloads/x.exe" for "/downloads/x.exe".
@@ -198,12 +206,20 @@ struct RefWebService::Impl {
     std::optional<Fault> takeFault(const std::string& script, const std::string& target)
     {
         std::lock_guard lock(state);
-        auto it = faults.find(script);
-        if (it == faults.end() || it->second.empty())
+        const auto applies = [&](const std::string& queue) {
+            auto it = faults.find(queue);
+            return it != faults.end() && !it->second.empty()
+                           && (it->second.front().first.only.empty()
+                               || target.find(it->second.front().first.only) != std::string::npos)
+                       ? it
+                       : faults.end();
+        };
+        auto it = applies(script);
+        if (it == faults.end() && target.rfind("/test1/", 0) == 0)
+            it = applies(kAnyScript);
+        if (it == faults.end())
             return std::nullopt;
         auto& [fault, left] = it->second.front();
-        if (!fault.only.empty() && target.find(fault.only) == std::string::npos)
-            return std::nullopt;
         Fault taken = fault;
         if (--left <= 0)
             it->second.pop_front();
@@ -493,7 +509,12 @@ struct RefWebService::Impl {
                     delayedWorkDone();
                     return httplib::Server::HandlerResponse::Handled;
                 }
-                t_delayed = true;
+                // Only the database scripts and the clock count their work done; anything else
+                // (a fixed text, a missing page) is done once the delay is over.
+                if (worksAfterDelay(scriptOf(req.path)))
+                    t_delayed = true;
+                else
+                    delayedWorkDone();
                 return httplib::Server::HandlerResponse::Unhandled;
             }
             return httplib::Server::HandlerResponse::Unhandled;
@@ -625,6 +646,12 @@ void RefWebService::failNext(const QString& script, int count, const Fault& faul
         return;
     std::lock_guard lock(d->state);
     d->faults[script.toStdString()].emplace_back(fault, count);
+}
+
+void RefWebService::failNextRequest(const Fault& fault)
+{
+    std::lock_guard lock(d->state);
+    d->faults[kAnyScript].emplace_back(fault, 1);
 }
 
 void RefWebService::clearFaults()

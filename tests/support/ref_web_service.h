@@ -86,6 +86,9 @@ public:
     // The next `count` requests of `script` ("save_syn.php", or "downloads/<file>") get `fault`.
     // Faults of one script queue up in the order given.
     void failNext(const QString& script, int count, const Fault& fault);
+    // The next request of whatever script under /test1/ gets `fault`, once no fault queued for
+    // its own script applies.
+    void failNextRequest(const Fault& fault);
     void clearFaults();
     // How many requests got a fault so far: the rounds of a test that took none and changed
     // nothing have settled.

@@ -2,8 +2,10 @@
 // itself fail at random; once the faults stop and the rounds settle, every database holds the same
 // records and every exchange and ledger is closed. The branches run the program's tick, statistics
 // rows included; among the faults are requests stored seconds after the engine gave up on them,
-// long after their exchange ended. TARVELO_SOAK_SEEDS (a count from 1, or a list like "4,9") and
-// TARVELO_SOAK_RECORDS run it longer (scripts/soak.sh).
+// long after their exchange ended. Some deletions meet a user at another branch that names the
+// record, so they are refused; the user is dropped later and the record deleted again.
+// TARVELO_SOAK_SEEDS (a count from 1, or a list like "4,9"), TARVELO_SOAK_RECORDS and
+// TARVELO_SOAK_MIX ("requests", "pumps" or both) run it longer (scripts/soak.sh).
 #include "data/odbc.h"
 #include "data/sql_text.h"
 #include "support/sync_rig.h"
@@ -14,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <map>
 #include <random>
 #include <thread>
@@ -29,7 +32,19 @@ struct Record {
     QString table, noRec;
     QStringList lines;  // an invoice's rowvoi_tab rows
     bool deleted = false;
+    // A deletion refused through a user of branch `holder` that names the record, until that user
+    // is dropped: `deleter` made it.
+    int holder = -1, deleter = -1;
+    QString user;
+    int pause = 0;  // retries to let pass once the refusal is back, before the record is deleted again
 };
+
+// Which faults a run meets.
+// Requests: a fault taken by the next request of a chosen script (mostly about the records),
+// failing database calls and engines that end mid-cycle, a 400 ms time-out, a branch joining.
+// Pumps: at any point of a cycle where the engine lets window events run, a fault for the next
+// request of any script, a 5 s time-out and replies stored 6.5 s late.
+enum class Mix { Requests, Pumps };
 
 struct Counts {
     int lost = 0, duplicated = 0, diverged = 0, notDeleted = 0, open = 0, ledgerRows = 0;
@@ -40,14 +55,43 @@ struct Counts {
 const char* const kPlainTables[] = {"city_tab", "bank_tab", "nati_tab"};
 const char* const kRecordTables[] = {"city_tab", "bank_tab", "nati_tab", "invoice_tab"};
 
+// The user column that names a record of each plain table, so that its deletion is refused.
+QString userColumn(const QString& table)
+{
+    return table == u"city_tab" ? QStringLiteral("so3") : table == u"bank_tab" ? QStringLiteral("so10") : QStringLiteral("so2");
+}
+
 class Soak {
 public:
-    Soak(unsigned seed, int records)
-        : rng_(seed), records_(records), rig_(3, std::chrono::milliseconds(400), Tick::Program)
+    Soak(unsigned seed, int records, Mix mix)
+        : rng_(seed),
+          faultRng_(seed * 7919u + 17u),
+          records_(records),
+          mix_(mix),
+          rig_(3, mix == Mix::Requests ? std::chrono::milliseconds(400) : std::chrono::milliseconds(5000), Tick::Program)
     {
     }
 
     Counts run(int& settleRounds)
+    {
+        if (mix_ == Mix::Pumps)
+            runWithPumpFaults();
+        else
+            runWithRequestFaults();
+        // The faults stop; a delayed request may still be doing its work.
+        pumpFaults_ = false;
+        rig_.web.clearFaults();
+        data::clearStatementFailures();
+        rig_.web.waitForDelayed(std::chrono::seconds(30));
+        settleRounds = settle();
+        return count();
+    }
+
+    int faultsMade_ = 0;      // faults given at event pumps
+    int lateBySeconds_ = 0;   // requests given a delay of seconds
+
+private:
+    void runWithRequestFaults()
     {
         while (made_ < records_) {
             if (!joined_ && made_ >= records_ / 2) {
@@ -58,15 +102,77 @@ public:
             for (int i = pick(1, 3); i > 0; --i)
                 cycleWithFaults(pick(0, int(rig_.branches.size()) - 1));
         }
-        // The faults stop; a delayed request may still be doing its work.
-        rig_.web.clearFaults();
-        data::clearStatementFailures();
-        rig_.web.waitForDelayed(std::chrono::seconds(30));
-        settleRounds = settle();
-        return count();
     }
 
-private:
+    // The records and invoices first, then deletions and edits; every refused deletion is made
+    // again once its user is dropped. Sizes as for 70 records: 5 invoices, 12 deletions, 10 edits,
+    // at most 40 faults.
+    void runWithPumpFaults()
+    {
+        faultCap_ = std::max(1, 40 * records_ / 70);
+        for (auto& b : rig_.branches)
+            b->onPump = [this] { pumpFault(); };
+        pumpFaults_ = true;
+        int plain = records_, invoices = std::max(1, records_ / 14);
+        while (plain + invoices > 0) {
+            for (int i = pick(1, 4); i > 0 && plain + invoices > 0; --i) {
+                RigBranch& b = branch(workingBranch());
+                if (pick(1, plain + invoices) <= invoices) {
+                    addInvoice(b);
+                    --invoices;
+                } else {
+                    addPlain(b, false);
+                    --plain;
+                }
+            }
+            pumpRound();
+        }
+        int deletions = records_ * 12 / 70, edits = records_ * 10 / 70;
+        const int rounds = 10 * (deletions + edits) + 30;
+        // A refusal that never comes back, or records that never get in step, are left to the counts.
+        for (int round = 0, after = 0; round < rounds && after < 15 && (deletions + edits > 0 || refusing()); ++round) {
+            after += deletions + edits == 0;
+            retryRefused();
+            for (int i = pick(0, 2); i > 0 && deletions + edits > 0; --i) {
+                RigBranch& b = branch(workingBranch());
+                if (deletions > 0 && (edits == 0 || pick(1, deletions + edits) <= deletions))
+                    deletions -= deleteSome(b);
+                else
+                    edits -= editSome(b);
+            }
+            pumpRound();
+        }
+    }
+
+    // Every branch once, in a random order.
+    void pumpRound()
+    {
+        faultsThisRound_ = 0;
+        std::vector<int> order(rig_.branches.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = int(i);
+        std::shuffle(order.begin(), order.end(), rng_);
+        for (const int i : order)
+            cycle(i);
+    }
+
+    // Wherever the engine lets window events run: now and then a fault for the next request.
+    void pumpFault()
+    {
+        if (!pumpFaults_ || faultsThisRound_ >= 4 || faultsMade_ >= faultCap_
+            || !std::bernoulli_distribution(0.004)(faultRng_))
+            return;
+        const Fault faults[] = {Fault::httpError(), Fault::reply("<html>garbage</html>"), Fault::emptyBody(),
+                                Fault::lostReply(), Fault::garbageAfterWork(),
+                                Fault::redirect(rig_.web.baseUrl() + "missing.php"),
+                                Fault::delayed(std::chrono::milliseconds(6500))};
+        const int kind = std::uniform_int_distribution<int>(0, 6)(faultRng_);
+        lateBySeconds_ += kind == 6;
+        ++faultsThisRound_;
+        ++faultsMade_;
+        rig_.web.failNextRequest(faults[kind]);
+    }
+
     // One cycle tick as the program runs it (every tenth a full rescan); a server failure stops
     // synchronisation and the retry starts it again.
     void cycle(int index)
@@ -131,6 +237,10 @@ private:
     void act()
     {
         const int roll = pick(1, 100);
+        if (roll <= 4) {
+            retryRefused();
+            return;
+        }
         RigBranch& b = branch(workingBranch());
         if (roll <= 45)
             addPlain(b, chance(10));
@@ -144,7 +254,7 @@ private:
 
     void addPlain(RigBranch& b, bool deleteAtOnce)
     {
-        Record r{QString::fromLatin1(kPlainTables[pick(0, 2)]), nextNumber(b), {}, deleteAtOnce};
+        Record r{QString::fromLatin1(kPlainTables[pick(0, 2)]), nextNumber(b), {}, deleteAtOnce, -1, -1, {}, 0};
         b.add(r.table, r.noRec, {{"Ne_Rec", "v0"}});
         if (deleteAtOnce)
             b.remove(r.table, r.noRec);
@@ -154,7 +264,7 @@ private:
 
     void addInvoice(RigBranch& b)
     {
-        Record r{QStringLiteral("invoice_tab"), nextNumber(b), {}, false};
+        Record r{QStringLiteral("invoice_tab"), nextNumber(b), {}, false, -1, -1, {}, 0};
         const int lines = pick(1, 3);
         for (int i = 0; i < lines; ++i) {
             r.lines << nextNumber(b);
@@ -165,43 +275,92 @@ private:
         ++made_;
     }
 
-    // A live record this branch holds; nullptr when it holds none.
+    // A live record this branch holds and no refusal is under way for; nullptr when it holds none.
     Record* heldLive(RigBranch& b)
     {
         for (int tries = 0; tries < 20 && !model_.empty(); ++tries) {
             Record& r = model_.at(size_t(pick(0, int(model_.size()) - 1)));
-            if (!r.deleted && b.value(r.table, r.noRec, QStringLiteral("SynDele")) == u"0")
+            if (!r.deleted && r.holder < 0 && b.value(r.table, r.noRec, QStringLiteral("SynDele")) == u"0")
                 return &r;
         }
         return nullptr;
     }
 
-    void editSome(RigBranch& b)
-    {
-        if (Record* r = heldLive(b))
-            b.edit(r->table, r->noRec, {{"Ne_Rec", QStringLiteral("v%1").arg(++serial_)}});
-    }
-
-    // A deletion the others must accept: of a record in step everywhere, or of one never sent.
-    void deleteSome(RigBranch& b)
+    bool editSome(RigBranch& b)
     {
         Record* r = heldLive(b);
-        if (!r)
-            return;
-        const QString mine = b.value(r->table, r->noRec, QStringLiteral("DatTim2"));
-        const QString version = rig_.serverValue(r->table, r->noRec, QStringLiteral("DatTim2"));
+        if (r)
+            b.edit(r->table, r->noRec, {{"Ne_Rec", QStringLiteral("v%1").arg(++serial_)}});
+        return r;
+    }
+
+    bool deleteSome(RigBranch& b)
+    {
+        Record* r = heldLive(b);
+        return r && deleteRecord(b, *r);
+    }
+
+    bool refusing() const
+    {
+        return std::any_of(model_.begin(), model_.end(), [](const Record& r) { return r.holder >= 0; });
+    }
+
+    // Once a refusal is back at the branch that deleted, the user that caused it is dropped and
+    // that branch deletes the record again: at once, while the refused exchange may still be
+    // closing, or a little later.
+    void retryRefused()
+    {
+        for (Record& r : model_) {
+            if (r.holder < 0 || branch(r.deleter).value(r.table, r.noRec, QStringLiteral("SynDele")) != u"0"
+                || r.pause-- > 0)
+                continue;
+            branch(r.holder).db.exec("DELETE FROM user_tab WHERE no_rec = " + data::sqlLiteral(r.user));
+            r.holder = -1;
+            deleteRecord(branch(r.deleter), r);
+        }
+    }
+
+    // A deletion of a record in step everywhere, or of one never sent: the others accept, unless
+    // (now and then) a user of another branch holding the record names it.
+    bool deleteRecord(RigBranch& b, Record& r)
+    {
+        const QString mine = b.value(r.table, r.noRec, QStringLiteral("DatTim2"));
+        const QString version = rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2"));
+        std::vector<int> holders;
         bool inStep = !version.isEmpty();
-        for (const auto& other : rig_.branches) {
-            const QString held = other->value(r->table, r->noRec, QStringLiteral("DatTim2"));
-            const QString synAdd = other->value(r->table, r->noRec, QStringLiteral("SynAdd"));
+        for (size_t i = 0; i < rig_.branches.size(); ++i) {
+            const RigBranch& other = branch(int(i));
+            const QString held = other.value(r.table, r.noRec, QStringLiteral("DatTim2"));
+            const QString synAdd = other.value(r.table, r.noRec, QStringLiteral("SynAdd"));
             if (synAdd == u"1" || synAdd == u"5" || (!held.isEmpty() && held != version))
                 inStep = false;
+            if (&other != &b && synAdd == u"4" && other.value(r.table, r.noRec, QStringLiteral("SynDele")) == u"0")
+                holders.push_back(int(i));
         }
         const bool neverSent = mine.isEmpty() && version.isEmpty();
         if (!inStep && !neverSent)
-            return;
-        b.remove(r->table, r->noRec);
-        r->deleted = true;
+            return false;
+        if (inStep && r.table != u"invoice_tab" && !holders.empty() && chance(35)) {
+            r.holder = holders.at(size_t(pick(0, int(holders.size()) - 1)));
+            r.deleter = indexOf(b);
+            r.user = nextNumber(branch(r.holder));
+            r.pause = pick(0, 1) * pick(1, 3);
+            branch(r.holder).db.exec("INSERT INTO user_tab (no_rec, No_Branch, SynAdd, SynDele, " + userColumn(r.table)
+                                      + ") VALUES (" + data::sqlLiteral(r.user) + ", "
+                                      + data::sqlLiteral(branch(r.holder).number) + ", '0', '0', "
+                                      + data::sqlLiteral(r.noRec) + ")");
+        }
+        b.remove(r.table, r.noRec);
+        r.deleted = r.holder < 0;
+        return true;
+    }
+
+    int indexOf(const RigBranch& b) const
+    {
+        for (size_t i = 0; i < rig_.branches.size(); ++i)
+            if (rig_.branches[i].get() == &b)
+                return int(i);
+        return -1;
     }
 
     void cycleWithFaults(int index)
@@ -238,11 +397,12 @@ private:
         data::clearStatementFailures();
     }
 
-    std::vector<const ScratchDatabase*> databases() const
+    // The server first, then every branch, each with the name the diagnosis gives it.
+    std::vector<std::pair<QString, const ScratchDatabase*>> databases() const
     {
-        std::vector<const ScratchDatabase*> all{&rig_.server};
+        std::vector<std::pair<QString, const ScratchDatabase*>> all{{QStringLiteral("server"), &rig_.server}};
         for (const auto& b : rig_.branches)
-            all.push_back(&b->db);
+            all.emplace_back(QStringLiteral("branch ") + b->number, &b->db);
         return all;
     }
 
@@ -257,12 +417,14 @@ private:
         for (const Record& r : model_) {
             QStringList keys{r.noRec};
             keys += r.lines;
-            bool lost = false, diverged = false, left = false, open = false;
+            bool lost = false, diverged = false, left = false;
+            QStringList copies;
             for (const QString& key : keys) {
                 const QString table = key == r.noRec ? r.table : QStringLiteral("rowvoi_tab");
-                const QString first = row(all.front(), table, key);
-                for (const ScratchDatabase* db : all) {
+                const QString first = row(all.front().second, table, key);
+                for (const auto& [name, db] : all) {
                     const QString here = row(db, table, key);
+                    copies << name + ": " + here;
                     if (r.deleted) {
                         left = left || !here.isEmpty();
                         continue;
@@ -270,17 +432,23 @@ private:
                     lost = lost || here.isEmpty();
                     // Detail rows keep the sender's SynAdd on the server: only the record's values count.
                     diverged = diverged || (!here.isEmpty() && here.section(u'|', 0, 2) != first.section(u'|', 0, 2));
-                    open = open || (table == r.table && !here.isEmpty() && !here.endsWith(u"|4"));
+                    // Every copy counts, a receiving branch's as much as the sender's.
+                    if (table == r.table && !here.isEmpty() && !here.endsWith(u"|4")) {
+                        ++c.open;
+                        c.left << QStringLiteral("open %1 %2 at %3 (%4)").arg(r.table, r.noRec, name, here);
+                    }
                 }
             }
             c.lost += lost;
             c.diverged += diverged;
             c.notDeleted += left;
-            if (left || open)
-                c.left << QStringLiteral("%1 %2 %3").arg(left ? u"undeleted" : u"open", r.table, r.noRec);
-            c.open += open;
+            if (left || diverged || lost)
+                c.left << QStringLiteral("%1 %2 %3%4 (%5)")
+                              .arg(left ? u"undeleted" : diverged ? u"diverged" : u"lost", r.table, r.noRec,
+                                   r.user.isEmpty() ? QString() : QStringLiteral(", deletion refused once"),
+                                   copies.join(u"; "));
         }
-        for (const ScratchDatabase* db : all) {
+        for (const auto& [name, db] : all) {
             for (const char* table : {"city_tab", "bank_tab", "nati_tab", "invoice_tab", "rowvoi_tab"})
                 c.duplicated += db->scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT no_rec FROM %1 GROUP BY no_rec "
                                                           "HAVING COUNT(*) > 1) d").arg(QString::fromLatin1(table)))
@@ -294,22 +462,24 @@ private:
                 QStringList values;
                 for (const auto& v : row)
                     values << v.toString();
-                c.left << db->name() + ": ledger " + values.join(u' ');
+                c.left << name + ": ledger " + values.join(u' ');
             }
         }
         return c;
     }
 
     std::mt19937 rng_;
+    std::mt19937 faultRng_;  // apart, so that the pumps' timing leaves the edits as the seed makes them
     int records_;
+    Mix mix_;
     SyncRig rig_;
     std::vector<Record> model_;
     int made_ = 0;
     int serial_ = 0;
     bool joined_ = false;
-
-public:
-    int lateBySeconds_ = 0;  // requests given a delay of seconds
+    bool pumpFaults_ = false;
+    int faultCap_ = 0;
+    int faultsThisRound_ = 0;
 };
 
 // TARVELO_SOAK_SEEDS: a count (seeds 1 to N) or a list ("112,116"); empty when not set.
@@ -326,20 +496,31 @@ std::vector<unsigned> seedsAsked()
     return out;
 }
 
-void soak(const std::vector<unsigned>& seeds)
+// TARVELO_SOAK_MIX: "requests" or "pumps"; both when not set.
+std::vector<Mix> mixesAsked()
+{
+    const QString text = qEnvironmentVariable("TARVELO_SOAK_MIX");
+    if (text == u"requests")
+        return {Mix::Requests};
+    if (text == u"pumps")
+        return {Mix::Pumps};
+    return {Mix::Requests, Mix::Pumps};
+}
+
+void soak(const std::vector<unsigned>& seeds, Mix mix)
 {
     const int records = qEnvironmentVariableIsSet("TARVELO_SOAK_RECORDS")
                             ? qEnvironmentVariableIntValue("TARVELO_SOAK_RECORDS")
-                            : 40;
+                            : mix == Mix::Requests ? 40 : 70;
     for (const unsigned seed : seeds) {
         int rounds = 0;
-        Soak soak(seed, records);
+        Soak soak(seed, records, mix);
         const Counts c = soak.run(rounds);
-        std::printf("seed %u: records %d, lost %d, duplicated %d, diverged %d, deletions not carried out %d, "
-                    "exchanges not closed %d, ledger rows left %d (settled in %d rounds; %d requests delayed by "
-                    "seconds)\n",
-                    seed, records, c.lost, c.duplicated, c.diverged, c.notDeleted, c.open, c.ledgerRows, rounds,
-                    soak.lateBySeconds_);
+        std::printf("seed %u %s: records %d, lost %d, duplicated %d, diverged %d, deletions not carried out %d, "
+                    "exchanges not closed %d, ledger rows left %d (settled in %d rounds; %d faults at pumps, %d "
+                    "requests delayed by seconds)\n",
+                    seed, mix == Mix::Requests ? "requests" : "pumps", records, c.lost, c.duplicated, c.diverged,
+                    c.notDeleted, c.open, c.ledgerRows, rounds, soak.faultsMade_, soak.lateBySeconds_);
         for (const QString& l : c.left)
             std::printf("  left %s\n", qPrintable(l));
         std::fflush(stdout);
@@ -348,27 +529,44 @@ void soak(const std::vector<unsigned>& seeds)
     }
 }
 
+// One of the suite's seeds; skipped (from the test) while the first test runs the seeds asked.
+void suiteSeed(unsigned seed, Mix mix)
+{
+    if (!seedsAsked().empty())
+        GTEST_SKIP() << "TARVELO_SOAK_SEEDS runs in the first test";
+    soak({seed}, mix);
+}
+
 }  // namespace
 
-// The suite's three seeds, one test each so that they run side by side; every seed's fault mix
-// holds requests stored seconds late. With TARVELO_SOAK_SEEDS set, the first runs those seeds
-// and the others are skipped.
+// The suite's seeds, one test each so that they run side by side; every seed's fault mix holds
+// requests stored seconds late. With TARVELO_SOAK_SEEDS set, the first runs those seeds in the
+// mixes TARVELO_SOAK_MIX names and the others are skipped.
 TEST(FaultSoak, EveryRecordArrivesEveryDeletionIsCarriedOutAndEveryLedgerEmpties)
 {
     const std::vector<unsigned> asked = seedsAsked();
-    soak(asked.empty() ? std::vector<unsigned>{1} : asked);
+    if (asked.empty())
+        soak({1}, Mix::Requests);
+    for (const Mix mix : asked.empty() ? std::vector<Mix>{} : mixesAsked())
+        soak(asked, mix);
 }
 
 TEST(FaultSoak, SecondSeed)
 {
-    if (!seedsAsked().empty())
-        GTEST_SKIP() << "TARVELO_SOAK_SEEDS runs in the first test";
-    soak({2});
+    suiteSeed(2, Mix::Requests);
 }
 
 TEST(FaultSoak, ThirdSeed)
 {
-    if (!seedsAsked().empty())
-        GTEST_SKIP() << "TARVELO_SOAK_SEEDS runs in the first test";
-    soak({3});
+    suiteSeed(3, Mix::Requests);
+}
+
+TEST(FaultSoak, FaultsAtAnyPointOfTheCycle)
+{
+    suiteSeed(3, Mix::Pumps);
+}
+
+TEST(FaultSoak, FaultsAtAnyPointOfTheCycleSecondSeed)
+{
+    suiteSeed(1, Mix::Pumps);
 }
