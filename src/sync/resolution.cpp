@@ -318,11 +318,13 @@ private:
         } else if (own && r.kin3 == kin3::Done) {
             return closingAnswered();
         } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
-            if (!acceptedHere())
-                return false;
             post(kin1::DeletionAnswer, kin2::Closed, r.branch);
-            require(Delete_Reco_Loc(ctx_, r.treco, r.NoRec));
-            endRecordExchanges(ctx_, answers_, r.treco, r.NoRec, r.SynLast);
+            if (mustStayHere()) {
+                sendAgain();
+            } else {
+                require(Delete_Reco_Loc(ctx_, r.treco, r.NoRec));
+                endRecordExchanges(ctx_, answers_, r.treco, r.NoRec, r.SynLast);
+            }
             answered();
         } else if (!own && r.kin2 == kin2::ClosedRefused && r.kin3 != kin3::ClosingAnswered) {
             if (!refusalKnown())
@@ -397,23 +399,32 @@ private:
         return true;
     }
 
-    // An all-accepted closing fits only a branch that accepted, or would now: its copy marked
-    // deleted, gone, or free to go. Otherwise it landed late from an earlier exchange of the key,
-    // or this branch's acceptance did over its refusal: the refusal is posted again and the copy
-    // stays.
-    bool acceptedHere()
+    // An all-accepted closing fits a branch that accepted, or would now: its copy marked deleted,
+    // gone, or free to go. A copy that must stay (something here names it, or this branch's edit
+    // of it waits to be sent) met an acceptance it never gave for this exchange: one of an earlier
+    // exchange of the key that landed late over its refusal, counted before it was posted again.
+    bool mustStayHere()
     {
         require(ctx_.db.Open_Rs_Loc(exec_, r.treco, "where No_Rec = " + lit(r.NoRec)));
         if (exec_->recordCount() == 0)
-            return true;
+            return false;
         exec_->moveFirst();
         if (exec_->text(u"SynDele") == ledger::synDele::Pending)
-            return true;
+            return false;
         const data::RecordsetVar record = exec_;
-        if (!ledger::ownPending(*record, ctx_.run.config.My_Branch) && Check_Dele_Other(ctx_, r.treco, r.NoRec))
-            return true;
-        post(kin1::DeletionAnswer, kin2::Refused, ledger::kFirstStage);
-        return false;
+        return ledger::ownPending(*record, ctx_.run.config.My_Branch) || !Check_Dele_Other(ctx_, r.treco, r.NoRec);
+    }
+
+    // The announcer and the server deleted the record when the closing went out, so a copy kept
+    // here alone would stay apart for good: it goes out again, as a new version, to every branch,
+    // as this branch's row (the send pass sends only its own), as a repaired serial state does.
+    void sendAgain()
+    {
+        require(ctx_.db.Update_Loc(exec_,
+                                   ledger::restoredSet() + ",SynAdd = " + lit(ledger::synAdd::ToSendToo)
+                                       + ",No_Branch = " + lit(ctx_.run.config.My_Branch),
+                                   r.treco, "where No_Rec = " + lit(r.NoRec)));
+        ctx_.tables.raiseSend(r.treco);
     }
 
     // A refused closing fits only an exchange some branch refused: a refusal among its answers,

@@ -1,4 +1,4 @@
-// Ledger rows that land after the client gave up on their request (issue 19): each is stored by
+// Ledger rows that land after the client gave up on their request: each is stored by
 // the web service seconds after the engine's time-out, once its exchange has moved on or ended.
 // The branches run the program's tick (statistics rows included); once settled, no ledger holds
 // a row beyond the statistics rows and every record is the same everywhere and closed.
@@ -190,6 +190,14 @@ TEST_F(LateRows, ARefusedClosingLandingOverTheNextAnnouncementLeavesItToEnd)
 TEST_F(LateRows, AnAcceptanceLandingOverTheRefusalOfTheNextDeletionLeavesItRefused)
 {
     deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "AB", false, [&] { nameCity(rig.B()); });
+    EXPECT_EQ(rig.B().count("user_tab", "so3 = '0100001'"), 1);
+}
+
+// Every other branch accepted before the announcer read B's late acceptance: the record was
+// deleted on the announcer and the server, and B, which names it, brings it back everywhere.
+TEST_F(LateRows, AnAcceptanceLandingOverARefusalAfterEveryOtherAnswerBringsTheRecordBack)
+{
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABC", false, [&] { nameCity(rig.B()); });
     EXPECT_EQ(rig.B().count("user_tab", "so3 = '0100001'"), 1);
 }
 
