@@ -127,7 +127,7 @@ QString configToCheck(const QString& path)
 {
     const QFileInfo file(path);
     if (!file.exists())
-        return "the file " + path + ", which is missing (or give another with --config FILE)";
+        return "the file " + path + ", which is missing";
     if (!file.isReadable())
         return "the permissions of " + path + ", which cannot be read";
     return "the keys named, in " + path;
