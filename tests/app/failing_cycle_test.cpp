@@ -6,79 +6,56 @@
 namespace tarvelo::test {
 namespace {
 
-// The status line, tray picture and countdown one second into the sleep after the next cycle,
-// and the message-log rows that cycle added.
-struct Seen {
-    QString status;
-    int picture;
-    QString countdown;
-    QStringList rows;
-};
-
-Seen nextCycle(AppWorld& w)
+// A second into the sleep after the next cycle: status, picture, countdown, rows added (to their second ": ").
+QString nextCycle(AppWorld& w)
 {
     const qsizetype before = w.messages().size();
     w.tickUntilCycle();
-    app::Program& p = *w.program;
-    p.Timer1_Timer();
-    return {p.ui.Label3.text(6), p.ui.tray.picture(), p.window.Label7.text(), w.messages().mid(before)};
+    w.program->Timer1_Timer();
+    const app::Program& p = *w.program;
+    QStringList seen{p.ui.Label3.text(6), QString::number(p.ui.tray.picture()), p.window.Label7.text()};
+    for (const QString& row : w.messages().mid(before))
+        seen << row.section(QStringLiteral(": "), 0, 1);
+    return seen.join(u'|');
 }
 
-void expectFailed(const Seen& seen, const QString& status, const QString& firstRow)
+TEST(FailingCycle, WebServiceOrLocalDatabaseStoppedForTwoCyclesThenBack)
 {
-    EXPECT_EQ(seen.status.toStdString(), status.toStdString());
-    EXPECT_EQ(seen.picture, 2);
-    EXPECT_EQ(seen.countdown, u"Sleeping For 59");  // the next try a minute later
-    if (firstRow.isEmpty()) {
-        EXPECT_TRUE(seen.rows.isEmpty()) << qPrintable(seen.rows.join(u'\n'));
-    } else {
-        ASSERT_EQ(seen.rows.size(), 2) << qPrintable(seen.rows.join(u'\n'));
-        EXPECT_TRUE(seen.rows[0].startsWith(status + ": " + QChar(0x2066) + firstRow)) << qPrintable(seen.rows[0]);
-        EXPECT_EQ(seen.rows[1], app::kRetryMessage);
-    }
-}
-
-void expectBack(const Seen& seen, const QString& row)
-{
-    EXPECT_EQ(seen.status.toStdString(), app::kIdle.toStdString());
-    EXPECT_EQ(seen.picture, 0);
-    EXPECT_EQ(seen.rows, QStringList{row});
-}
-
-TEST(FailingCycle, WebServiceStoppedForTwoCyclesThenBack)
-{
-    AppWorld w;
-    app::Program& p = w.load([](app::ProgramOptions& o) { o.cycle = {}; });
-    const QString url = p.run.config.Url_Web;
-    p.run.config.Url_Web = QStringLiteral("http://127.0.0.1:1/test1/");
-    const Seen first = nextCycle(w), second = nextCycle(w);
-    p.run.config.Url_Web = url;
-    const Seen back = nextCycle(w);
-
-    expectFailed(first, QStringLiteral("خطاء بخدمة الويب"), QStringLiteral("web service VerNumSyn.php: "));
-    expectFailed(second, QStringLiteral("خطاء بخدمة الويب"), {});
-    expectBack(back, QStringLiteral("عادت خدمة الويب للعمل"));
-}
-
-TEST(FailingCycle, LocalDatabaseStoppedDuringACycleThenBack)
-{
-    AppWorld w;
-    app::Program& p = w.load([](app::ProgramOptions& o) { o.cycle = {}; });
-    const QString port = p.db.DB_Port_Loc;
-    int pumps = 0;
-    w.onPump = [&] {
-        if (++pumps == 10)
-            p.db.DB_Port_Loc = kClosedPort;
+    struct Fault {
+        std::function<QString&(app::Program&)> setting;
+        QString stopped;  // the setting's value that stops the part
+        int atPump;       // stopped at this event pump of the first failed cycle; 0: before it
+        QString status, firstRow, endRow;
     };
-    const Seen during = nextCycle(w);
-    w.onPump = nullptr;
-    const Seen next = nextCycle(w);
-    p.db.DB_Port_Loc = port;
-    const Seen back = nextCycle(w);
+    const std::vector<Fault> faults = {
+        {[](app::Program& p) -> QString& { return p.run.config.Url_Web; }, "http://127.0.0.1:1/test1/", 0,
+         "خطاء بخدمة الويب", "web service VerNumSyn.php", "عادت خدمة الويب للعمل"},
+        {[](app::Program& p) -> QString& { return p.db.DB_Port_Loc; }, kClosedPort, 10, "خطاء بالقاعدة المحلية",
+         "local database connection", "عادت القاعدة المحلية للعمل"},
+    };
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.firstRow.toStdString());
+        AppWorld w;
+        app::Program& p = w.load([](app::ProgramOptions& o) { o.cycle = {}; });
+        QString& setting = f.setting(p);
+        const QString working = setting;
+        int pumps = 0;
+        w.onPump = [&] { setting = ++pumps == f.atPump ? f.stopped : setting; };
+        setting = f.atPump == 0 ? f.stopped : working;
+        const QString failed = nextCycle(w);
+        w.onPump = nullptr;
+        const QString again = nextCycle(w);
+        setting = working;
+        const QStringList back = nextCycle(w).split(u'|');
 
-    expectFailed(during, QStringLiteral("خطاء بالقاعدة المحلية"), QStringLiteral("local database connection: "));
-    expectFailed(next, QStringLiteral("خطاء بالقاعدة المحلية"), {});
-    expectBack(back, QStringLiteral("عادت القاعدة المحلية للعمل"));
+        // Failed: the stopped picture, the next try a minute later; one row for the outage's beginning.
+        const QString status = f.status + "|2|Sleeping For 59";
+        EXPECT_EQ(failed.toStdString(), (status + "|" + f.status + ": " + QChar(0x2066) + f.firstRow + "|"
+                                         + app::kRetryMessage).toStdString());
+        EXPECT_EQ(again.toStdString(), status.toStdString());
+        EXPECT_EQ((back.mid(0, 2) + back.mid(3)).join(u'|').toStdString(),
+                  (app::kIdle + "|0|" + f.endRow).toStdString());
+    }
 }
 
 }  // namespace

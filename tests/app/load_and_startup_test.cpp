@@ -143,8 +143,7 @@ TEST(StartUpChecks, EachFailingCheckReportsItsNumberTitleAndTextsAndArmsTheRetry
          [](AppWorld& w) { w.branchDb.exec("update proj_tab set No_Riv = '01.02.17'"); }},
         {10, "The server database is old", "القاعدة الحالية غير متوافقة", "القاعدة الحالية غير متوافقة",
          [](AppWorld& w) { w.branchDb.exec("update proj_tab set No_Riv = '01.02.19'"); }},
-        {12, "ip communication 127.0.0.1", "السيرفر لا يرد على فحص الاتصال", "",
-         [](AppWorld& w) { w.reach.answers = false; }},
+        {12, "ip communication 127.0.0.1", "السيرفر لا يرد على فحص الاتصال", "", [](AppWorld& w) { w.reach.answers = false; }},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.number);
