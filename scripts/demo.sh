@@ -289,6 +289,10 @@ while [ "$(date +%s)" -lt "$deadline" ]; do
     for b in 01 02; do
       if ! kill -0 "${prog_pid[$b]}" 2>/dev/null; then echo "  branch $b ended; its log:"; cat "$work/tarvelo-$b.log"; fi
       echo "  branch $b is sleeping between cycles: starting a new run"
+      # A new run starts with empty grids: a window that carried records is shot before it goes.
+      if [ -z "${shot[$b]:-}" ] && { { [ "$b" = 01 ] && [ "$on_server" != 0 ]; } || { [ "$b" = 02 ] && [ "$at_02" != 0 ]; }; }; then
+        shoot "$b"
+      fi
       stop_branch "$b"; start_branch "$b"
     done
     still=0
@@ -325,8 +329,8 @@ done
 say "Logs"
 # Each branch's per-user state folder holds its failure log Save_Code.txt and its reason log tarvelo.log.
 for b in 01 02; do
-  note=""
-  [ -n "$keep" ] || note=" (copied to $logs/branch-$b when the demo ends)"
+  note=" (copied to $logs/branch-$b when the demo ends)"
+  [ -z "$keep" ] || note=" (copied to $logs/branch-$b by the stop script)"
   echo "  branch $b: $work/branch$b-state/Tarvelo$note"
 done
 
@@ -339,7 +343,14 @@ source "$root/scripts/own_processes.sh"
 own_end "$pids_file"
 echo "\$(cat "$work/server.pid") mariadbd" > "$work/server.own"
 own_end "$work/server.own"
-sleep 2; rm -rf "$work"
+sleep 2
+# The logs outlive the throwaway folder, as at the end of a demo that was not kept.
+for b in 01 02; do
+  rm -rf "$logs/branch-\$b"
+  if [ -d "$work/branch\$b-state/Tarvelo" ]; then mkdir -p "$logs" && cp -r "$work/branch\$b-state/Tarvelo" "$logs/branch-\$b"; fi
+done
+rm -rf "$work"
+echo "logs kept in $logs/branch-01 and $logs/branch-02"
 EOF
   say "Left running (--keep)"
   cat <<EOF
@@ -350,7 +361,7 @@ EOF
   new screenshots:   kill -USR1 <pid>   (written to $shots/branch-NN.png)
   end a run as the calling application does: set ClosSyn=0 in $work/branchNN/Tarvelo/settings.ini
                      (the program ends at its next cycle), or kill -TERM <pid> (runs the unload)
-  stop everything:   bash $work/stop.sh
+  stop everything:   bash $work/stop.sh   (copies the logs to $logs/branch-NN first)
 EOF
   exit 0
 fi

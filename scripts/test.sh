@@ -10,7 +10,8 @@ build="${TARVELO_BUILD_DIR:-$root/build}"
 bash "$root/scripts/install-deps.sh"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# CMAKE_BUILD_PARALLEL_LEVEL and CTEST_PARALLEL_LEVEL, when set, say how many jobs; else every core.
+cmake --build "$build" -j"${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
 # shellcheck source=tests/support/mariadb.sh
 source "$root/tests/support/mariadb.sh"
@@ -20,10 +21,10 @@ start_test_mariadb "$work"
 
 cd "$build"
 failed=()
-ctest --output-on-failure -j"$(nproc)" --timeout 300 || failed+=("the suite (NO_BACKSLASH_ESCAPES on)")
+ctest --output-on-failure -j"${CTEST_PARALLEL_LEVEL:-$(nproc)}" --timeout 300 || failed+=("the suite (NO_BACKSLASH_ESCAPES on)")
 set_no_backslash_escapes off
 echo "Literal tests again, without NO_BACKSLASH_ESCAPES:"
-ctest --output-on-failure -j"$(nproc)" --timeout 300 -R Literal --no-tests=ignore \
+ctest --output-on-failure -j"${CTEST_PARALLEL_LEVEL:-$(nproc)}" --timeout 300 -R Literal --no-tests=ignore \
   || failed+=("the literal tests (NO_BACKSLASH_ESCAPES off)")
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}" >&2

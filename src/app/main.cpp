@@ -100,7 +100,13 @@ int refuseStart(int argc, char** argv, const QString& why, const QString& check,
 {
     tarvelo::data::ReasonLog log(tarvelo::data::stateFolder());
     log.setEcho(false);
-    log.write(QStringLiteral("start refused"), why, check);
+    // The log's line keeps the problems apart that stderr gives one a line.
+    QStringList lines = why.split(u'\n', Qt::SkipEmptyParts);
+    for (QString& line : lines)
+        line = line.trimmed();
+    const QString first = lines.takeFirst();
+    log.write(QStringLiteral("start refused"), lines.isEmpty() ? first : first + u' ' + lines.join(QStringLiteral("; ")),
+              check);
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform.contains("offscreen") || platform.contains("minimal")
         || (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")))
@@ -112,8 +118,19 @@ int refuseStart(int argc, char** argv, const QString& why, const QString& check,
     qputenv("QT_QPA_PLATFORM", chosen + ";offscreen");
     QApplication qapp(argc, argv);
     if (tarvelo::app::displayAvailable())
-        tarvelo::app::showRefusal(arabic + QStringLiteral("\n\nالتفاصيل في ") + log.path(), RefusalWait);
+        tarvelo::app::showRefusal(arabic + QStringLiteral("\n\nالتفاصيل في ") + tarvelo::data::leftToRight(log.path()), RefusalWait);
     return status;
+}
+
+// What a refused configuration asks the user to check: a missing or unreadable file has no keys.
+QString configToCheck(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.exists())
+        return "the file " + path + ", which is missing";
+    if (!file.isReadable())
+        return "the permissions of " + path + ", which cannot be read";
+    return "the keys named, in " + path;
 }
 
 // Everything must be in place before the window: a bad configuration stops here.
@@ -228,7 +245,7 @@ int main(int argc, char** argv)
     QString error, arabic;
     std::optional<ProgramConfig> config = readConfiguration(args.configPath, error, arabic);
     if (!config)
-        return refuseStart(argc, argv, error, "the keys named, in " + args.configPath, arabic, 2);
+        return refuseStart(argc, argv, error, configToCheck(args.configPath), arabic, 2);
 
     QApplication qapp(argc, argv);
     setUpApplication();

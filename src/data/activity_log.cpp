@@ -4,6 +4,11 @@
 
 namespace tarvelo::data {
 
+QString leftToRight(const QString& text)
+{
+    return QChar(0x2066) + text + QChar(0x2069);
+}
+
 // ---------------------------------------------------------------- GridModel
 
 GridModel::GridModel(QString name, int widthTwips, QObject* parent)

@@ -10,6 +10,10 @@
 
 namespace tarvelo::data {
 
+// A left-to-right text (a path, an address, an English reason) isolated inside a right-to-left
+// line, so that a leading "/" and the words' order stay as written.
+QString leftToRight(const QString& text);
+
 // A grid of texts as the window shows it: row 0 is the header row, columns read right to left
 // when asked, and the grid keeps a current cell that the click handlers read and move.
 // Widths are in twips; colours in the blue-green-red form of the original window.

@@ -55,12 +55,17 @@ void ReasonLog::write(const QString& step, const QString& reason, const QString&
     static const QRegularExpression duration(QStringLiteral(R"(\d+ (ms|milliseconds)\b)"));
     const QString key = step + u'\x1f' + QString(cleanReason).replace(duration, QStringLiteral("# \\1")) + u'\x1f' + check;
     const QDateTime t = now();
+    ++failures_;
     // A step that worked since its last failure fails anew: that is news, whatever an hour says.
     const bool newOutage = !failing_.contains(step);
     if (newOutage) {
         if (failing_.size() >= kMaxKinds)
             failing_.clear();
-        failing_.insert(step, t);
+        failing_.insert(step, Outage{t, cleanReason, failures_, failures_});
+        if (onOutage)
+            onOutage(step, failing_[step], true);
+    } else {
+        failing_[step].latest = failures_;
     }
     auto it = seen_.find(key);
     QString repeats;
@@ -70,7 +75,9 @@ void ReasonLog::write(const QString& step, const QString& reason, const QString&
             return;
         }
         if (it->unwritten > 0)
-            repeats = QStringLiteral(" (%1 more times since %2)").arg(it->unwritten).arg(stamp(it->lastWritten));
+            repeats = QStringLiteral(" (%1 more %2 since %3)")
+                          .arg(it->unwritten)
+                          .arg(it->unwritten == 1 ? QStringLiteral("time") : QStringLiteral("times"), stamp(it->lastWritten));
         it->lastWritten = t;
         it->unwritten = 0;
     } else {
@@ -89,8 +96,11 @@ void ReasonLog::works(const QString& step)
     const auto outage = failing_.constFind(step);
     if (outage == failing_.cend())
         return;
-    const QDateTime since = *outage;
+    const Outage ended = *outage;
+    const QDateTime since = ended.since;
     failing_.erase(outage);
+    if (onOutage)
+        onOutage(step, ended, false);
     const QString prefix = step + u'\x1f';
     qint64 unwritten = 0;
     for (auto it = seen_.begin(); it != seen_.end(); ++it)
@@ -100,7 +110,7 @@ void ReasonLog::works(const QString& step)
         }
     QString line = stamp(now()) + u' ' + step + ": works again (failing since " + stamp(since);
     if (unwritten > 0)
-        line += QStringLiteral(", %1 repeats not written").arg(unwritten);
+        line += QStringLiteral(", %1 %2 not written").arg(unwritten).arg(unwritten == 1 ? QStringLiteral("repeat") : QStringLiteral("repeats"));
     append(line + u')');
 }
 

@@ -22,6 +22,14 @@ QString redactCredentials(QString text);
 // bounded: past maxBytes it becomes "tarvelo.log.1" (one old file kept). Writing never fails the caller.
 class ReasonLog {
 public:
+    // An open outage of one step: when it began, its reason then, and the numbers (counted over
+    // every failure written) of its first and latest failure.
+    struct Outage {
+        QDateTime since;
+        QString reason;
+        quint64 first = 0, latest = 0;
+    };
+
     explicit ReasonLog(QString folder, qint64 maxBytes = 1 << 20);
 
     void write(const QString& step, const QString& reason, const QString& check);
@@ -29,6 +37,12 @@ public:
     void works(const QString& step);
     // Whether any step's outage is open; lets hot paths skip building step names.
     bool anyFailing() const { return !failing_.isEmpty(); }
+    const QHash<QString, Outage>& outages() const { return failing_; }
+    // Failures written so far, repeats included: an outage whose latest failure is above a count
+    // taken earlier failed again since.
+    quint64 failures() const { return failures_; }
+    // Told when a step's outage begins (its first failure) and when it ends, after the records changed.
+    std::function<void(const QString& step, const Outage& outage, bool began)> onOutage;
 
     QString path() const;
     void setEcho(bool toStderr) { echo_ = toStderr; }
@@ -45,7 +59,8 @@ private:
     qint64 maxBytes_;
     bool echo_ = true;
     QHash<QString, Seen> seen_;
-    QHash<QString, QDateTime> failing_;  // step -> when its outage began
+    QHash<QString, Outage> failing_;  // by step
+    quint64 failures_ = 0;
 };
 
 // Appends bytes to a file that past maxBytes becomes "<path>.1", the one old file kept.

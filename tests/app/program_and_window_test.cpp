@@ -73,6 +73,10 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
     };
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_STATE_HOME", w.home.path() + "/state");
+    const auto lastReason = [&] {
+        QFile log(w.home.path() + "/state/Tarvelo/tarvelo.log");
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).trimmed().section(u'\n', -1) : QString();
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key.toStdString());
         writeConfig(w, path, c.drop, c.replace);
@@ -85,9 +89,7 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
         EXPECT_TRUE(err.startsWith("tarvelo: " + path)) << "Qt's notices come first: " << err.toStdString();
         EXPECT_TRUE(err.contains("key " + c.key)) << err.toStdString();
         // Started at logon nobody reads stderr: the state folder, made for it, holds the refusal.
-        QFile log(w.home.path() + "/state/Tarvelo/tarvelo.log");
-        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-        const QString last = QString::fromUtf8(log.readAll()).trimmed().section(u'\n', -1);
+        const QString last = lastReason();
         EXPECT_TRUE(last.contains("start refused: " + path) && last.contains("key " + c.key)) << last.toStdString();
     }
     // An empty file names every key it lacks at once; a misspelt key is named in a warning.
@@ -106,12 +108,15 @@ TEST(Executable, BadConfigurationStopsBeforeTheWindowNamingFileAndKey)
     for (const char* key : {"DB_Server_Ser", "DB_User_Ser", "DB_Pas_Ser", "DB_Name_Ser", "My_Branch", "Riv_Server", "Ip_Ser", "No_Dev",
                             "Url_Web", "Url_Downloads"})
         EXPECT_TRUE(err.contains(QStringLiteral("key %1 is missing").arg(key))) << key;
+    EXPECT_TRUE(lastReason().contains("key DB_User_Ser is missing; key DB_Pas_Ser is missing;")) << lastReason().toStdString();
     QProcess proc;
     proc.setProcessEnvironment(env);
     proc.start(TARVELO_EXE, {"--config", w.home.path() + "/none.ini"});
     ASSERT_TRUE(proc.waitForFinished(10000));
     EXPECT_EQ(proc.exitCode(), 2);
     EXPECT_TRUE(proc.readAllStandardError().contains("none.ini"));
+    EXPECT_TRUE(lastReason().endsWith("check the file " + w.home.path() + "/none.ini, which is missing"))
+        << lastReason().toStdString();
 }
 
 TEST(Executable, RefusalBoxNamesTheFileAndEveryKeyInArabicAndClosesItselfWhenNobodyAnswers)
@@ -135,7 +140,7 @@ TEST(Executable, RefusalBoxNamesTheFileAndEveryKeyInArabicAndClosesItselfWhenNob
     app::showRefusal(arabic, std::chrono::milliseconds(300));
     EXPECT_LT(took.elapsed(), 5000);
     EXPECT_FALSE(app::displayAvailable()) << "offscreen: an unattended start shows no box";
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("لا يعمل البرنامج بسبب ملف الاعدادات")) && shown.contains(path))
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("لا يعمل البرنامج بسبب ملف الاعدادات")) && shown.contains(data::leftToRight(path)))
         << shown.toStdString();
     EXPECT_TRUE(shown.contains(QStringLiteral("قيمة المفتاح My_Branch غير صحيحة")));
     for (const char* key : {"DB_Server_Ser", "DB_Pas_Ser", "Url_Downloads"})

@@ -109,7 +109,7 @@ TEST(ReasonLogFile, AnOutageAfterARecoveryIsWrittenAtOnceAndEachEndOnce)
     ASSERT_EQ(lines.size(), 3) << lines.join(u'\n').toStdString();
     EXPECT_TRUE(lines[0].startsWith("2026-01-01 08:00:00 server database connection: 2002"));
     EXPECT_EQ(lines[1], "2026-01-01 08:02:00 server database connection: works again (failing since "
-                        "2026-01-01 08:00:00, 1 repeats not written)");
+                        "2026-01-01 08:00:00, 1 repeat not written)");
     EXPECT_TRUE(lines[2].startsWith("2026-01-01 08:24:00 server database connection: 2002"));
 }
 

@@ -1,5 +1,6 @@
 #include "app/core/config.h"
 
+#include "data/activity_log.h"
 #include "data/database.h"
 #include "data/reachability.h"
 #include "data/settings_store.h"
@@ -54,7 +55,7 @@ std::optional<ProgramConfig> loadConfig(const QString& path, QString& error, QSt
         error = problems.size() == 1 ? path + ": " + problems.first()
                                      : path + ": " + QString::number(problems.size()) + " problems:\n  " + problems.join("\n  ");
         if (arabic)
-            *arabic = QStringLiteral("لا يعمل البرنامج بسبب ملف الاعدادات:\n") + path + "\n\n" + arabicProblems.join(u'\n')
+            *arabic = QStringLiteral("لا يعمل البرنامج بسبب ملف الاعدادات:\n") + data::leftToRight(path) + "\n\n" + arabicProblems.join(u'\n')
                       + QStringLiteral("\n\nصحح الملف ثم شغل البرنامج مرة اخرى.");
         return std::nullopt;
     };

@@ -1,5 +1,6 @@
 #include "app/core/program.h"
 
+#include "app/core/outages.h"
 #include "sync/engine.h"
 
 #include <QThread>
@@ -65,6 +66,7 @@ Program::Program(ProgramOptions o)
 {
     run.config = options.config.startup;
     db.reasonLog = &errors;
+    logOutagesInMessages(*this);
     db.localSettingsFile = settings.files().filePath(kVeld);
     // Requests wait with the window's events running, so a click, a close or a signal is handled.
     for (data::HttpClient* client : {&web.Inet1, &web.Inet3, &web.Inet8, &updates.Inet4, &updates.Inet7})
@@ -407,6 +409,7 @@ void Program::Timer1_Timer()
 void Program::Syn_Click_S()
 {
     window.Text4567.setText(QStringLiteral("Syn_Click_S"));
+    const quint64 failuresBefore = errors.reasons.failures();
     {
         app.inCycle = true;
         struct Leave {
@@ -439,8 +442,7 @@ void Program::Syn_Click_S()
             Syn_Statistic(1);
             if (!run.Syn_Run)
                 MsgboxViw(2, kStopped);
-            // A connection that failed in this cycle keeps its text: the tick must not end looking idle.
-            showProgress(0, kIdle);
+            showCycleEnd(*this, failuresBefore);
         }
         ui.Timer1.set(true);
     }

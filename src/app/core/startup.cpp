@@ -173,8 +173,8 @@ StartUpResult Program::checkLocalProject()
     rs->moveFirst();
     const QString rowBranch = rs->text(u"branch");
     if (!sameBranch(rowBranch, run.config.My_Branch))
-        return StartUpResult::failed(6, QStringLiteral("Local branch is not compatible"), -1, QString(),
-                                     QStringLiteral("الفرع المحلي غير متوافق"))
+        return StartUpResult::failed(6, QStringLiteral("Local branch is not compatible"), 2,
+                                     QStringLiteral("الفرع المحلي غير متوافق"), QStringLiteral("الفرع المحلي غير متوافق"))
             .because("the local database " + db.DB_Name_Loc + " belongs to branch \"" + rowBranch
                          + "\" but My_Branch is \"" + run.config.My_Branch + "\"",
                      "My_Branch in " + run.config.file + ", or SaveInName_Databes" + veld);
@@ -231,7 +231,8 @@ StartUpResult Program::checkEcho()
                          + " (or admit the user's group in net.ipv4.ping_group_range)",
                      step);
     }
-    return StartUpResult::failed(12, "ip communication " + run.config.Ip_Ser, -1, QString(), QString())
+    return StartUpResult::failed(12, "ip communication " + run.config.Ip_Ser, 2,
+                                 QStringLiteral("السيرفر لا يرد على فحص الاتصال"), QString())
         .because(echo.lastFailure().isEmpty() ? QStringLiteral("no answer") : echo.lastFailure(),
                  "Ip_Ser in " + run.config.file + ", and that the host answers ping", step);
 }
