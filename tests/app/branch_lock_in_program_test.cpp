@@ -1,5 +1,6 @@
-// The branch database's lock as the program holds it: a stop during a cycle, and a second copy
-// started beside a running one, each with the rig's engine over the same database as the other copy.
+// The branch database's lock as the program holds it: the stop and start buttons pressed anywhere,
+// and a second copy started beside a running one, each with the rig's engine over the same
+// database as the other copy.
 #include "app_world.h"
 
 #include "data/odbc.h"
@@ -21,50 +22,120 @@ void expectSettled(SyncRig& rig, int records)
         EXPECT_EQ(recordsAndExchanges(b->db).toStdString(), server.toStdString()) << qPrintable(b->db.name());
 }
 
-TEST(BranchLockInProgram, StopPressedAnywhereInASendCycleLetsGoOfTheLockOnlyOnceTheCycleHasEnded)
+// Presses at the kth event pump of `run` (a start-up or a cycle tick of `copy`, after `ready`), for
+// every k and each of `presses` (1 stop, 0 start, 2 stop then start), where the other copy runs a
+// cycle at once, and again after the run: the rows changed without the lock, and the runs that left
+// the copy otherwise than the last press said (synchronising and holding the lock, or stopped and
+// letting the other copy have it).
+QString pressedAtEveryPump(RigBranch& other, RigCopy& copy, std::initializer_list<int> presses,
+                           const std::function<void()>& ready, const std::function<void()>& run)
+{
+    UnlockedWrites unlocked(other.db);
+    auto otherCycle = [&] {
+        other.cycle();
+        const bool held = other.state.Branch_Lock.held();
+        other.state.Branch_Lock.release(other.database);
+        return held;
+    };
+    QString seen;
+    for (const int press : presses) {
+        int pumps = 0;
+        for (int k = 0; k <= pumps; ++k) {
+            ready();
+            unlocked.take();
+            int n = 0;
+            copy.onPump = [&] {
+                if (++n != k)
+                    return;
+                if (press > 0)
+                    copy.program->Bott1_Click(1);
+                if (press != 1)
+                    copy.program->Bott1_Click(0);
+                otherCycle();
+            };
+            run();
+            while (n < k)  // a run with fewer pumps this time: pressed after it
+                copy.onPump();
+            copy.onPump = nullptr;
+            pumps = k == 0 ? n : pumps;
+            const app::Program& p = *copy.program;
+            const bool on = press != 1, held = p.sync.Branch_Lock.held();
+            if (k > 0 && (p.run.Syn_Run != on || (on && !p.ui.Timer1.isOn()) || held != on || otherCycle() == on))
+                seen += QStringLiteral("press %1 at pump %2 of %3: lock %4; ").arg(press).arg(k).arg(pumps).arg(held);
+            seen += unlocked.take();
+        }
+        EXPECT_GT(pumps, 10);
+    }
+    return seen;
+}
+
+// Send cycles of one record each, `presses` made at every pump of their ticks; then the rounds settle.
+void pressedAnywhereInSendCycles(std::initializer_list<int> presses)
 {
     SyncRig rig;
     RigBranch& other = rig.A();
-    UnlockedWrites unlocked(other.db);
     RigCopy copy(rig, other);
     app::Program& p = *copy.program;
-    // The start's pass over every table finds nothing to do here: left out.
-    auto leanStart = [&] { p.tables.setAllCounters(0); };
-    leanStart();
     int records = 0;
-    // A cycle sending one record, stopped at its `stopAt`th event pump (or after it), where the
-    // other copy runs a cycle at once; the pumps it ran.
-    auto sendCycle = [&](int stopAt) {
+    auto ready = [&] {
+        if (!p.run.Syn_Run)
+            p.Bott1_Click(0);
+        p.tables.setAllCounters(0);  // the start's pass over every table finds nothing to do here
         other.add("city_tab", QStringLiteral("01%1").arg(++records, 5, 10, QChar(u'0')));
-        unlocked.take();
-        int n = 0;
-        copy.onPump = [&] {
-            if (++n == stopAt) {
-                p.Bott1_Click(1);
-                other.cycle();
-            }
-        };
-        tickUntilCycle(p);
-        copy.onPump = nullptr;
-        if (n < stopAt)
-            p.Bott1_Click(1);
-        return n;
     };
-    const int pumps = sendCycle(0);
-    ASSERT_GT(pumps, 20);
-    QString seen;
-    for (int k = 1; k <= pumps; ++k) {
-        p.Bott1_Click(0);
-        leanStart();
-        sendCycle(k);
-        seen += unlocked.take();
-        EXPECT_FALSE(p.sync.Branch_Lock.held());
-        other.cycle();  // takes over what the stopped cycle left
-        other.state.Branch_Lock.release(other.database);
-    }
+    const QString seen = pressedAtEveryPump(other, copy, presses, ready, [&] { tickUntilCycle(p); });
     p.Bott1_Click(1);
     EXPECT_TRUE(seen.isEmpty()) << qPrintable(seen);
     expectSettled(rig, records);
+}
+
+TEST(BranchLockInProgram, StopPressedAnywhereInASendCycleLetsGoOfTheLockOnlyOnceTheCycleHasEnded)
+{
+    pressedAnywhereInSendCycles({1});
+}
+
+TEST(BranchLockInProgram, StartPressedAnywhereInACycleTickRunsOnceTheTickHasEndedWhicheverWayItLeft)
+{
+    pressedAnywhereInSendCycles({0, 2});
+}
+
+TEST(BranchLockInProgram, StopPressedAnywhereInAFirstStartUpTakesNoLockAndKeepsNoOtherCopyOut)
+{
+    SyncRig rig;
+    RigCopy copy(rig, rig.A());
+    const QString seen = pressedAtEveryPump(rig.A(), copy, {1, 0, 2}, [&] { killLockHolder(rig.A().db), copy.renew(); },
+                                            [&] { copy.program->Form1_Form_Load(); });
+    EXPECT_TRUE(seen.isEmpty()) << qPrintable(seen);
+}
+
+TEST(BranchLockInProgram, StopPressedAnywhereInARestartsStartUpLetsGoOfTheLockEvenWhileTheConnectionReopens)
+{
+    SyncRig rig;
+    RigCopy copy(rig, rig.A());
+    app::Program& p = *copy.program;
+    const QString seen = pressedAtEveryPump(rig.A(), copy, {1, 0, 2}, [&] { p.run.Syn_Run || (p.Bott1_Click(0), true); },
+                                            [&] { p.Bott1_Click(0); });
+    EXPECT_TRUE(seen.isEmpty()) << qPrintable(seen);
+}
+
+TEST(BranchLockInProgram, RestartWhoseStartUpFailsLetsGoWhileItsRetryWaitsAndTakesItAgainWhenOnePasses)
+{
+    SyncRig rig;
+    RigBranch& other = rig.A();
+    RigCopy copy(rig, other);
+    app::Program& p = *copy.program;
+    tickUntilCycle(p);
+    copy.reach.answers = false;
+    p.Bott1_Click(0);
+    ASSERT_TRUE(p.ui.Timer4.isOn());
+    other.cycle();
+    EXPECT_TRUE(other.state.Branch_Lock.held());
+    other.state.Branch_Lock.release(other.database);
+    copy.reach.answers = true;
+    for (int i = 0; i < 60; ++i)
+        p.Timer4_Timer();
+    other.cycle();
+    EXPECT_TRUE(p.sync.Branch_Lock.held() && !other.state.Branch_Lock.held());
 }
 
 TEST(BranchLockInProgram, SecondCopyStartedBesideARunningOneWritesNothingThereUntilItTakesOver)

@@ -276,8 +276,8 @@ void Program::Bott1_Click(int index)
     guarded("SYN034", [&] {
         switch (index) {
         case 0:
-            if (app.inCycle)
-                run.Syn_Run = false;  // stop the cycle at its next check; the start follows its return
+            if (sync.Branch_Lock.phase() == sync::BranchLock::Phase::Tick)
+                run.Syn_Run = false;  // stop the cycle at its next check; the start follows the tick
             start();
             break;
         case 1:
@@ -350,7 +350,7 @@ void Program::finishUnload()
     unloadDone_ = true;
     // Inside a start-up or a cycle the event loop comes back only when their waits are over, and
     // they would go on asking the database and the web service: the last writes are done, end now.
-    if (app.inStartup || app.inCycle) {
+    if (running()) {
         app.ended = true;
         run.Syn_Run = false;
         endAtOnce();
@@ -380,7 +380,7 @@ void Program::overdueStop()
 
 void Program::Timer1_Timer()
 {
-    if (!ui.Timer1.isOn() || app.inStartup || app.inCycle || unloadClaimed_)
+    if (!ui.Timer1.isOn() || running() || unloadClaimed_)
         return;
     guarded("SYN038", [&] {
         window.Text4567.setText(QStringLiteral("Timer11"));
@@ -402,16 +402,21 @@ void Program::Timer1_Timer()
             ui.Timer1.set(false);
         }
     });
+    // A start pressed during the tick, whichever way the tick left.
+    if (sync.Branch_Lock.startDue() && !app.ended)
+        guarded("SYN038", [&] { startUp(); });
 }
 
 void Program::Syn_Click_S()
 {
     window.Text4567.setText(QStringLiteral("Syn_Click_S"));
     {
-        app.inCycle = true;
+        sync.Branch_Lock.enter(sync::BranchLock::Phase::Tick);
+        // Stopped during the tick, or no cycle follows it: the lock goes once the tick has
+        // finished its row and its books holding it.
         struct Leave {
             Program& p;
-            ~Leave() { p.leaveCycle(); }
+            ~Leave() { p.sync.Branch_Lock.leave(p.db, p.ui.Timer1.isOn() && !p.run.Syn_Stop); }
         } leave{*this};
 
         if (updates.cycleTickUpdates())
@@ -434,7 +439,7 @@ void Program::Syn_Click_S()
             MsgboxViw(2, sync::kBranchBusy);
             app.Sleep_Left = kBranchBusySleep;
         } else {
-            if (app.startBooksDue && sync.Branch_Lock.held())
+            if (sync.Branch_Lock.booksOwed() && sync.Branch_Lock.held())
                 startBooks();
             Syn_Statistic(1);
             if (!run.Syn_Run)
@@ -444,19 +449,6 @@ void Program::Syn_Click_S()
         }
         ui.Timer1.set(true);
     }
-    if (app.startDeferred && !app.ended) {
-        app.startDeferred = false;
-        start();
-    }
-}
-
-void Program::leaveCycle()
-{
-    app.inCycle = false;
-    // Stopped during the cycle: it has finished its row and its books holding the lock.
-    if (app.releaseDue && !run.Syn_Run)
-        sync.Branch_Lock.release(db);
-    app.releaseDue = false;
 }
 
 }  // namespace tarvelo::app
