@@ -107,7 +107,7 @@ BranchLock::Take BranchLock::take(data::Database& db, data::WebService& web)
     } catch (const std::exception& e) {
         db.lastError = QString::fromUtf8(e.what());
         // Whether the session holds the lock now is not known: it must not.
-        held_ = true;
+        held_ = !name_.isEmpty();
         session_ = db.Conn_Loc->session();
         release(db);
         return Take::Failed;
