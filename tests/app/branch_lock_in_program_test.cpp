@@ -59,7 +59,8 @@ void pressedAtEveryPump(RigBranch& other, RigCopy& copy, Presses presses, const 
             const app::Program& p = *copy.program;
             const bool on = press.back() == 0, held = p.sync.Branch_Lock.held();
             EXPECT_FALSE(k > 0 && (p.run.Syn_Run != on || (on && !p.ui.Timer1.isOn()) || held != on || otherCycle() == on))
-                << "pressed " << press.size() << press.back() << " at pump " << k << " of " << pumps << ", lock " << held;
+                << (press.size() > 1 ? "stop, start" : on ? "start" : "stop") << " at pump " << k << " of " << pumps
+                << (held ? ": holds the lock" : ": holds no lock");
             EXPECT_EQ(unlocked.take().toStdString(), "");
         }
         EXPECT_GT(pumps, 10);
@@ -93,7 +94,7 @@ TEST(BranchLockInProgram, StartPressedAnywhereInACycleTickRunsOnceTheTickHasEnde
     pressedAnywhereInSendCycles({{0}, {1, 0}});
 }
 
-TEST(BranchLockInProgram, StopPressedAnywhereInAFirstStartUpTakesNoLockAndKeepsNoOtherCopyOut)
+TEST(BranchLockInProgram, StopOrStartPressedAnywhereInAFirstStartUpIsObeyedAndAStoppedOneTakesNoLock)
 {
     SyncRig rig;
     RigCopy copy(rig, rig.A());
@@ -101,7 +102,7 @@ TEST(BranchLockInProgram, StopPressedAnywhereInAFirstStartUpTakesNoLockAndKeepsN
                        [&] { copy.program->Form1_Form_Load(); });
 }
 
-TEST(BranchLockInProgram, StopPressedAnywhereInARestartsStartUpLetsGoOfTheLockEvenWhileTheConnectionReopens)
+TEST(BranchLockInProgram, StopOrStartPressedAnywhereInARestartsStartUpIsObeyedAndAStopLetsGoWhileTheConnectionReopens)
 {
     SyncRig rig;
     RigCopy copy(rig, rig.A());
