@@ -88,6 +88,8 @@ public:
     // The physical session the local side holds now (0: none), and whether it still answers: one
     // ping, no statement, no event pump.
     quint64 localSession() const { return held_[0] ? held_[0]->session() : 0; }
+    // The local side's connection handle; also while a call opens it again (Conn_Loc is empty then).
+    const std::shared_ptr<OdbcConnection>& localConnection() const { return held_[0]; }
     bool localSessionAnswers() { return held_[0] && held_[0]->alive(); }
     // The last database failure as the driver gave it; also written as a reason line, naming the
     // settings to check, when reasonLog is set.

@@ -86,6 +86,8 @@ public:
     // Asked before every statement that may change data (all but SELECT and SHOW); what it throws
     // fails the statement before it is sent.
     std::function<void()> beforeWrite;
+    // Ends the session (its transaction rolled back); the next call opens another on this handle.
+    void disconnect();
 
     // Runs one statement; a statement without a result set gives an empty ResultData.
     ResultData query(const QString& sql);
@@ -100,7 +102,6 @@ public:
 private:
     OdbcConnection() = default;
     void connect(const QString& connectionString);
-    void disconnect();
     bool answersPing();
     QStringList primaryKeyFromCatalogue(const QString& table);
     void noteStatement(QStringView sql, bool writes);

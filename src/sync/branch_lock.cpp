@@ -43,6 +43,8 @@ void BranchLock::newSession(data::OdbcConnection& c)
         return;
     interrupted_ = true;
     held_ = false;
+    if (!on_)
+        return;  // stopped meanwhile: the new session takes nothing
     if (acquire(c) == Take::Busy) {
         busy_ = true;
         throw data::DbError("the lock " + name_ + " went to another copy (local database connection " + holder_
@@ -50,6 +52,12 @@ void BranchLock::newSession(data::OdbcConnection& c)
     }
     held_ = true;
     session_ = c.session();
+}
+
+bool BranchLock::onHeldSession(const data::Database& db) const
+{
+    const auto& c = db.localConnection();
+    return held_ && c && c->isConnected() && c->session() == session_;
 }
 
 bool BranchLock::mayWrite(data::Database& db, bool remote) const
@@ -75,26 +83,90 @@ BranchLock::Take BranchLock::take(data::Database& db, data::WebService& web)
     }
     busy_ = false;
     interrupted_ = false;
+    if (!on_)
+        return Take::Stopped;
     if (db.freshConnectionPerCall) {
         held_ = false;  // a session per call holds nothing between calls (measurements only)
         return Take::Held;
     }
     if (!db.Open_Conn_Loc()) {
-        held_ = false;
+        // A session that is still there keeps what it holds; the stop or the phase's end lets go.
+        held_ = onHeldSession(db);
         return busy_ ? Take::Busy : Take::Failed;
     }
+    if (!on_)
+        return Take::Stopped;  // stopped while the connection opened
     try {
         const Take t = acquire(*db.Conn_Loc);
         held_ = t == Take::Held;
         busy_ = t == Take::Busy;
         session_ = db.Conn_Loc->session();
-        interrupted_ = false;
+        if (held_ && phase_ == Phase::StartUp)
+            phase_ = Phase::Books;
         return t;
     } catch (const std::exception& e) {
-        held_ = false;
         db.lastError = QString::fromUtf8(e.what());
+        // Whether the session holds the lock now is not known: it must not.
+        held_ = !name_.isEmpty();
+        session_ = db.Conn_Loc->session();
+        release(db);
         return Take::Failed;
     }
+}
+
+bool BranchLock::takeForBooks(data::Database& db, data::WebService& web)
+{
+    const Take t = take(db, web);
+    booksOwed_ = t == Take::Busy || t == Take::Failed;
+    return t == Take::Held;
+}
+
+void BranchLock::stop(data::Database& db)
+{
+    on_ = false;
+    startDue_ = false;
+    booksOwed_ = false;  // the next start-up writes its own
+    // The start-up's checks write nothing: only its books and a tick finish what they write.
+    if (phase_ == Phase::Idle || phase_ == Phase::StartUp)
+        release(db);
+}
+
+bool BranchLock::start()
+{
+    const bool wasOn = on_;
+    on_ = true;
+    switch (phase_) {
+    case Phase::Idle:
+        return true;
+    case Phase::Tick:
+        startDue_ = true;
+        return false;
+    case Phase::StartUp:
+    case Phase::Books:
+        // The start-up under way is the start asked for, unless it was stopped: it ends so.
+        startDue_ = startDue_ || !wasOn;
+        return false;
+    }
+    return false;
+}
+
+void BranchLock::enter(Phase phase)
+{
+    phase_ = phase;
+    if (phase == Phase::StartUp)
+        startDue_ = false;
+}
+
+void BranchLock::settle(data::Database& db, bool goesOn)
+{
+    if (!on_ || (!goesOn && !startDue_))
+        release(db);
+}
+
+void BranchLock::leave(data::Database& db, bool goesOn)
+{
+    phase_ = Phase::Idle;
+    settle(db, goesOn);
 }
 
 void BranchLock::release(data::Database& db)
@@ -103,13 +175,16 @@ void BranchLock::release(data::Database& db)
         return;
     held_ = false;
     interrupted_ = true;  // nothing more is written, and a cycle under way ends at its next check
-    if (!db.Conn_Loc || !db.Conn_Loc->isConnected())
-        return;
+    // The handle, not Conn_Loc: a call opening the connection again has emptied that meanwhile.
+    const std::shared_ptr<data::OdbcConnection> c = db.localConnection();
+    if (!c || !c->isConnected() || c->session() != session_)
+        return;  // that session has ended, and the lock with it
     try {
-        db.Conn_Loc->query("SELECT RELEASE_LOCK(" + data::sqlLiteral(name_) + ")");
+        c->query("SELECT RELEASE_LOCK(" + data::sqlLiteral(name_) + ")");
+        return;
     } catch (const std::exception&) {
-        // The lock goes with the session at the latest.
     }
+    c->disconnect();
 }
 
 }  // namespace tarvelo::sync

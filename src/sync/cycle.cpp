@@ -145,6 +145,8 @@ bool holdBranchLock(SyncContext& ctx)
                           QStringLiteral("the local database in the Veld settings (SaveInServer_Databes, SaveInPort, "
                                          "SaveInName_Databes)"));
         return false;
+    case BranchLock::Take::Stopped:
+        return false;
     case BranchLock::Take::Busy:
         break;
     }

@@ -178,7 +178,7 @@ struct RigCopy {
     RigCopy(SyncRig& rig, const RigBranch& branch, const QString& noDat = {})
     {
         writeVeld(home.path(), branch.db.settings());
-        app::ProgramOptions o;
+        app::ProgramOptions& o = options;
         o.config.startup = startupConfig(rig.server, rig.web, branch.number);
         o.config.No_Dat = noDat;
         o.settingsBase = o.programFolder = o.autostartBase = home.path();
@@ -192,9 +192,11 @@ struct RigCopy {
         o.reachability = &reach;
         o.messageBox = [](const QString&) {};
         o.webTimeout = std::chrono::seconds(5);
-        program = std::make_unique<app::Program>(std::move(o));
+        renew();
         program->Form1_Form_Load();
     }
+    // The copy's process started again, not loaded yet.
+    void renew() { program = std::make_unique<app::Program>(options); }
     QString reasons() const
     {
         QFile f(home.path() + "/tarvelo.log");
@@ -204,6 +206,7 @@ struct RigCopy {
     QTemporaryDir home;
     FakeReachability reach;
     std::function<void()> onPump;
+    app::ProgramOptions options;
     std::unique_ptr<app::Program> program;
 };
 

@@ -1,5 +1,6 @@
-// The branch database's lock as the program holds it: a stop during a cycle, and a second copy
-// started beside a running one, each with the rig's engine over the same database as the other copy.
+// The branch database's lock as the program holds it: the stop and start buttons pressed anywhere,
+// and a second copy started beside a running one, each with the rig's engine over the same
+// database as the other copy.
 #include "app_world.h"
 
 #include "data/odbc.h"
@@ -21,50 +22,112 @@ void expectSettled(SyncRig& rig, int records)
         EXPECT_EQ(recordsAndExchanges(b->db).toStdString(), server.toStdString()) << qPrintable(b->db.name());
 }
 
-TEST(BranchLockInProgram, StopPressedAnywhereInASendCycleLetsGoOfTheLockOnlyOnceTheCycleHasEnded)
+using Presses = std::initializer_list<std::vector<int>>;  // the buttons pressed at one pump
+const Presses kStopStartOrBoth{{1}, {0}, {1, 0}};
+
+// `presses` at the kth event pump of `run` (after `ready`), for every k, with the other copy's cycle
+// there and after the run: no row is changed without the lock, and the copy ends as the last press
+// says (synchronising and holding the lock, or stopped leaving it to the other copy).
+void pressedAtEveryPump(RigBranch& other, RigCopy& copy, Presses presses, const std::function<void()>& ready,
+                        const std::function<void()>& run)
+{
+    UnlockedWrites unlocked(other.db);
+    auto otherCycle = [&] {
+        other.cycle();
+        const bool held = other.state.Branch_Lock.held();
+        other.state.Branch_Lock.release(other.database);
+        return held;
+    };
+    for (const std::vector<int>& press : presses) {
+        int pumps = 0;
+        for (int k = 0; k <= pumps; ++k) {
+            ready();
+            unlocked.take();
+            int n = 0;
+            copy.onPump = [&] {
+                if (++n != k)
+                    return;
+                for (int button : press)
+                    copy.program->Bott1_Click(button);
+                otherCycle();
+            };
+            run();
+            while (n < k)  // a run with fewer pumps this time: pressed after it
+                copy.onPump();
+            copy.onPump = nullptr;
+            pumps = k == 0 ? n : pumps;
+            const app::Program& p = *copy.program;
+            const bool on = press.back() == 0, held = p.sync.Branch_Lock.held();
+            EXPECT_FALSE(k > 0 && (p.run.Syn_Run != on || (on && !p.ui.Timer1.isOn()) || held != on || otherCycle() == on))
+                << (press.size() > 1 ? "stop, start" : on ? "start" : "stop") << " at pump " << k << " of " << pumps
+                << (held ? ": holds the lock" : ": holds no lock");
+            EXPECT_EQ(unlocked.take().toStdString(), "");
+        }
+        EXPECT_GT(pumps, 10);
+    }
+}
+
+// Send cycles of one record each, the presses made at every pump of their ticks; then the rounds settle.
+void pressedAnywhereInSendCycles(Presses presses)
 {
     SyncRig rig;
-    RigBranch& other = rig.A();
-    UnlockedWrites unlocked(other.db);
-    RigCopy copy(rig, other);
+    RigCopy copy(rig, rig.A());
     app::Program& p = *copy.program;
-    // The start's pass over every table finds nothing to do here: left out.
-    auto leanStart = [&] { p.tables.setAllCounters(0); };
-    leanStart();
     int records = 0;
-    // A cycle sending one record, stopped at its `stopAt`th event pump (or after it), where the
-    // other copy runs a cycle at once; the pumps it ran.
-    auto sendCycle = [&](int stopAt) {
-        other.add("city_tab", QStringLiteral("01%1").arg(++records, 5, 10, QChar(u'0')));
-        unlocked.take();
-        int n = 0;
-        copy.onPump = [&] {
-            if (++n == stopAt) {
-                p.Bott1_Click(1);
-                other.cycle();
-            }
-        };
-        tickUntilCycle(p);
-        copy.onPump = nullptr;
-        if (n < stopAt)
-            p.Bott1_Click(1);
-        return n;
-    };
-    const int pumps = sendCycle(0);
-    ASSERT_GT(pumps, 20);
-    QString seen;
-    for (int k = 1; k <= pumps; ++k) {
-        p.Bott1_Click(0);
-        leanStart();
-        sendCycle(k);
-        seen += unlocked.take();
-        EXPECT_FALSE(p.sync.Branch_Lock.held());
-        other.cycle();  // takes over what the stopped cycle left
-        other.state.Branch_Lock.release(other.database);
-    }
+    pressedAtEveryPump(rig.A(), copy, presses, [&] {
+        if (!p.run.Syn_Run)
+            p.Bott1_Click(0);
+        p.tables.setAllCounters(0);  // the start's pass over every table finds nothing to do here
+        rig.A().add("city_tab", QStringLiteral("01%1").arg(++records, 5, 10, QChar(u'0')));
+    }, [&] { tickUntilCycle(p); });
     p.Bott1_Click(1);
-    EXPECT_TRUE(seen.isEmpty()) << qPrintable(seen);
     expectSettled(rig, records);
+}
+
+TEST(BranchLockInProgram, StopPressedAnywhereInASendCycleLetsGoOfTheLockOnlyOnceTheCycleHasEnded)
+{
+    pressedAnywhereInSendCycles({{1}});
+}
+
+TEST(BranchLockInProgram, StartPressedAnywhereInACycleTickRunsOnceTheTickHasEndedWhicheverWayItLeft)
+{
+    pressedAnywhereInSendCycles({{0}, {1, 0}});
+}
+
+TEST(BranchLockInProgram, StopOrStartPressedAnywhereInAFirstStartUpIsObeyedAndAStoppedOneTakesNoLock)
+{
+    SyncRig rig;
+    RigCopy copy(rig, rig.A());
+    pressedAtEveryPump(rig.A(), copy, kStopStartOrBoth, [&] { killLockHolder(rig.A().db), copy.renew(); },
+                       [&] { copy.program->Form1_Form_Load(); });
+}
+
+TEST(BranchLockInProgram, StopOrStartPressedAnywhereInARestartsStartUpIsObeyedAndAStopLetsGoWhileTheConnectionReopens)
+{
+    SyncRig rig;
+    RigCopy copy(rig, rig.A());
+    app::Program& p = *copy.program;
+    auto running = [&] {
+        if (!p.run.Syn_Run)
+            p.Bott1_Click(0);
+    };
+    pressedAtEveryPump(rig.A(), copy, kStopStartOrBoth, running, [&] { p.Bott1_Click(0); });
+}
+
+TEST(BranchLockInProgram, RestartWhoseStartUpFailsLetsGoWhileItsRetryWaitsAndTakesItAgainWhenOnePasses)
+{
+    SyncRig rig;
+    RigCopy copy(rig, rig.A());
+    app::Program& p = *copy.program;
+    copy.reach.answers = false;
+    p.Bott1_Click(0);
+    rig.A().cycle();  // another copy synchronises while the retry waits
+    EXPECT_TRUE(p.ui.Timer4.isOn() && rig.A().state.Branch_Lock.held());
+    rig.A().state.Branch_Lock.release(rig.A().database);
+    copy.reach.answers = true;
+    for (int i = 0; i < 60; ++i)
+        p.Timer4_Timer();
+    EXPECT_TRUE(p.sync.Branch_Lock.held());
 }
 
 TEST(BranchLockInProgram, SecondCopyStartedBesideARunningOneWritesNothingThereUntilItTakesOver)

@@ -261,7 +261,7 @@ TEST(ReEntry, StartPressedDuringAStartUpWaitStartsNoSecondOne)
     AppWorld w;
     bool timer1DuringStartUp = false;
     w.onPump = [&] {
-        if (!w.program || !w.program->app.inStartup)
+        if (!w.program || !w.program->sync.Branch_Lock.startingUp())
             return;
         timer1DuringStartUp |= w.program->ui.Timer1.isOn();
         w.program->Bott1_Click(0);
@@ -300,7 +300,7 @@ TEST(ReEntry, StopDuringAStartUpWaitIsNotUndoneByALaterFailure)
     AppWorld w;
     w.reach.answers = false;
     w.onPump = [&] {
-        if (w.program && w.program->app.inStartup && w.program->run.Syn_Run)
+        if (w.program && w.program->sync.Branch_Lock.startingUp() && w.program->run.Syn_Run)
             w.program->Bott1_Click(1);
     };
     Program& p = w.load();

@@ -278,8 +278,8 @@ void Program::Bott1_Click(int index)
     guarded("SYN034", [&] {
         switch (index) {
         case 0:
-            if (app.inCycle)
-                run.Syn_Run = false;  // stop the cycle at its next check; the start follows its return
+            if (sync.Branch_Lock.phase() == sync::BranchLock::Phase::Tick)
+                run.Syn_Run = false;  // stop the cycle at its next check; the start follows the tick
             start();
             break;
         case 1:
@@ -352,7 +352,7 @@ void Program::finishUnload()
     unloadDone_ = true;
     // Inside a start-up or a cycle the event loop comes back only when their waits are over, and
     // they would go on asking the database and the web service: the last writes are done, end now.
-    if (app.inStartup || app.inCycle) {
+    if (running()) {
         app.ended = true;
         run.Syn_Run = false;
         endAtOnce();
@@ -382,7 +382,7 @@ void Program::overdueStop()
 
 void Program::Timer1_Timer()
 {
-    if (!ui.Timer1.isOn() || app.inStartup || app.inCycle || unloadClaimed_)
+    if (!ui.Timer1.isOn() || running() || unloadClaimed_)
         return;
     guarded("SYN038", [&] {
         window.Text4567.setText(QStringLiteral("Timer11"));
@@ -404,6 +404,9 @@ void Program::Timer1_Timer()
             ui.Timer1.set(false);
         }
     });
+    // A start pressed during the tick, whichever way the tick left.
+    if (sync.Branch_Lock.startDue() && !app.ended)
+        guarded("SYN038", [&] { startUp(); });
 }
 
 void Program::Syn_Click_S()
@@ -411,10 +414,12 @@ void Program::Syn_Click_S()
     window.Text4567.setText(QStringLiteral("Syn_Click_S"));
     const quint64 failuresBefore = errors.reasons.failures();
     {
-        app.inCycle = true;
+        sync.Branch_Lock.enter(sync::BranchLock::Phase::Tick);
+        // Stopped during the tick, or no cycle follows it: the lock goes once the tick has
+        // finished its row and its books holding it.
         struct Leave {
             Program& p;
-            ~Leave() { p.leaveCycle(); }
+            ~Leave() { p.sync.Branch_Lock.leave(p.db, p.ui.Timer1.isOn() && !p.run.Syn_Stop); }
         } leave{*this};
 
         if (updates.cycleTickUpdates())
@@ -437,7 +442,7 @@ void Program::Syn_Click_S()
             MsgboxViw(2, sync::kBranchBusy);
             app.Sleep_Left = kBranchBusySleep;
         } else {
-            if (app.startBooksDue && sync.Branch_Lock.held())
+            if (sync.Branch_Lock.booksOwed() && sync.Branch_Lock.held())
                 startBooks();
             Syn_Statistic(1);
             if (!run.Syn_Run)
@@ -446,19 +451,6 @@ void Program::Syn_Click_S()
         }
         ui.Timer1.set(true);
     }
-    if (app.startDeferred && !app.ended) {
-        app.startDeferred = false;
-        start();
-    }
-}
-
-void Program::leaveCycle()
-{
-    app.inCycle = false;
-    // Stopped during the cycle: it has finished its row and its books holding the lock.
-    if (app.releaseDue && !run.Syn_Run)
-        sync.Branch_Lock.release(db);
-    app.releaseDue = false;
 }
 
 }  // namespace tarvelo::app

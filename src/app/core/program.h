@@ -81,12 +81,6 @@ struct AppState {
     bool Exit_On = false;
     bool Loading = false;
     bool Cmd44_Flag = false;
-    // Re-entry through the event pump: a start-up or a cycle in progress.
-    bool inStartup = false;
-    bool inCycle = false;
-    bool startDeferred = false;  // a start pressed during a cycle, run when it returns
-    bool releaseDue = false;     // a stop pressed during a cycle: the lock goes when it has ended
-    bool startBooksDue = false;  // the start-up's books, waiting for the branch database's lock
     bool ended = false;          // the exit or unload steps ran
     qint32 startups = 0;         // start-ups begun, for diagnosis
     qint32 cycles = 0;           // cycles run
@@ -192,7 +186,10 @@ private:
     void Syn_Click_S();
     // Starts synchronisation, or, while a cycle runs, as soon as it has returned.
     void start();
+    // The start-up, and again as long as a start waits for the one that ended.
     void startUp();
+    // Whether anything runs that the event pump may have re-entered: a start-up or a cycle tick.
+    bool running() const { return sync.Branch_Lock.phase() != sync::BranchLock::Phase::Idle; }
     void stop();
     StartUpResult startUpChecks();
     StartUpResult checkServerClock();
@@ -203,7 +200,6 @@ private:
     // The start-up's writes to the branch database: its statistics row and notice, and the
     // database number; all of them wait until this copy holds the branch database's lock.
     void startBooks();
-    void leaveCycle();
     void reportStartUpFailure(const StartUpResult& failure);
     // A progress text: while a database connection failure is unresolved its text stays instead.
     void showProgress(qint16 picture, const QString& text);

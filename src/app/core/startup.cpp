@@ -41,26 +41,15 @@ void Program::Command4_Click()
 
 void Program::start()
 {
-    if (app.inStartup)
-        return;  // the start-up under way is the start asked for
-    if (app.inCycle) {
-        app.startDeferred = true;
-        app.releaseDue = false;
-        return;
-    }
-    startUp();
+    if (sync.Branch_Lock.start())
+        startUp();
 }
 
 void Program::stop()
 {
-    // Another copy may synchronise the branch meanwhile; a cycle under way still writes its row
-    // and its books, so the lock goes only once it has ended.
-    if (app.inCycle)
-        app.releaseDue = true;
-    else
-        sync.Branch_Lock.release(db);
+    // Another copy may synchronise the branch meanwhile.
+    sync.Branch_Lock.stop(db);
     run.Syn_Run = false;
-    app.startDeferred = false;
     ui.Timer4.set(false);
     logs.Add_LogMsg(kStopped);
     MsgboxViw(2, kStopped);
@@ -71,15 +60,24 @@ void Program::stop()
 
 void Program::startUp()
 {
-    app.inStartup = true;
-    ++app.startups;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{app.inStartup};
-    const StartUpResult result = startUpChecks();
-    if (result.end == StartUpResult::End::Failed)
-        reportStartUpFailure(result);
+    sync::BranchLock& lock = sync.Branch_Lock;
+    do {
+        ++app.startups;
+        lock.enter(sync::BranchLock::Phase::StartUp);
+        bool passed = false;
+        struct Leave {
+            Program& p;
+            const bool& passed;
+            ~Leave() { p.sync.Branch_Lock.leave(p.db, passed); }
+        } leave{*this, passed};
+        const StartUpResult result = startUpChecks();
+        passed = result.end == StartUpResult::End::Passed;
+        if (result.end == StartUpResult::End::Failed) {
+            // Nothing is synchronised while the retry waits: another copy may, meanwhile.
+            lock.settle(db, false);
+            reportStartUpFailure(result);
+        }
+    } while (lock.startDue() && !app.ended);
 }
 
 void Program::reportStartUpFailure(const StartUpResult& failure)
@@ -256,7 +254,8 @@ StartUpResult Program::beginSynchronising()
 void Program::startBooks()
 {
     Syn_Statistic(0);
-    if (app.startBooksDue)
+    // Nor the database number without the lock, or once stopped.
+    if (!sync.Branch_Lock.held() || !run.Syn_Run)
         return;
     // The database number only when one is configured: an empty one must not blank the row's.
     const QString& noDat = options.config.No_Dat;
@@ -327,7 +326,7 @@ void Program::Report_Error(qint16 retryOnly, qint16 errorNumber, qint16 kind, co
 
 void Program::Timer4_Timer()
 {
-    if (!ui.Timer4.isOn() || app.inStartup || app.inCycle || unloadClaimed_)
+    if (!ui.Timer4.isOn() || running() || unloadClaimed_)
         return;
     guarded("SYN037", [&] {
         ++app.Retry_Cnt;

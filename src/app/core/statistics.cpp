@@ -37,9 +37,7 @@ void Program::Syn_Statistic(qint16 Mode)
 
     // Only the copy that holds the branch database's lock writes there; the start-up takes it.
     sync::BranchLock& lock = sync.Branch_Lock;
-    const bool holds = Mode == 0 ? lock.take(db, web) == sync::BranchLock::Take::Held : lock.held();
-    if (Mode == 0)
-        app.startBooksDue = !holds;
+    const bool holds = Mode == 0 ? lock.takeForBooks(db, web) : lock.held();
     if (holds)
         sync::Save_Syn_Statistic(ctx, Mode, app.Syn_FromD, app.Syn_ToD, app.Cnt_Cycle, step);
 }
