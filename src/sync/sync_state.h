@@ -180,6 +180,14 @@ struct SyncState {
     // The lock that keeps other copies from synchronising this branch database meanwhile.
     BranchLock Branch_Lock;
     QString Busy_Replaced;  // the state text (Label2 7) that the second-copy text stands in for
+    // Per table, the master its receive pass stops at because that master's details are not all
+    // here, and since when; the rows after it wait with it.
+    struct HeldUp {
+        QString noRec, branch;
+        QDateTime since;
+        bool logged = false;  // its reason line is written, so its end is too
+    };
+    std::map<QString, HeldUp> Held_Up;
 };
 
 // The references the engine works through, built once by the program (or a test per branch).
