@@ -275,7 +275,7 @@ private:
     const QString& me_;
     const QString treco_;
     bool isMaster_ = false;
-    const std::initializer_list<const char16_t*> links_;
+    const std::span<const char16_t* const> links_;
     std::optional<SyncState::HeldUp> stoppedAt_;
     bool wroteHeld_ = false;
     long long taken_ = 0;
