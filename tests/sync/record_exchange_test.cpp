@@ -135,11 +135,11 @@ TEST(RecordExchange, NewRevisionOfMasterWaitsForItsDetailsAndOnlyThenDropsTheOld
 TEST(RecordExchange, MasterHoldingItsTableUpForAnHourIsNamedOnceWithItsEnd)
 {
     SyncRig rig;
-    rig.A().add("rowvoi_tab", "24010000001", line("2401000001", "r1"));
-    rig.A().add("rowvoi_tab", "24010000002", line("2401000001", "r1"));
+    for (const char* no : {"24010000001", "24010000002"})
+        rig.A().add("rowvoi_tab", no, line("2401000001", "r1"));
     rig.A().add("invoice_tab", "2401000001", invoice("r1", 2));
     rig.A().cycle();
-    // One line of the invoice is missing on the server; a later invoice waits behind it.
+    // One line is missing on the server; a later invoice waits behind the first.
     rig.server.exec("CREATE TABLE held_line AS SELECT * FROM rowvoi_tab WHERE no_rec = '24010000002'");
     rig.server.exec("DELETE FROM rowvoi_tab WHERE no_rec = '24010000002'");
     rig.A().add("rowvoi_tab", "24010000003", line("2401000003", "r1"));
@@ -154,19 +154,12 @@ TEST(RecordExchange, MasterHoldingItsTableUpForAnHourIsNamedOnceWithItsEnd)
         return f.open(QIODevice::ReadOnly) ? int(QString::fromUtf8(f.readAll()).count(text)) : 0;
     };
     const QString step = "receive pass on invoice_tab at record 2401000001 from branch 01";
-    for (const qint64 m : {0, 30, 59}) {
+    for (const qint64 m : {0, 59, 61, 200}) {
         minutes = m;
         b.cycle();
-        EXPECT_EQ(lines(step), 0) << "after " << m << " minutes";
+        EXPECT_EQ(lines(step + ": the record's detail rows are not all here since "), m > 60) << m << " minutes";
     }
-    EXPECT_EQ(b.count("invoice_tab"), 0);
-    EXPECT_EQ(b.count("rowvoi_tab", "NRS1 = '2401000003'"), 1);
-    for (const qint64 m : {61, 90, 200}) {
-        minutes = m;
-        b.cycle();
-        EXPECT_EQ(lines(step + ": the record's detail rows are not all here since "), 1) << "after " << m << " minutes";
-    }
-    EXPECT_EQ(b.count("invoice_tab"), 0) << "the later invoice still waits";
+    EXPECT_EQ(b.count("invoice_tab"), 0) << "the later invoice waits too";
 
     // The line is back; older than the lines held, it comes with the next full rescan.
     rig.server.exec("INSERT INTO rowvoi_tab SELECT * FROM held_line");
@@ -174,7 +167,6 @@ TEST(RecordExchange, MasterHoldingItsTableUpForAnHourIsNamedOnceWithItsEnd)
     b.cycle();
     EXPECT_EQ(b.count("invoice_tab"), 2);
     EXPECT_EQ(lines(step + ": works again"), 1);
-    EXPECT_EQ(lines(step), 2);
 }
 
 TEST(RecordExchange, MasterWhoseDetailsAreMissingLocallyIsNotSent)
