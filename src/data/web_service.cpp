@@ -130,7 +130,7 @@ QueryItems WebService::serverCredentials() const
 
 bool WebService::isDetailTable(const QString& table)
 {
-    return records::detailEntry(table) != nullptr;
+    return records::memberEntry(table, true) != nullptr;
 }
 
 QString WebService::Web_Save_Syn(const QString& treco, const QString& SynLast, const QString& norec, qint16 kin1,

@@ -25,7 +25,7 @@ struct Member {
     bool oldRevisionsGo;    // a new revision of the master takes this table's rows of older ones
     bool scheduled;         // an edit of the master in the change queue schedules this table too
     OnDelete onDelete;
-    std::span<const char16_t* const> links = {};  // a detail's link columns, carried by the passes
+    std::span<const char16_t* const> links = {};  // the member's link columns, carried by the passes
 };
 
 struct Family {
@@ -48,6 +48,8 @@ inline constexpr L kMasterLinks[] = {u"CRS1", u"DRS1"};
 inline constexpr L kInvoiceLinks[] = {u"CRS1", u"CRS2", u"CRS3", u"DRS1"};
 inline constexpr L kStockLinks[] = {u"CRS1", u"CRS2", u"DRS1"};
 inline constexpr L kDetailLinks[] = {u"NRS1", u"DRS1"};
+// A serial state names the invoice that set it, so a repair or a record sent again carries it.
+inline constexpr L kStateLinks[] = {u"NRS1"};
 // A punch also names the device pull that brought it.
 inline constexpr L kPunchLinks[] = {u"NRS1", u"DRS1", u"NRS2", u"DRS2"};
 
@@ -71,7 +73,7 @@ inline constexpr Member kInvoice[] = {
     detail(u"seri_tab", u"CRS2", true),
     {u"inbill_tab", u"No_bill", nullptr, false, false, true, OnDelete::Deleted},
     {u"rowacc_tab", u"NoVoi_2", nullptr, false, false, true, OnDelete::Deleted},
-    {u"serim_tab", u"NRS1", nullptr, false, false, false, OnDelete::Repaired},
+    {u"serim_tab", u"NRS1", nullptr, false, false, false, OnDelete::Repaired, kStateLinks},
 };
 inline constexpr Member kStock[] = {
     detail(u"stocinf_tab", u"CRS1", true),
@@ -109,12 +111,13 @@ inline std::span<const Member> membersOf(QStringView table)
     return f ? f->members : std::span<const Member>{};
 }
 
-// The detail entry of a table (its first, for a table with two masters); null when it is no detail.
-inline const Member* detailEntry(QStringView table)
+// The member entry of a table that is a detail (`detail`) or carries link columns (its first, for a
+// table with two masters); null when there is none.
+inline const Member* memberEntry(QStringView table, bool detail)
 {
     for (const Family& f : kFamilies)
         for (const Member& m : f.members)
-            if (m.detail && table == QStringView(m.table))
+            if ((detail ? m.detail : !m.links.empty()) && table == QStringView(m.table))
                 return &m;
     return nullptr;
 }

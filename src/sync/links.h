@@ -17,8 +17,8 @@ inline std::span<const char16_t* const> linkColumns(QStringView table, bool& isM
     isMaster = family != nullptr;
     if (family)
         return family->links;
-    const records::Member* detail = records::detailEntry(table);
-    return detail ? detail->links : std::span<const char16_t* const>{};
+    const records::Member* member = records::memberEntry(table, false);
+    return member ? member->links : std::span<const char16_t* const>{};
 }
 
 // The detail tables whose rows name their master in NRS1 and go with it; empty for a table that is

@@ -159,6 +159,8 @@ struct SyncState {
     qint32 Cnt_Send = 0;      // records sent since the last statistics notice
     qint32 Cnt_Rece = 0;      // records received since then
     qint32 Cnt_Check = 0;     // resolution steps in this cycle; the cycle bookkeeping resets it
+    qint64 Sent_Again = 0;    // records this process sent again, with their families, after an
+                              // all-accepted deletion met a copy that must stay here
     QString Name_Tab;         // hand-over name of a calling application, empty when run alone
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
     bool Program_Ended = false;  // the hand-over check ordered the end of the program
