@@ -48,7 +48,7 @@ struct Record {
     int holdAge = 0;   // cycles since the second deletion, while the request is still held
     int watch = -1;    // the branch that may send the record again as its own new version
     QString version;   // the server's version when the second deletion was made
-    bool sentBack = false;  // it was sent again: it lives on, its family with it
+    bool kept = false;  // sent again: it lives on with its family (and the row naming it), deleted no more
 };
 
 // Which faults a run meets.
@@ -117,7 +117,7 @@ public:
 
     int faultsMade_ = 0;      // faults given at event pumps
     int lateBySeconds_ = 0;   // requests given a delay of seconds
-    int sentAgain_ = 0;       // records a refusing branch sent again as its own after an all-accepted closing
+    qint64 sentAgainBefore_ = 0;  // records sent again by engines that have ended since
     int moved_ = 0;           // second deletions refused at another branch than the first
     int landed_ = 0;          // of them, those whose held acceptance of the first landed over that refusal
 
@@ -258,11 +258,22 @@ private:
         const QString version = rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2"));
         if (!version.isEmpty() && version != r.version
             && rig_.serverValue(r.table, r.noRec, QStringLiteral("No_Branch")) == branch(r.watch).number) {
-            ++sentAgain_;
             r.watch = -1;
-            r.sentBack = true;
+            r.kept = true;
         }
     }
+
+public:
+    // Records a branch that had to keep its copy sent again as its own after an all-accepted closing.
+    qint64 sentAgain() const
+    {
+        qint64 n = sentAgainBefore_;
+        for (const auto& b : rig_.branches)
+            n += b->state.Sent_Again;
+        return n;
+    }
+
+private:
 
     static void rescan(RigBranch& b)
     {
@@ -372,7 +383,7 @@ private:
     {
         for (int tries = 0; tries < 20 && !model_.empty(); ++tries) {
             Record& r = model_.at(size_t(pick(0, int(model_.size()) - 1)));
-            if (!r.deleted && r.holder < 0 && b.value(r.table, r.noRec, QStringLiteral("SynDele")) == u"0")
+            if (!r.deleted && !r.kept && r.holder < 0 && b.value(r.table, r.noRec, QStringLiteral("SynDele")) == u"0")
                 return &r;
         }
         return nullptr;
@@ -395,7 +406,7 @@ private:
             return r && deleteRecord(b, *r);
         std::vector<Record*> families;
         for (Record& m : model_)
-            if (!m.deleted && m.holder < 0 && !(m.lines.isEmpty() && m.pictures.isEmpty()))
+            if (!m.deleted && !m.kept && m.holder < 0 && !(m.lines.isEmpty() && m.pictures.isEmpty()))
                 families.push_back(&m);
         for (int tries = 0; tries < 4 && !families.empty(); ++tries) {
             Record* f = families.at(size_t(pick(0, int(families.size()) - 1)));
@@ -431,17 +442,16 @@ private:
             if (r.holder < 0 || branch(r.deleter).value(r.table, r.noRec, QStringLiteral("SynDele")) != u"0"
                 || r.pause-- > 0)
                 continue;
-            branch(r.holder).db.exec("DELETE FROM " + referenceTo(r.table).first
-                                     + " WHERE no_rec = " + data::sqlLiteral(r.user));
-            r.holder = -1;
             const int next = std::exchange(r.next, -1);
             if (r.watch >= 0)
                 noteSentAgain(r);
-            // A record sent again stays, so that the counts see whether its family came back.
-            if (std::exchange(r.sentBack, false)) {
-                r.watch = -1;
+            // A record sent again stays, so that the counts see whether its family came back; a bill
+            // naming an invoice went with it.
+            if (r.kept) {
+                r.holder = -1;
                 continue;
             }
+            dropReference(r);
             r.watch = next;
             r.version = rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2"));
             // An acceptance that was never held has nothing to land late.
@@ -457,6 +467,13 @@ private:
                 ++moved_;
             }
         }
+    }
+
+    // The row that names the record goes, at its branch only: it never travelled.
+    void dropReference(Record& r)
+    {
+        branch(r.holder).db.exec("DELETE FROM " + referenceTo(r.table).first + " WHERE no_rec = " + data::sqlLiteral(r.user));
+        r.holder = -1;
     }
 
     // A deletion of a record in step everywhere, or of one never sent: the others accept, unless
@@ -538,8 +555,10 @@ private:
                     data::failStatements(QStringLiteral("."), 1);
             };
         } else if (roll <= 26) {
-            if (b.cycleEndingAt(pick(1, 120)))
+            if (b.cycleEndingAt(pick(1, 120))) {
+                sentAgainBefore_ += b.state.Sent_Again;
                 rig_.restart(size_t(index));
+            }
             return;
         }
         cycle(index);
@@ -590,6 +609,18 @@ private:
                         ++c.open;
                         c.left << QStringLiteral("open %1 %2 at %3 (%4)").arg(table, key, name, here);
                     }
+                }
+            }
+            // The whole family, bills and pictures included, as every database holds it; a bill that
+            // still refuses the deletion never travelled.
+            const QString family = familyRows(*all.front().second, r.table, r.noRec);
+            for (const auto& [name, db] : all) {
+                if (r.holder >= 0 && !r.kept && db == &rig_.branches.at(size_t(r.holder))->db)
+                    continue;
+                const QString here = familyRows(*db, r.table, r.noRec);
+                if (here != family || (r.deleted && !here.isEmpty())) {
+                    (r.deleted ? left : diverged) = true;
+                    copies << name + " family: " + here;
                 }
             }
             c.lost += lost;
@@ -676,7 +707,7 @@ void soak(const std::vector<unsigned>& seeds, Mix mix)
                     "sent again)\n",
                     seed, mix == Mix::Requests ? "requests" : "pumps", records, c.lost, c.duplicated, c.diverged,
                     c.notDeleted, c.open, c.ledgerRows, rounds, soak.faultsMade_, soak.lateBySeconds_, soak.moved_, soak.landed_,
-                    soak.sentAgain_);
+                    int(soak.sentAgain()));
         for (const QString& l : c.left)
             std::printf("  left %s\n", qPrintable(l));
         std::fflush(stdout);
