@@ -115,6 +115,15 @@ public:
         return count();
     }
 
+    // Records a branch that had to keep its copy sent again as its own after an all-accepted closing.
+    qint64 sentAgain() const
+    {
+        qint64 n = sentAgainBefore_;
+        for (const auto& b : rig_.branches)
+            n += b->state.Sent_Again;
+        return n;
+    }
+
     int faultsMade_ = 0;      // faults given at event pumps
     int lateBySeconds_ = 0;   // requests given a delay of seconds
     qint64 sentAgainBefore_ = 0;  // records sent again by engines that have ended since
@@ -262,18 +271,6 @@ private:
             r.kept = true;
         }
     }
-
-public:
-    // Records a branch that had to keep its copy sent again as its own after an all-accepted closing.
-    qint64 sentAgain() const
-    {
-        qint64 n = sentAgainBefore_;
-        for (const auto& b : rig_.branches)
-            n += b->state.Sent_Again;
-        return n;
-    }
-
-private:
 
     static void rescan(RigBranch& b)
     {
