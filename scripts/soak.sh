@@ -5,8 +5,9 @@
 # throwaway MariaDB, runs each seed in each fault mix (both, unless TARVELO_SOAK_MIX names one:
 # "requests" or "pumps") in its own process, TARVELO_SOAK_JOBS of them at a time (default 1), and
 # prints the counts of each: records lost, duplicated, diverged, deletions not carried out, copies
-# of records not closed, ledger rows left beyond the statistics rows. Exits non-zero when any count
-# is not 0. Not a test.
+# of records not closed, ledger rows left beyond the statistics rows, and a closing note per mix
+# with the counts summed and the records sent again. Exits non-zero when any count is not 0. Not a
+# test.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"
@@ -75,5 +76,24 @@ for seed in $seeds; do
     grep -q "lost 0, duplicated 0, diverged 0, deletions not carried out 0, exchanges not closed 0, ledger rows left 0 " \
       "$work/seed.$seed.$mix" || failed=1
   done
+done
+# The closing note: each mix's counts summed over its seeds, with the records sent again.
+for mix in $mixes; do
+  cat "$work"/seed.*."$mix" | awk -v mix="$mix" '
+    /^seed [0-9]+ [a-z]+: records/ {
+      ++runs
+      for (i = 1; i <= NF; ++i) {
+        v = $(i + 1); sub(/,$/, "", v)
+        if ($i == "lost") lost += v; else if ($i == "duplicated") dup += v; else if ($i == "diverged") div += v
+        else if ($i == "out") undel += v; else if ($i == "closed") open += v; else if ($i == "left") rows += v
+      }
+      if (match($0, /[0-9]+ records sent again/)) again += substr($0, RSTART, RLENGTH) + 0
+    }
+    /: no counts$/ { ++missing }
+    END {
+      printf "%s: %d seeds counted, %d without counts; lost %d, duplicated %d, diverged %d, deletions not carried " \
+             "out %d, exchanges not closed %d, ledger rows left %d; %d records sent again\n",
+             mix, runs, missing, lost, dup, div, undel, open, rows, again
+    }'
 done
 exit $failed

@@ -1,5 +1,8 @@
 #include "data/web_service.h"
 
+// Plain data: which tables are detail rows, whose answers no ledger keeps.
+#include "records/families.h"
+
 #include <QUrl>
 
 #include <array>
@@ -127,16 +130,7 @@ QueryItems WebService::serverCredentials() const
 
 bool WebService::isDetailTable(const QString& table)
 {
-    static const std::array<QString, 10> detailTables = {
-        QStringLiteral("rst_tab"),    QStringLiteral("sreport_tab"), QStringLiteral("sheftrow_tab"),
-        QStringLiteral("rowvoi_tab"), QStringLiteral("rowacc_tab"),  QStringLiteral("seri_tab"),
-        QStringLiteral("stocinf_tab"), QStringLiteral("stocgro_tab"), QStringLiteral("kinregr_tab"),
-        QStringLiteral("rowbud_tab"),
-    };
-    for (const QString& name : detailTables)
-        if (table == name)
-            return true;
-    return false;
+    return records::memberEntry(table, true) != nullptr;
 }
 
 QString WebService::Web_Save_Syn(const QString& treco, const QString& SynLast, const QString& norec, qint16 kin1,

@@ -1,6 +1,7 @@
 #include "sync/db_side.h"
 #include "sync/engine.h"
 #include "sync/ledger_rows.h"
+#include "sync/links.h"
 
 namespace tarvelo::sync {
 
@@ -15,52 +16,23 @@ bool deleteReco(SyncContext& ctx, const DbSide& side, const QString& treco, cons
     data::RecordsetVar exec;
     const QString K = lit(no_rec);
     auto del = [&](const QString& table, const QString& clause) { return side.remove(exec, table, clause); };
-    auto byMaster = [&](const char* table) { return del(QString::fromLatin1(table), "where NRS1 = " + K); };
+    auto update = [&](const QString& set, const QString& table, const QString& clause) {
+        return side.update(exec, set, table, clause);
+    };
 
     if (!del(treco, "where No_Rec = " + K))
         return false;
-
-    if (treco == u"accbud_tab") {
-        if (!byMaster("rowbud_tab"))
+    for (const records::Member& m : records::membersOf(treco)) {
+        const QString where = "where " + QString::fromUtf16(m.link) + " = " + K;
+        if (!removeMemberRows(m, where, where, del, update))
             return false;
-    } else if (treco == u"accreg_tab") {
-        if (!byMaster("rowacc_tab"))
-            return false;
-    } else if (treco == u"mreport_tab") {
-        if (!byMaster("sreport_tab"))
-            return false;
-    } else if (treco == u"sheft_tab") {
-        if (!byMaster("sheftrow_tab"))
-            return false;
-    } else if (treco == u"invoice_tab") {
-        // The serial history goes first, so the repair sees only what remains without this invoice.
-        if (!byMaster("rowvoi_tab") || !byMaster("seri_tab")
-            || !del(QStringLiteral("inbill_tab"), "where No_bill = " + K)
-            || !del(QStringLiteral("rowacc_tab"), "where NoVoi_2 = " + K))
-            return false;
-        const qint16 repaired = side.server ? Seri_Restore_Ser(ctx, no_rec) : Seri_Restore_Loc(ctx, no_rec);
-        if (repaired != 1)
-            return false;
-    } else if (treco == u"inbill_tab") {
-        if (!byMaster("rowacc_tab"))
-            return false;
-    } else if (treco == u"stock_tab") {
-        if (!byMaster("stocinf_tab"))
-            return false;
-    } else if (treco == u"rowshef_tab") {
-        // Punches saved for this shift row go; the others only lose their link.
-        if (!del(QStringLiteral("rst_tab"), "where NRS1 = " + K + " and KinSave = '3'"))
-            return false;
-        if (!side.update(exec, QStringLiteral("KinSave = '0',NRS1 = '--'"), QStringLiteral("rst_tab"),
-                         "where NRS1 = " + K + " and KinSave <> '3'"))
-            return false;
-    } else if (treco == u"kinreg_tab") {
-        if (!byMaster("kinregr_tab"))
+        if (m.onDelete == records::OnDelete::Repaired
+            && (side.server ? Seri_Restore_Ser(ctx, no_rec) : Seri_Restore_Loc(ctx, no_rec)) != 1)
             return false;
     }
 
     data::RecordsetVar pic;
-    side.remove(pic, QStringLiteral("picstream_tab"), "where NoID = " + K + " and rec_tab = " + lit(treco));
+    side.remove(pic, QString::fromUtf16(records::kPictures.table), picturesClause(treco, no_rec));
     return true;
 }
 

@@ -1,45 +1,19 @@
 #include "sync/engine.h"
 
 #include "data/sql_text.h"
-
-#include <initializer_list>
-#include <utility>
+#include "records/families.h"
 
 namespace tarvelo::sync {
-
-namespace {
-
-struct SubTables {
-    const char16_t* table;
-    std::initializer_list<const char16_t*> details;
-};
-
-// Wider than the checked master and detail pairs: an invoice also schedules its bills and
-// account rows.
-const SubTables kSubTabs[] = {
-    {u"mreport_tab", {u"sreport_tab"}},
-    {u"sheft_tab", {u"sheftrow_tab"}},
-    {u"rowshef_tab", {u"rst_tab"}},
-    {u"invoice_tab", {u"inbill_tab", u"rowvoi_tab", u"seri_tab", u"rowacc_tab"}},
-    {u"inbill_tab", {u"rowacc_tab"}},
-    {u"stock_tab", {u"stocinf_tab", u"stocgro_tab"}},
-    {u"accreg_tab", {u"rowacc_tab"}},
-    {u"accbud_tab", {u"rowbud_tab"}},
-    {u"kinreg_tab", {u"kinregr_tab"}},
-};
-
-}  // namespace
 
 void Mark_Sub_Tabs(SyncContext& ctx, const QString& table)
 {
     records::TableList& t = ctx.tables;
-    for (const SubTables& entry : kSubTabs) {
-        if (table != QStringView(entry.table))
+    for (const records::Member& m : records::membersOf(table)) {
+        if (!m.scheduled)
             continue;
-        for (const char16_t* detail : entry.details)
-            for (int i = 0; i <= t.Tab_Count && i < records::TableList::Slots; ++i)
-                if (t.Syn_Tabs[size_t(i)] == QStringView(detail))
-                    ++t.Tab_Send[size_t(i)];
+        for (int i = 0; i <= t.Tab_Count && i < records::TableList::Slots; ++i)
+            if (t.Syn_Tabs[size_t(i)] == QStringView(m.table))
+                ++t.Tab_Send[size_t(i)];
     }
 }
 

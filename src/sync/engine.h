@@ -97,7 +97,9 @@ void Save_Syn_Statistic(SyncContext& ctx, qint16 Mode, const QString& FromD, con
                         const StatisticStep& step);
 
 // ---- deletions -------------------------------------------------------------------------------
-// True when no local row refers to the record.
+// Whether a local row refers to the record; nullopt when a statement failed and nobody can tell.
+std::optional<bool> Check_Dele_Named(SyncContext& ctx, const QString& treco, const QString& no_rec);
+// True when no local row refers to the record (false also when that is not known).
 bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_rec);
 // The record with its dependent rows and pictures, in the local or the server database.
 bool Delete_Reco_Loc(SyncContext& ctx, const QString& treco, const QString& no_rec);
@@ -105,5 +107,10 @@ bool Delete_Reco_Ser(SyncContext& ctx, const QString& treco, const QString& no_r
 // Serial-number states set by a deleted invoice, back to the remaining history; 1 when done.
 qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec);
 qint16 Seri_Restore_Ser(SyncContext& ctx, const QString& no_rec);
+// The local state rows `states` (a where clause) selects, set to their newest history and marked to be sent.
+qint16 Seri_Restore_States_Loc(SyncContext& ctx, const QString& states);
+// The local record and its whole family marked to go out again as this branch's new version;
+// false when a statement failed.
+bool Send_Again(SyncContext& ctx, const QString& treco, const QString& no_rec);
 
 }  // namespace tarvelo::sync

@@ -70,8 +70,16 @@ qint32 Rece_Delete(SyncContext& ctx, const QString& treco)
                 }
                 // This branch's own edit still to be sent outlives the deletion, as it would had it
                 // reached the server first.
-                const bool free = !ledger::ownPending(*record, ctx.run.config.My_Branch)
-                                  && Check_Dele_Other(ctx, treco, record->text(u"no_rec"));
+                bool free = false;
+                if (!ledger::ownPending(*record, ctx.run.config.My_Branch)) {
+                    const std::optional<bool> named = Check_Dele_Named(ctx, treco, record->text(u"no_rec"));
+                    // A check that failed decides nothing: the announcement waits, unanswered.
+                    if (!named) {
+                        ++failed;
+                        continue;
+                    }
+                    free = !*named;
+                }
                 w.ImgSav.setVisible(true);
                 reply = ctx.web.Web_Save_Syn(treco, held, record->text(u"no_rec"), kin1::DeletionAnswer,
                                              free ? kin2::Announced : kin2::Refused, ledger::kFirstStage);

@@ -38,6 +38,47 @@ bool answerOwed(SyncContext& ctx, const QString& treco, const QString& noRec, co
     return announced && !answered;
 }
 
+// A master held up for this long is named in the reason log.
+constexpr qint64 kHeldUpSeconds = 3600;
+
+QString heldUpStep(const QString& treco, const SyncState::HeldUp& h)
+{
+    return "receive pass on " + treco + " at record " + h.noRec + " from branch " + h.branch;
+}
+
+// What the pass saw of the master that holds the table up: the one it stopped at now (nothing
+// when it stopped at none), or that it got past the one it stopped at before. A master waiting
+// an hour is written to the reason log once, and its end when the table moves on.
+void noteHeldUp(SyncContext& ctx, const QString& treco, const std::optional<SyncState::HeldUp>& stoppedAt, bool movedOn)
+{
+    auto& held = ctx.state.Held_Up;
+    const auto it = held.find(treco);
+    const bool same = it != held.end() && stoppedAt && it->second.noRec == stoppedAt->noRec;
+    if (it != held.end() && !same && (stoppedAt || movedOn)) {
+        if (it->second.logged)
+            ctx.errors.works(heldUpStep(treco, it->second));
+        held.erase(it);
+    }
+    if (!stoppedAt)
+        return;
+    const QDateTime now = ctx.now();
+    if (!same) {
+        SyncState::HeldUp h = *stoppedAt;
+        h.since = now;
+        held.emplace(treco, h);
+        return;
+    }
+    SyncState::HeldUp& h = it->second;
+    if (h.logged || h.since.secsTo(now) < kHeldUpSeconds)
+        return;
+    h.logged = true;
+    ctx.errors.reason(heldUpStep(treco, h),
+                      "the record's detail rows are not all here since "
+                          + h.since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                          + ", so the table's later records wait behind it",
+                      "the record's detail rows on the server and at branch " + h.branch);
+}
+
 }  // namespace
 
 namespace {
@@ -72,6 +113,23 @@ public:
     // The current server row of `src`.
     Step take(const data::RecordsetVar& src)
     {
+        last_ = row(src);
+        ++taken_;
+        return last_;
+    }
+
+    // The master the pass stopped at for its details; nothing when it stopped at none.
+    const std::optional<SyncState::HeldUp>& stoppedAt() const { return stoppedAt_; }
+    // Whether the pass got past the master that held the table up: it wrote it, or went through
+    // every row.
+    bool movedOn(long long rows) const
+    {
+        return wroteHeld_ || (taken_ == rows && last_ != Step::EndPass && last_ != Step::Refused);
+    }
+
+private:
+    Step row(const data::RecordsetVar& src)
+    {
         // A server row without its key or stamps can't be placed or answered: count it, go on.
         if (src->isNull(u"no_rec") || src->isNull(u"DatTim2"))
             return Step::Counted;
@@ -92,7 +150,6 @@ public:
         return write(*src, *tgt, held);
     }
 
-private:
     // The resume point: the newest row received from the others; this branch's own rows carry
     // stamps of its later sends and would skip older rows not yet received. Only the newest row
     // is needed, not the whole table.
@@ -153,8 +210,10 @@ private:
     {
         for (const char16_t* c : links_)
             tgt.setValue(QStringView(c), src.value(QStringView(c)));
-        if (isMaster_ && !Check_Save_Other(ctx_, treco_, 0))
+        if (isMaster_ && !Check_Save_Other(ctx_, treco_, 0)) {
+            stoppedAt_ = SyncState::HeldUp{src.text(u"no_rec"), src.text(u"No_Branch"), {}, false};
             return Step::EndPass;
+        }
         records::RecordsContext rctx = ctx_.records();
         records::Copy_Reco(rctx, treco_);
         for (const char16_t* c : {u"Na_Rec", u"Ne_Rec", u"Date_Edit_H", u"Date_Edit_G", u"DatTim2", u"DatTim1"})
@@ -179,6 +238,10 @@ private:
         if (!held && treco_ == u"branch_tab")
             ctx_.state.Bra_Changed = true;
         ++run_.Rec_Pass;
+        if (isMaster_) {
+            const auto h = ctx_.state.Held_Up.find(treco_);
+            wroteHeld_ = wroteHeld_ || (h != ctx_.state.Held_Up.end() && h->second.noRec == src.text(u"no_rec"));
+        }
         logReceived(src);
         return Step::Written;
     }
@@ -212,7 +275,11 @@ private:
     const QString& me_;
     const QString treco_;
     bool isMaster_ = false;
-    const std::initializer_list<const char16_t*> links_;
+    const std::span<const char16_t* const> links_;
+    std::optional<SyncState::HeldUp> stoppedAt_;
+    bool wroteHeld_ = false;
+    long long taken_ = 0;
+    Step last_ = Step::Skipped;
 };
 
 }  // namespace
@@ -237,10 +304,14 @@ qint32 Rece_Reco(SyncContext& ctx, const QString& treco)
         if (!ctx.db.Open_Rs_Ser_Where_Order(ctx.vars.Rs_Source, treco, clause, order))
             return 1;
         const data::RecordsetVar src = ctx.vars.Rs_Source;
-        if (src->recordCount() == 0)
+        if (src->recordCount() == 0) {
+            noteHeldUp(ctx, treco, std::nullopt, true);
             return 0;
-        return runRows(ctx, *src, RowPass{prefix, run.Rec_Pass, run.Syn_First == 1 ? 4000 : 1000, false},
-                       [&] { return pass.take(src); });
+        }
+        const qint32 left = runRows(ctx, *src, RowPass{prefix, run.Rec_Pass, run.Syn_First == 1 ? 4000 : 1000, false},
+                                    [&] { return pass.take(src); });
+        noteHeldUp(ctx, treco, pass.stoppedAt(), pass.movedOn(src->recordCount()));
+        return left;
     } catch (const std::exception&) {
         w.ImgSav.setVisible(false);
         w.ImgLoa.setVisible(false);

@@ -129,7 +129,7 @@ std::optional<bool> exists(SyncContext& ctx, const QString& table, const QString
 
 }  // namespace
 
-bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_rec)
+std::optional<bool> Check_Dele_Named(SyncContext& ctx, const QString& treco, const QString& no_rec)
 {
     try {
         const References* refs = nullptr;
@@ -137,21 +137,21 @@ bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_
             if (treco == r.treco)
                 refs = &r;
         if (!refs)
-            return true;
+            return false;
         const QString value = lit(no_rec);
         for (const Count& c : refs->counts) {
             const QString& table = c.table;
-            // Only a table or column this database lacks is no reference; not knowing refuses.
+            // Only a table or column this database lacks is no reference; not knowing decides nothing.
             const std::optional<bool> hasTable = exists(ctx, table);
             if (!hasTable)
-                return false;
+                return std::nullopt;
             if (!*hasTable)
                 continue;
             QStringList terms;
             for (const QString& column : c.columns) {
                 const std::optional<bool> hasColumn = exists(ctx, table, column);
                 if (!hasColumn)
-                    return false;
+                    return std::nullopt;
                 if (*hasColumn)
                     terms << column + " = " + value;
             }
@@ -162,7 +162,7 @@ bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_
                 // Without the kind column every bill that names the invoice refers to it.
                 const std::optional<bool> hasKind = exists(ctx, table, QStringLiteral("KinBil"));
                 if (!hasKind)
-                    return false;
+                    return std::nullopt;
                 if (*hasKind)
                     clause += QStringLiteral(" and (KinBil is null or KinBil <> '2')");
             } else if (c.extra == Extra::OtherInvoice) {
@@ -170,12 +170,18 @@ bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_
             }
             const std::optional<qint64> rows = ctx.db.Count_Rows_Loc(table, clause);
             if (!rows || *rows > 0)
-                return false;
+                return rows ? std::optional<bool>(true) : std::nullopt;
         }
-        return true;
-    } catch (const std::exception&) {
         return false;
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
+}
+
+bool Check_Dele_Other(SyncContext& ctx, const QString& treco, const QString& no_rec)
+{
+    const std::optional<bool> named = Check_Dele_Named(ctx, treco, no_rec);
+    return named && !*named;
 }
 
 }  // namespace tarvelo::sync

@@ -318,8 +318,10 @@ private:
         } else if (own && r.kin3 == kin3::Done) {
             return closingAnswered();
         } else if (!own && r.kin2 == kin2::Closed && r.kin3 != kin3::ClosingAnswered) {
+            // Judged before the answer goes: a check that fails leaves the row for the next pass.
+            const bool stays = mustStayHere();
             post(kin1::DeletionAnswer, kin2::Closed, r.branch);
-            if (mustStayHere()) {
+            if (stays) {
                 sendAgain();
             } else {
                 require(Delete_Reco_Loc(ctx_, r.treco, r.NoRec));
@@ -412,20 +414,18 @@ private:
         if (exec_->text(u"SynDele") == ledger::synDele::Pending)
             return false;
         const data::RecordsetVar record = exec_;
-        return ledger::ownPending(*record, ctx_.run.config.My_Branch) || !Check_Dele_Other(ctx_, r.treco, r.NoRec);
+        if (ledger::ownPending(*record, ctx_.run.config.My_Branch))
+            return true;
+        const std::optional<bool> named = Check_Dele_Named(ctx_, r.treco, r.NoRec);
+        require(named.has_value());
+        return *named;
     }
 
-    // The announcer and the server deleted the record when the closing went out, so a copy kept
-    // here alone would stay apart for good: it goes out again, as a new version, to every branch,
-    // as this branch's row (the send pass sends only its own), as a repaired serial state does.
-    void sendAgain()
-    {
-        require(ctx_.db.Update_Loc(exec_,
-                                   ledger::restoredSet() + ",SynAdd = " + lit(ledger::synAdd::ToSendToo)
-                                       + ",No_Branch = " + lit(ctx_.run.config.My_Branch),
-                                   r.treco, "where No_Rec = " + lit(r.NoRec)));
-        ctx_.tables.raiseSend(r.treco);
-    }
+    // The announcer and the server deleted the record with its family when the closing went out,
+    // so a copy kept here alone would stay apart for good: it goes out again with its family, as a
+    // new version, to every branch, as this branch's rows (the send pass sends only its own), as a
+    // repaired serial state does.
+    void sendAgain() { require(Send_Again(ctx_, r.treco, r.NoRec)); }
 
     // A refused closing fits only an exchange some branch refused: a refusal among its answers,
     // here or on the server (an answer to the refused closing says the same).

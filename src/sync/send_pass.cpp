@@ -194,7 +194,7 @@ private:
     const QString treco_;
     const QString prefix_;
     bool isMaster_ = false;
-    const std::vector<const char16_t*> links_;
+    const std::span<const char16_t* const> links_;
     records::RecordsContext rctx_;
 };
 

@@ -12,11 +12,12 @@ namespace {
 const char* const kFromHistory[] = {"kin",         "kin2",        "NRS1",      "DRS1",      "No_Store", "Na_Rec",
                                     "Ne_Rec",      "Date_Edit_H", "Date_Edit_G"};
 
-qint16 seriRestore(SyncContext& ctx, const DbSide& side, const QString& no_rec, bool& touched)
+// Sets the state rows `states` selects to the newest history of their serial number.
+qint16 seriRestore(SyncContext& ctx, const DbSide& side, const QString& states, bool& touched)
 {
     try {
         data::RecordsetVar serim;
-        if (!side.open(serim, QStringLiteral("serim_tab"), "where NRS1 = " + lit(no_rec)))
+        if (!side.open(serim, QStringLiteral("serim_tab"), states))
             return -1;
         const long long n = serim->recordCount();
         if (n == 0)
@@ -66,8 +67,13 @@ qint16 seriRestore(SyncContext& ctx, const DbSide& side, const QString& no_rec, 
 
 qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec)
 {
+    return Seri_Restore_States_Loc(ctx, "where NRS1 = " + lit(no_rec));
+}
+
+qint16 Seri_Restore_States_Loc(SyncContext& ctx, const QString& states)
+{
     bool touched = false;
-    const qint16 result = seriRestore(ctx, DbSide{ctx.db, false}, no_rec, touched);
+    const qint16 result = seriRestore(ctx, DbSide{ctx.db, false}, states, touched);
     // Repaired state rows are marked to be sent; without this they would wait for the next full rescan.
     if (touched)
         ctx.tables.raiseSend(u"serim_tab");
@@ -77,7 +83,7 @@ qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec)
 qint16 Seri_Restore_Ser(SyncContext& ctx, const QString& no_rec)
 {
     bool touched = false;
-    return seriRestore(ctx, DbSide{ctx.db, true}, no_rec, touched);
+    return seriRestore(ctx, DbSide{ctx.db, true}, "where NRS1 = " + lit(no_rec), touched);
 }
 
 }  // namespace tarvelo::sync

@@ -159,6 +159,8 @@ struct SyncState {
     qint32 Cnt_Send = 0;      // records sent since the last statistics notice
     qint32 Cnt_Rece = 0;      // records received since then
     qint32 Cnt_Check = 0;     // resolution steps in this cycle; the cycle bookkeeping resets it
+    qint64 Sent_Again = 0;    // records this process sent again, with their families, after an
+                              // all-accepted deletion met a copy that must stay here
     QString Name_Tab;         // hand-over name of a calling application, empty when run alone
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
     bool Program_Ended = false;  // the hand-over check ordered the end of the program
@@ -180,6 +182,14 @@ struct SyncState {
     // The lock that keeps other copies from synchronising this branch database meanwhile.
     BranchLock Branch_Lock;
     QString Busy_Replaced;  // the state text (Label2 7) that the second-copy text stands in for
+    // Per table, the master its receive pass stops at because that master's details are not all
+    // here, and since when; the rows after it wait with it.
+    struct HeldUp {
+        QString noRec, branch;
+        QDateTime since;
+        bool logged = false;  // its reason line is written, so its end is too
+    };
+    std::map<QString, HeldUp> Held_Up;
 };
 
 // The references the engine works through, built once by the program (or a test per branch).

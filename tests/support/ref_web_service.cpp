@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -169,6 +170,8 @@ namespace {
 thread_local std::optional<RefWebService::Fault> t_afterWork;
 // The request this worker thread is handling was delayed and is still to do its work.
 thread_local bool t_delayed = false;
+// The text under which the request this worker thread is handling was held; empty when it was not.
+thread_local std::string t_hold;
 }  // namespace
 
 struct RefWebService::Impl {
@@ -196,6 +199,8 @@ struct RefWebService::Impl {
 
     std::mutex sleepMutex;
     std::condition_variable sleepCv;
+    enum class Hold { Armed, Held, Released };
+    std::map<std::string, Hold> holds;  // under sleepMutex
 
     explicit Impl(Options o) : options(std::move(o))
     {
@@ -356,6 +361,14 @@ struct RefWebService::Impl {
     void delayedWorkDone()
     {
         t_delayed = false;
+        if (!t_hold.empty()) {
+            {
+                std::lock_guard lock(sleepMutex);
+                holds.erase(t_hold);
+            }
+            t_hold.clear();
+            sleepCv.notify_all();
+        }
         {
             std::lock_guard lock(state);
             --delayedInFlight;
@@ -367,6 +380,26 @@ struct RefWebService::Impl {
     {
         std::lock_guard lock(state);
         res.set_content(this->*field, kTextType);
+    }
+
+    // Holds the request when an armed hold's text is in its target, until it is released;
+    // false when the service stopped first, or nothing holds the request.
+    bool held(const std::string& target)
+    {
+        std::unique_lock lock(sleepMutex);
+        const auto it = std::find_if(holds.begin(), holds.end(), [&](const auto& h) {
+            return h.second == Hold::Armed && target.find(h.first) != std::string::npos;
+        });
+        if (it == holds.end())
+            return false;
+        it->second = Hold::Held;
+        t_hold = it->first;
+        {
+            std::lock_guard count(state);
+            ++delayedInFlight;
+        }
+        sleepCv.wait(lock, [&] { return stopped.load() || holds[t_hold] == Hold::Released; });
+        return !stopped.load();
     }
 
     // Waits, unless the service is stopped first.
@@ -468,6 +501,15 @@ struct RefWebService::Impl {
             }
             if (serveDownloadFault(req, res))
                 return httplib::Server::HandlerResponse::Handled;
+            if (held(req.target)) {
+                t_delayed = true;
+                return httplib::Server::HandlerResponse::Unhandled;
+            }
+            if (!t_hold.empty()) {
+                res.status = 503;
+                delayedWorkDone();
+                return httplib::Server::HandlerResponse::Handled;
+            }
             const std::optional<Fault> fault = takeFault(scriptOf(req.path), req.target);
             if (!fault)
                 return httplib::Server::HandlerResponse::Unhandled;
@@ -656,8 +698,48 @@ void RefWebService::failNextRequest(const Fault& fault)
 
 void RefWebService::clearFaults()
 {
-    std::lock_guard lock(d->state);
-    d->faults.clear();
+    {
+        std::lock_guard lock(d->state);
+        d->faults.clear();
+    }
+    std::lock_guard lock(d->sleepMutex);
+    for (auto it = d->holds.begin(); it != d->holds.end();)
+        if (it->second == Impl::Hold::Armed) {
+            it = d->holds.erase(it);
+        } else {
+            it->second = Impl::Hold::Released;
+            ++it;
+        }
+    d->sleepCv.notify_all();
+}
+
+void RefWebService::holdNext(const QString& text)
+{
+    std::lock_guard lock(d->sleepMutex);
+    d->holds.emplace(text.toStdString(), Impl::Hold::Armed);
+}
+
+bool RefWebService::holding(const QString& text) const
+{
+    std::lock_guard lock(d->sleepMutex);
+    const auto it = d->holds.find(text.toStdString());
+    return it != d->holds.end() && it->second == Impl::Hold::Held;
+}
+
+void RefWebService::release(const QString& text)
+{
+    const std::string key = text.toStdString();
+    std::unique_lock lock(d->sleepMutex);
+    const auto it = d->holds.find(key);
+    if (it == d->holds.end())
+        return;
+    if (it->second == Impl::Hold::Armed) {
+        d->holds.erase(it);
+        return;
+    }
+    it->second = Impl::Hold::Released;
+    d->sleepCv.notify_all();
+    d->sleepCv.wait_for(lock, std::chrono::seconds(30), [&] { return d->holds.count(key) == 0 || d->stopped.load(); });
 }
 
 qint64 RefWebService::faultsTaken() const

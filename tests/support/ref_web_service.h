@@ -89,7 +89,17 @@ public:
     // The next request of whatever script under /test1/ gets `fault`, once no fault queued for
     // its own script applies.
     void failNextRequest(const Fault& fault);
+    // Also lets every held request go (below).
     void clearFaults();
+    // The next request whose target (path and query) holds `text` is held without an answer, long
+    // after its caller gave up, until release(text); then its script does its work. It counts as
+    // delayed meanwhile.
+    void holdNext(const QString& text);
+    // Whether such a request is held now.
+    bool holding(const QString& text) const;
+    // Lets the held request do its work and waits until it has; a hold no request took yet is
+    // dropped.
+    void release(const QString& text);
     // How many requests got a fault so far: the rounds of a test that took none and changed
     // nothing have settled.
     qint64 faultsTaken() const;

@@ -56,6 +56,27 @@ QString recordsAndExchanges(const ScratchDatabase& d)
         "NOT IN ('branchsyn_tab', 'notic_tab')))"));
 }
 
+QString familyRows(const ScratchDatabase& d, const QString& table, const QString& noRec)
+{
+    const QString k = lit(noRec);
+    auto rows = [&](const char* label, const QString& columns, const QString& from) {
+        return "CONCAT('" + QString::fromLatin1(label) + " ', (SELECT GROUP_CONCAT(CONCAT_WS('/', " + columns
+               + ") ORDER BY no_rec) FROM " + from + "))";
+    };
+    return d.scalar("SELECT CONCAT_WS(' ', "
+                    + QStringList{rows("lines", "no_rec, DRS1", "rowvoi_tab WHERE NRS1 = " + k),
+                                  rows("serials", "no_rec, DRS1, No_seri", "seri_tab WHERE NRS1 = " + k),
+                                  rows("states", "no_rec, kin, No_Store, SynAdd", "serim_tab WHERE NRS1 = " + k),
+                                  rows("bills", "no_rec, DatTim2, SynAdd", "inbill_tab WHERE No_Bill = " + k),
+                                  rows("accounts", "no_rec, NRS1",
+                                       "rowacc_tab WHERE NoVoi_2 = " + k
+                                           + " OR NRS1 IN (SELECT no_rec FROM inbill_tab WHERE No_Bill = " + k + ")"),
+                                  rows("pictures", "no_rec, DatTim2, SynAdd",
+                                       "picstream_tab WHERE NoID = " + k + " AND rec_tab = " + lit(table))}
+                          .join(", ")
+                    + ")");
+}
+
 UnlockedWrites::UnlockedWrites(const ScratchDatabase& db) : db_(db)
 {
     db.exec(QStringLiteral("CREATE TABLE lock_audit (id INT AUTO_INCREMENT PRIMARY KEY, tab VARCHAR(64), op CHAR(1), "

@@ -164,6 +164,11 @@ public:
 // the ledger rows: equal on the server and every branch when nothing diverged.
 QString recordsAndExchanges(const ScratchDatabase& db);
 
+// What belongs to record `noRec` of `table` on `db`: lines, serial rows and states, bills with their
+// account rows, pictures, each with what says whose and which version it is; equal on the server and
+// every branch when the family is, empty when it has none.
+QString familyRows(const ScratchDatabase& db, const QString& table, const QString& noRec);
+
 // Row changes on a branch database made by a session that does not hold its branch lock, logged
 // by triggers on every table (the change queue aside, which the accounting application writes).
 class UnlockedWrites {

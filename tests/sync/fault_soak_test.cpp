@@ -2,8 +2,10 @@
 // itself fail at random; once the faults stop and the rounds settle, every database holds the same
 // records and every exchange and ledger is closed. The branches run the program's tick, statistics
 // rows included; among the faults are requests stored seconds after the engine gave up on them,
-// long after their exchange ended. Some deletions meet a user at another branch that names the
-// record, so they are refused; the user is dropped later and the record deleted again.
+// long after their exchange ended. Some deletions meet a user (or, for an invoice, a bill) at another
+// branch that names the record, so they are refused; it is dropped later and the record deleted
+// again. Some refusals move to a branch whose acceptance of the first deletion lands late, over its
+// refusal of the second: that branch keeps its copy and sends it again, with its lines or pictures.
 // TARVELO_SOAK_SEEDS (a count from 1, or a list like "4,9"), TARVELO_SOAK_RECORDS and
 // TARVELO_SOAK_MIX ("requests", "pumps" or both) run it longer (scripts/soak.sh).
 #include "data/odbc.h"
@@ -20,6 +22,7 @@
 #include <map>
 #include <random>
 #include <thread>
+#include <utility>
 
 using namespace tarvelo;
 using namespace tarvelo::test;
@@ -30,13 +33,22 @@ using Fault = RefWebService::Fault;
 
 struct Record {
     QString table, noRec;
-    QStringList lines;  // an invoice's rowvoi_tab rows
+    QStringList lines;     // an invoice's rowvoi_tab rows
+    QStringList pictures;  // a city's picstream_tab rows
     bool deleted = false;
-    // A deletion refused through a user of branch `holder` that names the record, until that user
-    // is dropped: `deleter` made it.
+    // A deletion refused through a row of branch `holder` that names the record (`user`), until
+    // that row is dropped: `deleter` made it.
     int holder = -1, deleter = -1;
     QString user;
     int pause = 0;  // retries to let pass once the refusal is back, before the record is deleted again
+    // A refusal that moves: the second deletion meets a row at `next`, whose acceptance of the first
+    // is the request the web service holds (`hold`) until `next` has refused the second.
+    int next = -1;
+    QString hold;
+    int holdAge = 0;   // cycles since the second deletion, while the request is still held
+    int watch = -1;    // the branch that may send the record again as its own new version
+    QString version;   // the server's version when the second deletion was made
+    bool kept = false;  // sent again: it lives on with its family (and the row naming it), deleted no more
 };
 
 // Which faults a run meets.
@@ -55,10 +67,15 @@ struct Counts {
 const char* const kPlainTables[] = {"city_tab", "bank_tab", "nati_tab"};
 const char* const kRecordTables[] = {"city_tab", "bank_tab", "nati_tab", "invoice_tab"};
 
-// The user column that names a record of each plain table, so that its deletion is refused.
-QString userColumn(const QString& table)
+// The table and column of a row that names a record, so that its deletion is refused: a user for
+// the plain tables, a bill for an invoice.
+std::pair<QString, QString> referenceTo(const QString& table)
 {
-    return table == u"city_tab" ? QStringLiteral("so3") : table == u"bank_tab" ? QStringLiteral("so10") : QStringLiteral("so2");
+    if (table == u"invoice_tab")
+        return {QStringLiteral("inbill_tab"), QStringLiteral("No_Bill")};
+    return {QStringLiteral("user_tab"), table == u"city_tab"   ? QStringLiteral("so3")
+                                        : table == u"bank_tab" ? QStringLiteral("so10")
+                                                               : QStringLiteral("so2")};
 }
 
 class Soak {
@@ -78,8 +95,19 @@ public:
             runWithPumpFaults();
         else
             runWithRequestFaults();
-        // The faults stop; a delayed request may still be doing its work.
+        // A moved refusal whose held acceptance waits to land gets the rounds it needs.
+        for (int round = 0; round < 15 && std::any_of(model_.begin(), model_.end(), [](const Record& r) {
+                                return !r.hold.isEmpty() && r.next < 0 && r.watch >= 0;
+                            });
+             ++round) {
+            retryRefused();
+            for (size_t i = 0; i < rig_.branches.size(); ++i)
+                mix_ == Mix::Pumps ? cycle(int(i)) : cycleWithFaults(int(i));
+        }
+        // The faults stop; a delayed or held request may still be doing its work.
         pumpFaults_ = false;
+        for (Record& r : model_)
+            r.hold.clear();
         rig_.web.clearFaults();
         data::clearStatementFailures();
         rig_.web.waitForDelayed(std::chrono::seconds(30));
@@ -87,8 +115,20 @@ public:
         return count();
     }
 
+    // Records a branch that had to keep its copy sent again as its own after an all-accepted closing.
+    qint64 sentAgain() const
+    {
+        qint64 n = sentAgainBefore_;
+        for (const auto& b : rig_.branches)
+            n += b->state.Sent_Again;
+        return n;
+    }
+
     int faultsMade_ = 0;      // faults given at event pumps
     int lateBySeconds_ = 0;   // requests given a delay of seconds
+    qint64 sentAgainBefore_ = 0;  // records sent again by engines that have ended since
+    int moved_ = 0;           // second deletions refused at another branch than the first
+    int landed_ = 0;          // of them, those whose held acceptance of the first landed over that refusal
 
 private:
     void runWithRequestFaults()
@@ -181,6 +221,55 @@ private:
         b.cycle();
         if (b.run.Syn_Stop)
             b.startSync();
+        landLate();
+    }
+
+    // A held acceptance of a first deletion lands once its branch has refused the second and every
+    // other answer is in, and the deleting branch reads them at once: it counts the acceptance
+    // before the refusal is posted again.
+    void landLate()
+    {
+        if (landing_)
+            return;
+        landing_ = true;
+        for (Record& r : model_) {
+            if (r.watch >= 0)
+                noteSentAgain(r);
+            if (r.hold.isEmpty() || r.next >= 0 || r.watch < 0)
+                continue;
+            const QStringList answers =
+                rig_.server
+                    .scalar("SELECT CONCAT_WS(' ', SUM(kin1 = '3' AND mainbranch = '0'), SUM(kin1 = '3' AND mainbranch "
+                            "= '0' AND kin2 = '1' AND branch = " + data::sqlLiteral(branch(r.watch).number)
+                            + "), SUM(kin1 = '2' AND kin2 <> '0')) FROM atten_rec WHERE NoRec = "
+                            + data::sqlLiteral(r.noRec) + " AND treco = " + data::sqlLiteral(r.table))
+                    .split(u' ');
+            const bool refusedAndAllIn = answers.size() == 3 && answers[1].toInt() > 0
+                                         && answers[0].toInt() >= int(rig_.branches.size()) - 1 && answers[2].toInt() == 0;
+            if (!refusedAndAllIn && ++r.holdAge < 60)
+                continue;
+            rig_.web.release(r.hold);
+            r.hold.clear();
+            if (refusedAndAllIn) {
+                ++landed_;
+                RigBranch& d = branch(r.deleter);
+                d.cycle();
+                if (d.run.Syn_Stop)
+                    d.startSync();
+            }
+        }
+        landing_ = false;
+    }
+
+    // The refusing branch's copy is back on the server as a new version of its own.
+    void noteSentAgain(Record& r)
+    {
+        const QString version = rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2"));
+        if (!version.isEmpty() && version != r.version
+            && rig_.serverValue(r.table, r.noRec, QStringLiteral("No_Branch")) == branch(r.watch).number) {
+            r.watch = -1;
+            r.kept = true;
+        }
     }
 
     static void rescan(RigBranch& b)
@@ -254,17 +343,28 @@ private:
 
     void addPlain(RigBranch& b, bool deleteAtOnce)
     {
-        Record r{QString::fromLatin1(kPlainTables[pick(0, 2)]), nextNumber(b), {}, deleteAtOnce, -1, -1, {}, 0};
+        Record r;
+        r.table = QString::fromLatin1(kPlainTables[pick(0, 2)]);
+        r.noRec = nextNumber(b);
+        r.deleted = deleteAtOnce;
         b.add(r.table, r.noRec, {{"Ne_Rec", "v0"}});
         if (deleteAtOnce)
             b.remove(r.table, r.noRec);
+        else if (r.table == u"city_tab" && chance(50))
+            for (int i = pick(1, 2); i > 0; --i) {
+                r.pictures << nextNumber(b);
+                b.add(QStringLiteral("picstream_tab"), r.pictures.last(),
+                      {{"NoID", r.noRec}, {"rec_tab", "city_tab"}, {"Ne_Rec", "p0"}});
+            }
         model_.push_back(r);
         ++made_;
     }
 
     void addInvoice(RigBranch& b)
     {
-        Record r{QStringLiteral("invoice_tab"), nextNumber(b), {}, false, -1, -1, {}, 0};
+        Record r;
+        r.table = QStringLiteral("invoice_tab");
+        r.noRec = nextNumber(b);
         const int lines = pick(1, 3);
         for (int i = 0; i < lines; ++i) {
             r.lines << nextNumber(b);
@@ -280,7 +380,7 @@ private:
     {
         for (int tries = 0; tries < 20 && !model_.empty(); ++tries) {
             Record& r = model_.at(size_t(pick(0, int(model_.size()) - 1)));
-            if (!r.deleted && r.holder < 0 && b.value(r.table, r.noRec, QStringLiteral("SynDele")) == u"0")
+            if (!r.deleted && !r.kept && r.holder < 0 && b.value(r.table, r.noRec, QStringLiteral("SynDele")) == u"0")
                 return &r;
         }
         return nullptr;
@@ -294,10 +394,34 @@ private:
         return r;
     }
 
+    // Half the time a record that two other branches hold closed, one with lines or pictures if
+    // one is found, so that its refusal can move and its family has to come back with it.
     bool deleteSome(RigBranch& b)
     {
         Record* r = heldLive(b);
-        return r && deleteRecord(b, *r);
+        if (!r || !chance(50))
+            return r && deleteRecord(b, *r);
+        std::vector<Record*> families;
+        for (Record& m : model_)
+            if (!m.deleted && !m.kept && m.holder < 0 && !(m.lines.isEmpty() && m.pictures.isEmpty()))
+                families.push_back(&m);
+        for (int tries = 0; tries < 4 && !families.empty(); ++tries) {
+            Record* f = families.at(size_t(pick(0, int(families.size()) - 1)));
+            if (b.value(f->table, f->noRec, QStringLiteral("SynDele")) == u"0" && closedElsewhere(b, *f) >= 2)
+                return deleteRecord(b, *f);
+        }
+        for (int tries = 6; tries > 0 && closedElsewhere(b, *r) < 2; --tries)
+            if (Record* other = heldLive(b))
+                r = other;
+        return deleteRecord(b, *r);
+    }
+
+    int closedElsewhere(const RigBranch& b, const Record& r)
+    {
+        int n = 0;
+        for (const auto& other : rig_.branches)
+            n += other.get() != &b && other->value(r.table, r.noRec, QStringLiteral("CONCAT(SynAdd, SynDele)")) == u"40";
+        return n;
     }
 
     bool refusing() const
@@ -305,24 +429,54 @@ private:
         return std::any_of(model_.begin(), model_.end(), [](const Record& r) { return r.holder >= 0; });
     }
 
-    // Once a refusal is back at the branch that deleted, the user that caused it is dropped and
+    // Once a refusal is back at the branch that deleted, the row that caused it is dropped and
     // that branch deletes the record again: at once, while the refused exchange may still be
-    // closing, or a little later.
+    // closing, or a little later. A refusal that moves meets a row at its next branch then; a record
+    // sent again is left as it is.
     void retryRefused()
     {
         for (Record& r : model_) {
             if (r.holder < 0 || branch(r.deleter).value(r.table, r.noRec, QStringLiteral("SynDele")) != u"0"
                 || r.pause-- > 0)
                 continue;
-            branch(r.holder).db.exec("DELETE FROM user_tab WHERE no_rec = " + data::sqlLiteral(r.user));
-            r.holder = -1;
-            deleteRecord(branch(r.deleter), r);
+            const int next = std::exchange(r.next, -1);
+            if (r.watch >= 0)
+                noteSentAgain(r);
+            // A record sent again stays, so that the counts see whether its family came back; a bill
+            // naming an invoice went with it.
+            if (r.kept) {
+                r.holder = -1;
+                continue;
+            }
+            dropReference(r);
+            r.watch = next;
+            r.version = rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2"));
+            // An acceptance that was never held has nothing to land late.
+            if (next >= 0 && !rig_.web.holding(r.hold)) {
+                rig_.web.release(r.hold);
+                r.hold.clear();
+            }
+            if ((!deleteRecord(branch(r.deleter), r, next) || r.holder != next) && next >= 0) {
+                rig_.web.release(r.hold);
+                r.hold.clear();
+                r.watch = -1;
+            } else if (next >= 0) {
+                ++moved_;
+            }
         }
     }
 
+    // The row that names the record goes, at its branch only: it never travelled.
+    void dropReference(Record& r)
+    {
+        branch(r.holder).db.exec("DELETE FROM " + referenceTo(r.table).first + " WHERE no_rec = " + data::sqlLiteral(r.user));
+        r.holder = -1;
+    }
+
     // A deletion of a record in step everywhere, or of one never sent: the others accept, unless
-    // (now and then) a user of another branch holding the record names it.
-    bool deleteRecord(RigBranch& b, Record& r)
+    // (now and then, or always at branch `holder` when given) a row of another branch holding the
+    // record names it.
+    bool deleteRecord(RigBranch& b, Record& r, int holder = -1)
     {
         const QString mine = b.value(r.table, r.noRec, QStringLiteral("DatTim2"));
         const QString version = rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2"));
@@ -340,15 +494,25 @@ private:
         const bool neverSent = mine.isEmpty() && version.isEmpty();
         if (!inStep && !neverSent)
             return false;
-        if (inStep && r.table != u"invoice_tab" && !holders.empty() && chance(35)) {
-            r.holder = holders.at(size_t(pick(0, int(holders.size()) - 1)));
+        const bool named = holder >= 0 ? std::find(holders.begin(), holders.end(), holder) != holders.end()
+                                       : !holders.empty() && chance(35);
+        if (inStep && named) {
+            r.holder = holder >= 0 ? holder : holders.at(size_t(pick(0, int(holders.size()) - 1)));
             r.deleter = indexOf(b);
             r.user = nextNumber(branch(r.holder));
             r.pause = pick(0, 1) * pick(1, 3);
-            branch(r.holder).db.exec("INSERT INTO user_tab (no_rec, No_Branch, SynAdd, SynDele, " + userColumn(r.table)
+            const auto [table, column] = referenceTo(r.table);
+            branch(r.holder).db.exec("INSERT INTO " + table + " (no_rec, No_Branch, SynAdd, SynDele, " + column
                                       + ") VALUES (" + data::sqlLiteral(r.user) + ", "
                                       + data::sqlLiteral(branch(r.holder).number) + ", '0', '0', "
                                       + data::sqlLiteral(r.noRec) + ")");
+            if (holder < 0 && holders.size() >= 2 && chance(50)) {
+                do
+                    r.next = holders.at(size_t(pick(0, int(holders.size()) - 1)));
+                while (r.next == r.holder);
+                r.hold = "norec=" + r.noRec + "&branch=" + branch(r.next).number + "&kin1=3&kin2=0&mainbranch=0";
+                rig_.web.holdNext(r.hold);
+            }
         }
         b.remove(r.table, r.noRec);
         r.deleted = r.holder < 0;
@@ -388,8 +552,10 @@ private:
                     data::failStatements(QStringLiteral("."), 1);
             };
         } else if (roll <= 26) {
-            if (b.cycleEndingAt(pick(1, 120)))
+            if (b.cycleEndingAt(pick(1, 120))) {
+                sentAgainBefore_ += b.state.Sent_Again;
                 rig_.restart(size_t(index));
+            }
             return;
         }
         cycle(index);
@@ -417,10 +583,13 @@ private:
         for (const Record& r : model_) {
             QStringList keys{r.noRec};
             keys += r.lines;
+            keys += r.pictures;
             bool lost = false, diverged = false, left = false;
             QStringList copies;
             for (const QString& key : keys) {
-                const QString table = key == r.noRec ? r.table : QStringLiteral("rowvoi_tab");
+                const QString table = key == r.noRec         ? r.table
+                                      : r.lines.contains(key) ? QStringLiteral("rowvoi_tab")
+                                                              : QStringLiteral("picstream_tab");
                 const QString first = row(all.front().second, table, key);
                 for (const auto& [name, db] : all) {
                     const QString here = row(db, table, key);
@@ -432,11 +601,23 @@ private:
                     lost = lost || here.isEmpty();
                     // Detail rows keep the sender's SynAdd on the server: only the record's values count.
                     diverged = diverged || (!here.isEmpty() && here.section(u'|', 0, 2) != first.section(u'|', 0, 2));
-                    // Every copy counts, a receiving branch's as much as the sender's.
-                    if (table == r.table && !here.isEmpty() && !here.endsWith(u"|4")) {
+                    // Every copy counts, a receiving branch's as much as the sender's, a picture's too.
+                    if (table != u"rowvoi_tab" && !here.isEmpty() && !here.endsWith(u"|4")) {
                         ++c.open;
-                        c.left << QStringLiteral("open %1 %2 at %3 (%4)").arg(r.table, r.noRec, name, here);
+                        c.left << QStringLiteral("open %1 %2 at %3 (%4)").arg(table, key, name, here);
                     }
+                }
+            }
+            // The whole family, bills and pictures included, as every database holds it; a bill that
+            // still refuses the deletion never travelled.
+            const QString family = familyRows(*all.front().second, r.table, r.noRec);
+            for (const auto& [name, db] : all) {
+                if (r.holder >= 0 && !r.kept && db == &rig_.branches.at(size_t(r.holder))->db)
+                    continue;
+                const QString here = familyRows(*db, r.table, r.noRec);
+                if (here != family || (r.deleted && !here.isEmpty())) {
+                    (r.deleted ? left : diverged) = true;
+                    copies << name + " family: " + here;
                 }
             }
             c.lost += lost;
@@ -449,7 +630,7 @@ private:
                                    copies.join(u"; "));
         }
         for (const auto& [name, db] : all) {
-            for (const char* table : {"city_tab", "bank_tab", "nati_tab", "invoice_tab", "rowvoi_tab"})
+            for (const char* table : {"city_tab", "bank_tab", "nati_tab", "invoice_tab", "rowvoi_tab", "picstream_tab"})
                 c.duplicated += db->scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT no_rec FROM %1 GROUP BY no_rec "
                                                           "HAVING COUNT(*) > 1) d").arg(QString::fromLatin1(table)))
                                     .toInt();
@@ -480,6 +661,7 @@ private:
     bool pumpFaults_ = false;
     int faultCap_ = 0;
     int faultsThisRound_ = 0;
+    bool landing_ = false;
 };
 
 // TARVELO_SOAK_SEEDS: a count (seeds 1 to N) or a list ("112,116"); empty when not set.
@@ -518,9 +700,11 @@ void soak(const std::vector<unsigned>& seeds, Mix mix)
         const Counts c = soak.run(rounds);
         std::printf("seed %u %s: records %d, lost %d, duplicated %d, diverged %d, deletions not carried out %d, "
                     "exchanges not closed %d, ledger rows left %d (settled in %d rounds; %d faults at pumps, %d "
-                    "requests delayed by seconds)\n",
+                    "requests delayed by seconds, %d refusals moved, %d acceptances landed over them, %d records "
+                    "sent again)\n",
                     seed, mix == Mix::Requests ? "requests" : "pumps", records, c.lost, c.duplicated, c.diverged,
-                    c.notDeleted, c.open, c.ledgerRows, rounds, soak.faultsMade_, soak.lateBySeconds_);
+                    c.notDeleted, c.open, c.ledgerRows, rounds, soak.faultsMade_, soak.lateBySeconds_, soak.moved_, soak.landed_,
+                    int(soak.sentAgain()));
         for (const QString& l : c.left)
             std::printf("  left %s\n", qPrintable(l));
         std::fflush(stdout);

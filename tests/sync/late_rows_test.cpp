@@ -34,12 +34,14 @@ struct LateRows : ::testing::Test {
         }
     }
 
-    void expectSettledClean(const char* table, const char* noRec, bool deleted = false)
+    void expectSettledClean(const QString& table, const QString& noRec, bool deleted = false)
     {
         ASSERT_GT(rig.settle(), 0);
         EXPECT_EQ(rig.exchangeRows(rig.server), 0) << "server ledger";
+        const std::string family = familyRows(rig.server, table, noRec).toStdString();
         for (const auto& b : rig.branches) {
             EXPECT_EQ(rig.exchangeRows(b->db), 0) << "ledger of " << b->number.toStdString();
+            EXPECT_EQ(familyRows(b->db, table, noRec).toStdString(), family) << b->number.toStdString();
             if (deleted) {
                 EXPECT_EQ(b->count(table), 0) << b->number.toStdString();
                 continue;
@@ -52,6 +54,7 @@ struct LateRows : ::testing::Test {
         }
         if (deleted) {
             EXPECT_EQ(rig.serverCount(table), 0);
+            EXPECT_EQ(family, "");
         }
     }
 
@@ -64,25 +67,31 @@ struct LateRows : ::testing::Test {
                         : "DELETE FROM user_tab WHERE no_rec = '" + user + "'");
     }
 
-    // A's city, whose deletion C refuses (C names it), the request `which` of the first deletion
-    // stored 8 s late; then C drops the name, A deletes the city again, the branches of `order`
+    // The record the deletions are about (A's, 0100001), and who names it at a branch (or, `named`
+    // false, no longer does).
+    QString table = QStringLiteral("city_tab");
+    std::function<void()> create = [this] { rig.A().add("city_tab", "0100001"); };
+    std::function<void(RigBranch&, bool)> name = [](RigBranch& b, bool named) { nameCity(b, named); };
+
+    // A's record, whose deletion C refuses (C names it), the request `which` of the first deletion
+    // stored 8 s late; then C drops the name, A deletes the record again, the branches of `order`
     // run (`before` first), the late request lands and everything settles.
     void deletedAgainWhileLate(const QString& script, const std::string& which, const QString& order,
                                bool deleted = true, const std::function<void()>& before = [] {})
     {
-        rig.A().add("city_tab", "0100001");
+        create();
         ASSERT_GT(rig.settle(), 0);
-        nameCity(rig.C());
+        name(rig.C(), true);
         late(script, which, 8s);
-        rig.A().remove("city_tab", "0100001");
+        rig.A().remove(table, "0100001");
         quiet();
-        ASSERT_EQ(rig.A().value("city_tab", "0100001", "SynDele"), "0") << "the first deletion was refused";
-        nameCity(rig.C(), false);
-        rig.A().remove("city_tab", "0100001");
+        ASSERT_EQ(rig.A().value(table, "0100001", "SynDele"), "0") << "the first deletion was refused";
+        name(rig.C(), false);
+        rig.A().remove(table, "0100001");
         before();
         rig.round(order);
         rig.web.waitForDelayed(20s);
-        expectSettledClean("city_tab", "0100001", deleted);
+        expectSettledClean(table, "0100001", deleted);
     }
 };
 
@@ -241,4 +250,57 @@ TEST_F(LateRows, AClosingAnsweredLateLeavesTheReceivingCopyClosed)
 TEST_F(LateRows, AnAcceptanceLandingOverTheAnswerToTheNextClosingIsAnsweredAgain)
 {
     deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABCAB");
+}
+
+// B's acceptance is stored and its reply lost; every branch accepted, and at the closing one count
+// of B's reference check fails: that decides nothing, and the record stays deleted.
+TEST_F(LateRows, AReferenceCountFailingAtTheClosingLeavesTheAcceptedDeletionToEnd)
+{
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    rig.web.failNext("save_syn.php", 1, Fault::lostReply().when("norec=0100001&branch=02&kin1=3&kin2=0"));
+    rig.A().remove("city_tab", "0100001");
+    rig.round();  // announced; B's acceptance stored, its reply lost; C accepts
+    data::failStatements("from side_tab where No_City", 1, rig.B().db.name());
+    rig.round();  // A and the server delete; B meets the closing
+    expectSettledClean("city_tab", "0100001", true);
+}
+
+// B sends again an invoice that a bill there names: its lines, serial rows, serial state and the
+// bill come back with it everywhere, the state as it stood before the deletion.
+TEST_F(LateRows, AnInvoiceSentAgainComesBackWithItsLinesSerialsAndBills)
+{
+    table = QStringLiteral("invoice_tab");
+    create = [this] {
+        RigBranch& a = rig.A();
+        a.add("rowvoi_tab", "0100002", {{"NRS1", "0100001"}, {"DRS1", "R1"}});
+        a.add("seri_tab", "0100003",
+              {{"No_seri", "S1"}, {"NRS1", "0100001"}, {"DRS1", "R1"}, {"kin", "2"}, {"No_Store", "ST1"}});
+        a.add("invoice_tab", "0100001", {{"CRS1", "1"}, {"CRS2", "1"}, {"DRS1", "R1"}});
+        a.add("serim_tab", "0100004", {{"No_seri", "S1"}, {"NRS1", "0100001"}, {"kin", "2"}, {"No_Store", "ST1"}});
+    };
+    name = [](RigBranch& b, bool named) {
+        const QString bill = b.number + "00001";
+        b.db.exec(named ? "INSERT INTO inbill_tab (no_rec, No_Branch, SynAdd, SynDele, No_Bill, KinBil) VALUES ('"
+                              + bill + "', '" + b.number + "', '0', '0', '0100001', '1')"
+                        : "DELETE FROM inbill_tab WHERE no_rec = '" + bill + "'");
+    };
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABC", false,
+                          [&] { name(rig.B(), true); });
+    EXPECT_EQ(familyRows(rig.server, table, "0100001").toStdString(),
+              "lines 0100002/R1 serials 0100003/R1/S1 states 0100004/2/ST1/4 bills 0200001/"
+                  + rig.serverValue("inbill_tab", "0200001", "DatTim2").toStdString() + "/4");
+}
+
+// A city with its picture, sent again by B: the picture the cascade deleted comes back everywhere.
+TEST_F(LateRows, ACitySentAgainComesBackWithItsPicture)
+{
+    create = [this] {
+        rig.A().add("city_tab", "0100001");
+        rig.A().add("picstream_tab", "0100002", {{"NoID", "0100001"}, {"rec_tab", "city_tab"}});
+    };
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABC", false,
+                          [&] { nameCity(rig.B()); });
+    EXPECT_EQ(familyRows(rig.server, table, "0100001").toStdString(),
+              "pictures 0100002/" + rig.serverValue("picstream_tab", "0100002", "DatTim2").toStdString() + "/4");
 }

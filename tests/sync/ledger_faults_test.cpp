@@ -515,3 +515,20 @@ TEST_F(LedgerFaults, AnAnswerLandingLateOverTheClosingAnswerIsAnsweredAgain)
     expectEverywhere(rig, "city_tab", "0100001", "SynAdd", "4");
     expectLedgersEmpty(rig);
 }
+
+TEST_F(LedgerFaults, AReferenceCountThatFailsLeavesTheDeletionUnansweredForTheNextCycle)
+{
+    SyncRig rig;
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    rig.A().remove("city_tab", "0100001");
+    rig.A().cycle();
+    data::failStatements("from side_tab where No_City", 1, rig.B().db.name());
+    rig.B().cycle();
+    EXPECT_EQ(ledgerRows(rig.server, "branch = '02' AND kin1 = '3'"), 0) << "neither a refusal nor an acceptance";
+    ASSERT_GT(rig.settle(), 0);
+    EXPECT_EQ(rig.serverCount("city_tab"), 0);
+    for (const auto& b : rig.branches)
+        EXPECT_EQ(b->count("city_tab"), 0) << b->number.toStdString();
+    expectLedgersEmpty(rig);
+}

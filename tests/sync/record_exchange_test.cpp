@@ -1,6 +1,9 @@
 #include "support/sync_rig.h"
 #include "sync/engine.h"
 
+#include <QDateTime>
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 using namespace tarvelo;
@@ -127,6 +130,43 @@ TEST(RecordExchange, NewRevisionOfMasterWaitsForItsDetailsAndOnlyThenDropsTheOld
     EXPECT_EQ(rig.B().value("invoice_tab", "2401000001", "DRS1"), "r2");
     EXPECT_EQ(rig.B().count("rowvoi_tab", "NRS1 = '2401000001'"), 1);
     EXPECT_EQ(rig.B().value("rowvoi_tab", "24010000003", "DRS1"), "r2");
+}
+
+TEST(RecordExchange, MasterHoldingItsTableUpForAnHourIsNamedOnceWithItsEnd)
+{
+    SyncRig rig;
+    for (const char* no : {"24010000001", "24010000002"})
+        rig.A().add("rowvoi_tab", no, line("2401000001", "r1"));
+    rig.A().add("invoice_tab", "2401000001", invoice("r1", 2));
+    rig.A().cycle();
+    // One line is missing on the server; a later invoice waits behind the first.
+    rig.server.exec("CREATE TABLE held_line AS SELECT * FROM rowvoi_tab WHERE no_rec = '24010000002'");
+    rig.server.exec("DELETE FROM rowvoi_tab WHERE no_rec = '24010000002'");
+    rig.A().add("rowvoi_tab", "24010000003", line("2401000003", "r1"));
+    rig.A().add("invoice_tab", "2401000003", invoice("r1", 1));
+    rig.A().cycle();
+
+    RigBranch& b = rig.B();
+    qint64 minutes = 0;
+    b.errors.reasons.now = b.ctx.clock = [&] { return QDateTime::currentDateTime().addSecs(minutes * 60); };
+    auto lines = [&](const QString& text) {
+        QFile f(b.errors.reasons.path());
+        return f.open(QIODevice::ReadOnly) ? int(QString::fromUtf8(f.readAll()).count(text)) : 0;
+    };
+    const QString step = "receive pass on invoice_tab at record 2401000001 from branch 01";
+    for (const qint64 m : {0, 59, 61, 200}) {
+        minutes = m;
+        b.cycle();
+        EXPECT_EQ(lines(step + ": the record's detail rows are not all here since "), m > 60) << m << " minutes";
+    }
+    EXPECT_EQ(b.count("invoice_tab"), 0) << "the later invoice waits too";
+
+    // The line is back; older than the lines held, it comes with the next full rescan.
+    rig.server.exec("INSERT INTO rowvoi_tab SELECT * FROM held_line");
+    b.state.Syn_AllPass = 1;
+    b.cycle();
+    EXPECT_EQ(b.count("invoice_tab"), 2);
+    EXPECT_EQ(lines(step + ": works again"), 1);
 }
 
 TEST(RecordExchange, MasterWhoseDetailsAreMissingLocallyIsNotSent)
