@@ -304,3 +304,20 @@ TEST_F(LateRows, ACitySentAgainComesBackWithItsPicture)
     EXPECT_EQ(familyRows(rig.server, table, "0100001").toStdString(),
               "pictures 0100002/" + rig.serverValue("picstream_tab", "0100002", "DatTim2").toStdString() + "/4");
 }
+
+// A's refused closing of an earlier exchange lands over its all-accepted one and B answers it,
+// then A posts its closing back: B's answer no longer fits and B answers again.
+TEST_F(LateRows, AClosingPostedBackOverTheRefusedOneBAnsweredIsAnsweredAgain)
+{
+    rig.A().add("city_tab", "0100001");
+    ASSERT_GT(rig.settle(), 0);
+    const QString version = rig.A().value("city_tab", "0100001", "DatTim2");
+    rig.A().remove("city_tab", "0100001");
+    rig.round("A");
+    rig.round("BC");  // both accept
+    rig.round("A");   // deleted; the all-accepted closing goes out
+    ASSERT_EQ(rig.A().web.Web_Save_Syn("city_tab", version, "0100001", 2, 2, "0"), "OK");
+    ASSERT_EQ(rig.C().web.Web_Save_Syn("city_tab", version, "0100001", 3, 2, "01"), "OK");
+    rig.round("B");  // B answers the refused closing
+    expectSettledClean("city_tab", "0100001", true);
+}
