@@ -321,3 +321,13 @@ TEST_F(LateRows, AClosingPostedBackOverTheRefusedOneBAnsweredIsAnsweredAgain)
     rig.round("B");  // B answers the refused closing
     expectSettledClean("city_tab", "0100001", true);
 }
+
+// A's picture of a city left before the city did: deleting the city takes the picture everywhere.
+TEST_F(LateRows, ACityDeletedBeforeItLeftTakesAlongThePictureThatLeft)
+{
+    rig.A().add("picstream_tab", "0100002", {{"NoID", "0100001"}, {"rec_tab", "city_tab"}});
+    rig.round("A");
+    rig.A().add("city_tab", "0100001");
+    rig.A().remove("city_tab", "0100001");
+    expectSettledClean("city_tab", "0100001", true);
+}
