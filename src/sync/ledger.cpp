@@ -300,7 +300,7 @@ private:
             if (!seen)
                 return Step::Failed;
             if (!*seen)
-                return Step::Skip;
+                return closingNotHeld(r);
         }
         // Answers to a closing go to the branch that announced (a refusal names no branch).
         if (r.answersClosing()) {
@@ -579,19 +579,56 @@ private:
     // the kin3 its row is to take, its own when nothing is owed; nullopt when the server can't say.
     std::optional<qint32> answerAgain(const LedgerRow& held, const LedgerRow& r)
     {
-        const bool again = r.branch != me_ && r.kin1 == kin1::Deletion
-                           && (r.kin2 == kin2::Announced ? held.kin3 != kin3::Open
-                                                         : held.kin2 == r.kin2 && held.kin3 == kin3::ClosingAnswered);
+        if (r.branch == me_ || r.kin1 != kin1::Deletion)
+            return held.kin3;
+        // A closing of the other kind posted over the one answered here: the answer fits it no more.
+        if (r.kin2 != kin2::Announced && held.kin3 == kin3::ClosingAnswered && held.kin2 != r.kin2)
+            return kin3::Done;
+        const bool again = r.kin2 == kin2::Announced ? held.kin3 != kin3::Open
+                                                     : held.kin2 == r.kin2 && held.kin3 == kin3::ClosingAnswered;
         if (!again)
             return held.kin3;
+        const auto answers = ownAnswersOnServer(r);
+        if (!answers)
+            return std::nullopt;
+        if (!answers->empty())
+            return held.kin3;
+        return r.kin2 == kin2::Announced ? kin3::Open : kin3::Done;
+    }
+
+    // Another branch's deletion closing of a version this branch holds no rows of: it answered
+    // that exchange's closing and ended it here. Its answer on the server to a closing of the
+    // other kind (an earlier exchange's, landed late, that the announcer has since posted its own
+    // back over) fits it no more: the closing is taken again, and answered again.
+    Step closingNotHeld(const LedgerRow& r)
+    {
+        if (r.kin1 != kin1::Deletion)
+            return Step::Skip;
+        const auto answers = ownAnswersOnServer(r);
+        if (!answers)
+            return Step::Failed;
+        for (const LedgerRow& a : *answers)
+            if (a.answersClosing() && a.mainbranch == r.branch && a.kin2 != r.kin2)
+                return Step::Copy;
+        return Step::Skip;
+    }
+
+    // This branch's answers on the server about the deletion of `r`'s version; nullopt when the
+    // server can't say.
+    std::optional<std::vector<LedgerRow>> ownAnswersOnServer(const LedgerRow& r)
+    {
         data::RecordsetVar rs;
         if (!ctx_.db.Open_Rs_Ser(rs, kAtten,
                                  ledger::recordClause(r.treco, r.NoRec) + " and SynLast = " + lit(r.SynLast)
                                      + " and branch = " + lit(me_) + " and kin1 = " + lit(text(kin1::DeletionAnswer))))
             return std::nullopt;
-        if (rs->recordCount() > 0)
-            return held.kin3;
-        return r.kin2 == kin2::Announced ? kin3::Open : kin3::Done;
+        std::vector<LedgerRow> out;
+        const long long n = rs->recordCount();
+        if (n > 0)
+            rs->moveFirst();
+        for (long long i = 0; i < n; ++i, rs->moveNext())
+            out.push_back(ledger::readRow(*rs));
+        return out;
     }
 
     // ---- the work a copied row calls for ------------------------------------------------------

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace tarvelo::sync {
 
@@ -16,7 +18,8 @@ namespace {
 
 // The version under which the deletion of a record never sent from here is announced: what of it
 // left the branch, the server's copy, this branch's own announcements, or ("--") the detail rows
-// of a master. Empty when nothing did; nullopt when the server could not be asked.
+// of a master or the record's pictures. Empty when nothing did; nullopt when the server could not
+// be asked.
 std::optional<QString> versionOutside(SyncContext& ctx, const QString& treco, const QString& noRec)
 {
     QString version;
@@ -36,10 +39,15 @@ std::optional<QString> versionOutside(SyncContext& ctx, const QString& treco, co
         rs->moveFirst();
     for (long long i = 0; i < n; ++i, rs->moveNext())
         version = std::max(version, rs->text(u"SynLast"));
-    for (const QString& detail : detailTables(treco)) {
+    // A picture that left before its record did goes with it as a detail row does.
+    std::vector<std::pair<QString, QString>> members;
+    for (const QString& detail : detailTables(treco))
+        members.emplace_back(detail, "where NRS1 = " + lit(noRec));
+    members.emplace_back(QString::fromUtf16(records::kPictures.table), picturesClause(treco, noRec));
+    for (const auto& [table, clause] : members) {
         if (!version.isEmpty())
             break;
-        if (!ctx.db.Open_Rs_Ser(rs, detail, "where NRS1 = " + lit(noRec)))
+        if (!ctx.db.Open_Rs_Ser(rs, table, clause))
             return std::nullopt;
         if (rs->recordCount() > 0)
             version = QStringLiteral("--");

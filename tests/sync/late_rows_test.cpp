@@ -304,3 +304,26 @@ TEST_F(LateRows, ACitySentAgainComesBackWithItsPicture)
     EXPECT_EQ(familyRows(rig.server, table, "0100001").toStdString(),
               "pictures 0100002/" + rig.serverValue("picstream_tab", "0100002", "DatTim2").toStdString() + "/4");
 }
+
+// A's refused closing of an earlier exchange (with C's answer) lands over its all-accepted one.
+TEST_F(LateRows, AClosingPostedBackOverTheRefusedOneBAnsweredIsAnsweredAgain)
+{
+    create();
+    ASSERT_GT(rig.settle(), 0);
+    const QString v = rig.A().value(table, "0100001", "DatTim2");
+    rig.A().remove(table, "0100001");
+    rig.round("ABCA");  // all accept; A deletes and closes
+    ASSERT_EQ(rig.A().web.Web_Save_Syn(table, v, "0100001", 2, 2, "0"), "OK");
+    ASSERT_EQ(rig.C().web.Web_Save_Syn(table, v, "0100001", 3, 2, "01"), "OK");
+    rig.round("B");  // B answers it; A posts its closing back
+    expectSettledClean(table, "0100001", true);
+}
+
+TEST_F(LateRows, ACityDeletedBeforeItLeftTakesAlongThePictureThatLeft)
+{
+    rig.A().add("picstream_tab", "0100002", {{"NoID", "0100001"}, {"rec_tab", "city_tab"}});
+    rig.round("A");  // the picture leaves before the city is made
+    create();
+    rig.A().remove(table, "0100001");
+    expectSettledClean(table, "0100001", true);
+}
