@@ -39,10 +39,12 @@ std::optional<QString> versionOutside(SyncContext& ctx, const QString& treco, co
         rs->moveFirst();
     for (long long i = 0; i < n; ++i, rs->moveNext())
         version = std::max(version, rs->text(u"SynLast"));
-    // A picture that left before its record did goes with it as a detail row does.
+    // A member row or a picture that left before its record did goes with it: the deletion is
+    // announced so that the cascade takes it everywhere. Kept and repaired members don't go.
     std::vector<std::pair<QString, QString>> members;
-    for (const QString& detail : detailTables(treco))
-        members.emplace_back(detail, "where NRS1 = " + lit(noRec));
+    for (const records::Member& m : records::membersOf(treco))
+        if (m.onDelete != records::OnDelete::Kept && m.onDelete != records::OnDelete::Repaired)
+            members.emplace_back(QString::fromUtf16(m.table), "where " + QString::fromUtf16(m.link) + " = " + lit(noRec));
     members.emplace_back(QString::fromUtf16(records::kPictures.table), picturesClause(treco, noRec));
     for (const auto& [table, clause] : members) {
         if (!version.isEmpty())

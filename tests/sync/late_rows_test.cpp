@@ -327,3 +327,14 @@ TEST_F(LateRows, ACityDeletedBeforeItLeftTakesAlongThePictureThatLeft)
     rig.A().remove(table, "0100001");
     expectSettledClean(table, "0100001", true);
 }
+
+// So does a bill that names an invoice: it left, the invoice never did.
+TEST_F(LateRows, AnInvoiceDeletedBeforeItLeftTakesAlongTheBillThatLeft)
+{
+    rig.A().add("inbill_tab", "0100002", {{"No_Bill", "0100001"}, {"KinBil", "1"}});
+    rig.round("A");
+    rig.A().add("invoice_tab", "0100001", {{"CRS1", "0"}, {"CRS2", "0"}, {"DRS1", "R1"}});
+    rig.A().remove("invoice_tab", "0100001");
+    expectSettledClean("invoice_tab", "0100001", true);
+    EXPECT_EQ(rig.serverCount("inbill_tab"), 0);
+}
