@@ -58,5 +58,17 @@ TEST(FailingCycle, WebServiceOrLocalDatabaseStoppedForTwoCyclesThenBack)
     }
 }
 
+TEST(FailingCycle, ACycleEndedByAnErrorEndsStoppedAndTheNextGoodOneIdle)
+{
+    AppWorld w;
+    w.load();
+    w.cycle = [](sync::SyncContext&) { throw std::runtime_error("table list unreadable"); };
+    EXPECT_EQ(nextCycle(w).toStdString(), ("خطاء في دورة المزامنة|2|Sleeping For 59|خطاء في دورة المزامنة: " + QString(QChar(0x2066))
+                                           + "synchronisation cycle|Error SYN031: table list unreadable|" + app::kRetryMessage).toStdString());
+    w.cycle = nullptr;
+    EXPECT_EQ(nextCycle(w).section(u'|', 3).toStdString(), "عادت دورة المزامنة للعمل");
+    EXPECT_EQ(w.program->ui.Label3.text(6), app::kIdle);
+}
+
 }  // namespace
 }  // namespace tarvelo::test

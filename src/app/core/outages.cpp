@@ -16,10 +16,13 @@ const QString kWebFailed = QStringLiteral("خطاء بخدمة الويب");
 const QString kLocalFailed = QStringLiteral("خطاء بالقاعدة المحلية");
 const QString kServerConnectionFailed = QStringLiteral("خطاء باتصال السيرفر");
 const QString kServerFailed = QStringLiteral("خطاء بقاعدة السيرفر");
+const QString kCycleFailed = QStringLiteral("خطاء في دورة المزامنة");
 
 QString failureText(const Program& p, FailedPart part)
 {
     switch (part) {
+    case FailedPart::Cycle:
+        return kCycleFailed;
     case FailedPart::WebService:
         return kWebFailed;
     case FailedPart::ServerDatabase:
@@ -31,6 +34,7 @@ QString failureText(const Program& p, FailedPart part)
     case FailedPart::LocalDatabase:
         return kLocalFailed;
     case FailedPart::None:
+    case FailedPart::Count:
         break;
     }
     return kIdle;
@@ -39,6 +43,8 @@ QString failureText(const Program& p, FailedPart part)
 QString endText(FailedPart part)
 {
     switch (part) {
+    case FailedPart::Cycle:
+        return QStringLiteral("عادت دورة المزامنة للعمل");
     case FailedPart::WebService:
         return QStringLiteral("عادت خدمة الويب للعمل");
     case FailedPart::ServerDatabase:
@@ -48,6 +54,7 @@ QString endText(FailedPart part)
     case FailedPart::BranchLock:
         return QStringLiteral("هذه النسخة تزامن القاعدة من جديد");
     case FailedPart::None:
+    case FailedPart::Count:
         break;
     }
     return {};
@@ -65,6 +72,8 @@ FailedPart failedPart(const QString& step)
         return FailedPart::ServerDatabase;
     if (step == u"branch database lock")
         return FailedPart::BranchLock;
+    if (step == kCycleStep)
+        return FailedPart::Cycle;
     return FailedPart::None;
 }
 
@@ -86,8 +95,8 @@ void logOutagesInMessages(Program& p)
 void showCycleEnd(Program& p, quint64 failuresBefore)
 {
     // Per part: whether it failed in this tick, and the first failure of its open outage.
-    std::array<bool, 5> failed{};
-    std::array<quint64, 5> first;
+    std::array<bool, size_t(FailedPart::Count)> failed{};
+    std::array<quint64, size_t(FailedPart::Count)> first;
     first.fill(std::numeric_limits<quint64>::max());
     const auto& open = p.errors.reasons.outages();
     for (auto it = open.cbegin(); it != open.cend(); ++it) {

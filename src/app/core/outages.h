@@ -7,7 +7,10 @@ class Program;
 
 // The parts of the system whose failure stops records from moving, by the reason log's step
 // names; in the order the status line names them when several failed (the most important last).
-enum class FailedPart { None, WebService, ServerDatabase, LocalDatabase, BranchLock };
+enum class FailedPart { None, Cycle, WebService, ServerDatabase, LocalDatabase, BranchLock, Count };
+
+// The reason log's step for an error that ended a cycle where it arose.
+inline const QString kCycleStep = QStringLiteral("synchronisation cycle");
 
 FailedPart failedPart(const QString& step);
 

@@ -433,7 +433,22 @@ void Program::Syn_Click_S()
         showProgress(1, QStringLiteral("صلاحيات الفرع ..."));
         showProgress(1, QStringLiteral("جاري مزامنة البيانات ..."));
         // Whatever leaves the cycle, the bookkeeping and the next sleep still follow.
-        guarded("SYN031", [&] { options.cycle(ctx); });
+        guarded("SYN031", [&] {
+            // An error that ended the cycle is an outage like a failed request: the window says so.
+            const QString check = QStringLiteral("Save_Code.txt (SYN031); the next cycle starts again");
+            try {
+                options.cycle(ctx);
+            } catch (const ProgramEnded&) {
+                throw;
+            } catch (const std::exception& e) {
+                errors.reason(kCycleStep, QString::fromLocal8Bit(e.what()), check);
+                throw;
+            } catch (...) {
+                errors.reason(kCycleStep, QStringLiteral("an error of unknown kind"), check);
+                throw;
+            }
+            errors.reasons.works(kCycleStep);
+        });
         ++app.cycles;
         if (app.ended)
             return;
