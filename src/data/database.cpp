@@ -8,6 +8,11 @@ namespace tarvelo::data {
 namespace {
 const QString kSettingsApp = QStringLiteral("Veld");
 const QString kSettingsSection = QStringLiteral("Settings");
+
+QString selectText(const QString& columns, const QString& table, const QString& clause)
+{
+    return "select " + columns + " from " + table + (clause.isEmpty() ? QString() : u' ' + clause);
+}
 }  // namespace
 
 QString connectionString(const DbSettings& s)
@@ -349,8 +354,12 @@ bool Database::Open_Tab_Loc(RecordsetVar& rs, const QString& table)
 
 bool Database::Select_Loc(RecordsetVar& rs, const QString& columns, const QString& table, const QString& clause)
 {
-    return run(Side::Local, rs, "select " + columns + " from " + table + (clause.isEmpty() ? QString() : u' ' + clause),
-               table, OnFailure::ConnErr, true);
+    return run(Side::Local, rs, selectText(columns, table, clause), table, OnFailure::ConnErr, true);
+}
+
+bool Database::Select_Ser(RecordsetVar& rs, const QString& columns, const QString& table, const QString& clause)
+{
+    return run(Side::Server, rs, selectText(columns, table, clause), table, OnFailure::ConnErr, true);
 }
 
 qint64 Database::Count_Rec_Loc(RecordsetVar& rs, const QString& table, const QString& clause)

@@ -53,6 +53,7 @@ public:
     bool Open_Tab_Loc(RecordsetVar& rs, const QString& table);
     // "select <columns> from <table> <clause>", for reads that need only a few columns.
     bool Select_Loc(RecordsetVar& rs, const QString& columns, const QString& table, const QString& clause);
+    bool Select_Ser(RecordsetVar& rs, const QString& columns, const QString& table, const QString& clause);
     // The number of matching rows; the clause's last literal is left open and closed here.
     // 0 also on failure, with lamp 0 orange.
     qint64 Count_Rec_Loc(RecordsetVar& rs, const QString& table, const QString& clause);

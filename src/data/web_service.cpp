@@ -1,8 +1,5 @@
 #include "data/web_service.h"
 
-// Plain data: which tables are detail rows, whose answers no ledger keeps.
-#include "records/families.h"
-
 #include <QUrl>
 
 #include <array>
@@ -128,18 +125,13 @@ QueryItems WebService::serverCredentials() const
             {QStringLiteral("datb"), c.DB_Name_Ser}};
 }
 
-bool WebService::isDetailTable(const QString& table)
-{
-    return records::memberEntry(table, true) != nullptr;
-}
-
 QString WebService::Web_Save_Syn(const QString& treco, const QString& SynLast, const QString& norec, qint16 kin1,
                                  qint16 kin2, const QString& mainbranch)
 {
     // Rows the server never keeps are taken as accepted on the spot.
     if (run_.Syn_First == 1)
         return QStringLiteral("OK");
-    if (isDetailTable(treco))
+    if (isDetailTable && isDetailTable(treco))
         return QStringLiteral("OK");
     if (treco == u"branchsyn_tab" && kin1 != 0)
         return QStringLiteral("OK");

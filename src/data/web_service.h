@@ -57,8 +57,9 @@ public:
     // Url_Web, the script and the encoded query.
     QString requestUrl(const QString& script, const QueryItems& query = {}) const;
 
-    // Tables whose acknowledgement rows never reach the server (names compare exactly).
-    static bool isDetailTable(const QString& table);
+    // Tables whose acknowledgement rows never reach the server (names compare exactly), as the
+    // layer that knows the families says; none while unset.
+    std::function<bool(const QString& table)> isDetailTable;
 
     void setTimeout(std::chrono::milliseconds timeout);
 

@@ -38,6 +38,15 @@ void Mark_Sub_Tabs(SyncContext& ctx, const QString& table);
 // revision is in the local database. kin 1 sending, 0 receiving. A mismatch schedules the detail
 // table for receiving.
 bool Check_Save_Other(SyncContext& ctx, const QString& treco, qint16 kin);
+// Whether the record in the current row of `src` may be written to the server now, its family
+// standing there. The one place every path that sends a master passes: when the server lacks the
+// record it had before (`standsOnServer` false: deleted there), or holds fewer rows of the master's
+// revision than its counts say, the members the server lacks are marked to leave as this branch's
+// and the record waits for them. False too when a statement failed.
+bool Family_On_Server(SyncContext& ctx, const QString& treco, const data::Recordset& src, bool standsOnServer);
+// Sets `set` on the local rows of `table` that `clause` selects and makes them this branch's edit of
+// now, its send pass due; false when the statement failed.
+bool Mark_Mine(SyncContext& ctx, const QString& table, const QString& set, const QString& clause);
 
 // ---- progress --------------------------------------------------------------------------------
 void Reset_Progress(SyncContext& ctx);
@@ -109,8 +118,9 @@ qint16 Seri_Restore_Loc(SyncContext& ctx, const QString& no_rec);
 qint16 Seri_Restore_Ser(SyncContext& ctx, const QString& no_rec);
 // The local state rows `states` (a where clause) selects, set to their newest history and marked to be sent.
 qint16 Seri_Restore_States_Loc(SyncContext& ctx, const QString& states);
-// The local record and its whole family marked to go out again as this branch's new version;
-// false when a statement failed.
+// The local record marked to go out again as this branch's new version (the send pass takes its
+// family along), its serial states set back to this branch's history first; false when a
+// statement failed.
 bool Send_Again(SyncContext& ctx, const QString& treco, const QString& no_rec);
 
 }  // namespace tarvelo::sync

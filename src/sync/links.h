@@ -21,6 +21,13 @@ inline std::span<const char16_t* const> linkColumns(QStringView table, bool& isM
     return member ? member->links : std::span<const char16_t* const>{};
 }
 
+// Whether a table's rows are detail rows, tied to one revision of their master: no ledger keeps
+// their acknowledgement rows.
+inline bool isDetailTable(const QString& table)
+{
+    return records::memberEntry(table, true) != nullptr;
+}
+
 // The detail tables whose rows name their master in NRS1 and go with it; empty for a table that is
 // no master.
 inline QStringList detailTables(QStringView master)

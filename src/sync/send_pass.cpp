@@ -73,7 +73,7 @@ private:
         // Our own reference: a handler run during a request may point Rs_Target elsewhere.
         const data::RecordsetVar target = ctx_.vars.Rs_Target;
         data::Recordset& tgt = *target;
-        if (!prepareServerRow(src, tgt))
+        if (!prepareServerRow(src, tgt, onServer && ledger::num(tgt.text(u"SynDele")) == 0))
             return Step::Counted;
         const QString serverStamp = newServerStamp(ctx_.now(), run_.Time_Diff, ctx_.state.Last_Stamp);
         writeCommonColumns(src, tgt, *stamp, serverStamp);
@@ -113,13 +113,15 @@ private:
         return std::nullopt;
     }
 
-    // The link columns, the master's check that its details are all here, the table's columns;
-    // false when the master may not go yet.
-    bool prepareServerRow(const data::Recordset& src, data::Recordset& tgt)
+    // The link columns, the master's check that its details are all here, the family's that it
+    // stands on the server, the table's columns; false when the record may not go yet.
+    bool prepareServerRow(const data::Recordset& src, data::Recordset& tgt, bool standsOnServer)
     {
         for (const char16_t* c : links_)
             tgt.setValue(QStringView(c), src.value(QStringView(c)));
         if (isMaster_ && !Check_Save_Other(ctx_, treco_, 1))
+            return false;
+        if (!Family_On_Server(ctx_, treco_, src, standsOnServer))
             return false;
         records::Copy_Reco(rctx_, treco_);
         return true;

@@ -161,6 +161,7 @@ struct SyncState {
     qint32 Cnt_Check = 0;     // resolution steps in this cycle; the cycle bookkeeping resets it
     qint64 Sent_Again = 0;    // records this process sent again, with their families, after an
                               // all-accepted deletion met a copy that must stay here
+    qint64 Families_Taken = 0;  // records whose members the server lacked, marked to go back with them
     QString Name_Tab;         // hand-over name of a calling application, empty when run alone
     QString Atten_Mark;       // newest DTNow of the local ledger at the last update
     bool Program_Ended = false;  // the hand-over check ordered the end of the program

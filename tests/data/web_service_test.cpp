@@ -39,6 +39,7 @@ protected:
 
     void SetUp() override
     {
+        ws.isDetailTable = [](const QString& table) { return kDetailTables.contains(table); };
         run.config.Url_Web = web.baseUrl();
         run.config.My_Branch = "3";
         run.config.DB_Server_Ser = "127.0.0.1";

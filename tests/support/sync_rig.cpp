@@ -1,8 +1,10 @@
 #include "support/sync_rig.h"
 
 #include "data/odbc.h"
+#include "records/families.h"
 #include "records/table_list.h"
 #include "sync/engine.h"
+#include "sync/links.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -59,22 +61,25 @@ QString recordsAndExchanges(const ScratchDatabase& d)
 QString familyRows(const ScratchDatabase& d, const QString& table, const QString& noRec)
 {
     const QString k = lit(noRec);
-    auto rows = [&](const char* label, const QString& columns, const QString& from) {
-        return "CONCAT('" + QString::fromLatin1(label) + " ', (SELECT GROUP_CONCAT(CONCAT_WS('/', " + columns
-               + ") ORDER BY no_rec) FROM " + from + "))";
+    auto rows = [&](const QString& label, const QString& columns, const QString& from) {
+        return "CONCAT('" + label + " ', (SELECT GROUP_CONCAT(CONCAT_WS('/', " + columns + ") ORDER BY no_rec) FROM "
+               + from + "))";
     };
-    return d.scalar("SELECT CONCAT_WS(' ', "
-                    + QStringList{rows("lines", "no_rec, DRS1", "rowvoi_tab WHERE NRS1 = " + k),
-                                  rows("serials", "no_rec, DRS1, No_seri", "seri_tab WHERE NRS1 = " + k),
-                                  rows("states", "no_rec, kin, No_Store, SynAdd", "serim_tab WHERE NRS1 = " + k),
-                                  rows("bills", "no_rec, DatTim2, SynAdd", "inbill_tab WHERE No_Bill = " + k),
-                                  rows("accounts", "no_rec, NRS1",
-                                       "rowacc_tab WHERE NoVoi_2 = " + k
-                                           + " OR NRS1 IN (SELECT no_rec FROM inbill_tab WHERE No_Bill = " + k + ")"),
-                                  rows("pictures", "no_rec, DatTim2, SynAdd",
-                                       "picstream_tab WHERE NoID = " + k + " AND rec_tab = " + lit(table))}
-                          .join(", ")
-                    + ")");
+    QStringList parts{rows("lines", "no_rec, DRS1", "rowvoi_tab WHERE NRS1 = " + k),
+                      rows("serials", "no_rec, DRS1, No_seri", "seri_tab WHERE NRS1 = " + k),
+                      rows("states", "no_rec, kin, No_Store, SynAdd", "serim_tab WHERE NRS1 = " + k),
+                      rows("bills", "no_rec, DatTim2, SynAdd", "inbill_tab WHERE No_Bill = " + k),
+                      rows("accounts", "no_rec, NRS1",
+                           "rowacc_tab WHERE NoVoi_2 = " + k + " OR NRS1 IN (SELECT no_rec FROM inbill_tab WHERE No_Bill = "
+                               + k + ")"),
+                      rows("pictures", "no_rec, DatTim2, SynAdd",
+                           "picstream_tab WHERE NoID = " + k + " AND rec_tab = " + lit(table))};
+    // Every other family's detail rows, every revision.
+    if (table != u"invoice_tab")
+        for (const records::Member& m : records::membersOf(table))
+            parts << rows(QString::fromUtf16(m.table), "no_rec, DRS1",
+                          QString::fromUtf16(m.table) + " WHERE " + QString::fromUtf16(m.link) + " = " + k);
+    return d.scalar("SELECT CONCAT_WS(' ', " + parts.join(", ") + ")");
 }
 
 UnlockedWrites::UnlockedWrites(const ScratchDatabase& db) : db_(db)
@@ -148,6 +153,7 @@ RigBranch::RigBranch(const QString& number_, std::unique_ptr<ScratchDatabase> da
     run.config.My_Branch = number;
     run.config.Riv_Server = QStringLiteral("010218");
     run.config.Url_Web = webBase;
+    web.isDetailTable = sync::isDetailTable;
     run.Time_Diff = QStringLiteral("0");
     run.Kin_Yer = QStringLiteral("24");
     logs.Grid_Head_Syn();

@@ -67,6 +67,15 @@ struct LateRows : ::testing::Test {
                         : "DELETE FROM user_tab WHERE no_rec = '" + user + "'");
     }
 
+    // A bill of `b` that names A's invoice 0100001, or (`named` false) no longer does.
+    static void billNamingInvoice(RigBranch& b, bool named)
+    {
+        const QString bill = b.number + "00001";
+        b.db.exec(named ? "INSERT INTO inbill_tab (no_rec, No_Branch, SynAdd, SynDele, No_Bill, KinBil) VALUES ('"
+                              + bill + "', '" + b.number + "', '0', '0', '0100001', '1')"
+                        : "DELETE FROM inbill_tab WHERE no_rec = '" + bill + "'");
+    }
+
     // The record the deletions are about (A's, 0100001), and who names it at a branch (or, `named`
     // false, no longer does).
     QString table = QStringLiteral("city_tab");
@@ -279,12 +288,7 @@ TEST_F(LateRows, AnInvoiceSentAgainComesBackWithItsLinesSerialsAndBills)
         a.add("invoice_tab", "0100001", {{"CRS1", "1"}, {"CRS2", "1"}, {"DRS1", "R1"}});
         a.add("serim_tab", "0100004", {{"No_seri", "S1"}, {"NRS1", "0100001"}, {"kin", "2"}, {"No_Store", "ST1"}});
     };
-    name = [](RigBranch& b, bool named) {
-        const QString bill = b.number + "00001";
-        b.db.exec(named ? "INSERT INTO inbill_tab (no_rec, No_Branch, SynAdd, SynDele, No_Bill, KinBil) VALUES ('"
-                              + bill + "', '" + b.number + "', '0', '0', '0100001', '1')"
-                        : "DELETE FROM inbill_tab WHERE no_rec = '" + bill + "'");
-    };
+    name = billNamingInvoice;
     deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABC", false,
                           [&] { name(rig.B(), true); });
     EXPECT_EQ(familyRows(rig.server, table, "0100001").toStdString(),
@@ -337,4 +341,79 @@ TEST_F(LateRows, AnInvoiceDeletedBeforeItLeftTakesAlongTheBillThatLeft)
     rig.A().remove("invoice_tab", "0100001");
     expectSettledClean("invoice_tab", "0100001", true);
     EXPECT_EQ(rig.serverCount("inbill_tab"), 0);
+}
+
+namespace {
+
+// A's invoice with a line and a picture, and A's voucher in two revisions, each with its line:
+// rows whose older revisions stay.
+void familiesAtA(SyncRig& rig)
+{
+    RigBranch& a = rig.A();
+    a.add("rowvoi_tab", "0100002", {{"NRS1", "0100001"}, {"DRS1", "R1"}});
+    a.add("invoice_tab", "0100001", {{"CRS1", "1"}, {"CRS2", "0"}, {"DRS1", "R1"}});
+    a.add("picstream_tab", "0100003", {{"NoID", "0100001"}, {"rec_tab", "invoice_tab"}});
+    a.add("rowacc_tab", "0100012", {{"NRS1", "0100011"}, {"DRS1", "R1"}});
+    a.add("accreg_tab", "0100011", {{"CRS1", "1"}, {"DRS1", "R1"}});
+    ASSERT_GT(rig.settle(), 0);
+    a.add("rowacc_tab", "0100013", {{"NRS1", "0100011"}, {"DRS1", "R2"}});
+    a.edit("accreg_tab", "0100011", {{"DRS1", "R2"}});
+    ASSERT_GT(rig.settle(), 0);
+}
+
+}  // namespace
+
+// B's acceptances are stored and their replies lost; A and the server delete both records with
+// their families, and a person at B edits their headers before B meets the closings: both come
+// back everywhere whole, the voucher with both revisions' lines.
+TEST_F(LateRows, AnEditOvertakingTheDeletionBringsTheRecordBackWithItsWholeFamily)
+{
+    familiesAtA(rig);
+    for (const char* no : {"0100011", "0100001"}) {  // in the order B answers them
+        rig.web.failNext("save_syn.php", 1, Fault::lostReply().when("norec=" + std::string(no) + "&branch=02&kin1=3&kin2=0"));
+        rig.A().remove(no == std::string("0100001") ? "invoice_tab" : "accreg_tab", no);
+    }
+    rig.round();  // announced; B's acceptances stored, their replies lost; C accepts
+    rig.B().edit("invoice_tab", "0100001", {{"Ne_Rec", "B"}});
+    rig.B().edit("accreg_tab", "0100011", {{"Ne_Rec", "B"}});
+    expectSettledClean("invoice_tab", "0100001");
+    expectSettledClean("accreg_tab", "0100011");
+    EXPECT_EQ(familyRows(rig.server, "invoice_tab", "0100001").toStdString(),
+              "lines 0100002/R1 pictures 0100003/" + rig.serverValue("picstream_tab", "0100003", "DatTim2").toStdString()
+                  + "/4");
+    EXPECT_EQ(rig.serverCount("rowacc_tab", "NRS1 = '0100011'"), 2);
+}
+
+// The voucher B must keep is sent again (its edit could not leave): every revision's lines go back.
+TEST_F(LateRows, AVoucherSentAgainTakesItsOlderRevisionsLinesAlong)
+{
+    familiesAtA(rig);
+    rig.web.failNext("save_syn.php", 1, Fault::lostReply().when("norec=0100011&branch=02&kin1=3&kin2=0"));
+    rig.A().remove("accreg_tab", "0100011");
+    rig.round();
+    rig.B().edit("accreg_tab", "0100011", {{"Ne_Rec", "B"}});
+    rig.round("A");  // A and the server delete
+    data::failStatements("from accreg_tab where No_Rec", 1, rig.server.name());
+    rig.round("B");  // B's edit cannot leave; B meets the closing and keeps its copy
+    ASSERT_EQ(rig.B().state.Sent_Again, 1);
+    expectSettledClean("accreg_tab", "0100011");
+    EXPECT_EQ(rig.serverCount("rowacc_tab", "NRS1 = '0100011'"), 2);
+}
+
+// B sends again the invoice its bill names, and marking the bill fails once: a later cycle takes
+// the bill along before the invoice leaves.
+TEST_F(LateRows, AFamilyWhoseMarkingFailedIsFinishedBeforeTheRecordLeaves)
+{
+    table = QStringLiteral("invoice_tab");
+    create = [this] {
+        rig.A().add("rowvoi_tab", "0100002", {{"NRS1", "0100001"}, {"DRS1", "R1"}});
+        rig.A().add("invoice_tab", "0100001", {{"CRS1", "1"}, {"CRS2", "0"}, {"DRS1", "R1"}});
+    };
+    name = billNamingInvoice;
+    deletedAgainWhileLate("save_syn.php", "norec=0100001&branch=02&kin1=3&kin2=0", "ABC", false, [&] {
+        name(rig.B(), true);
+        data::failStatements("update inbill_tab", 1, rig.B().db.name());
+    });
+    EXPECT_EQ(rig.serverCount("inbill_tab", "No_Bill = '0100001'"), 1);
+    EXPECT_EQ(rig.serverCount("rowvoi_tab", "NRS1 = '0100001'"), 1);
 }

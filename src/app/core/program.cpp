@@ -2,6 +2,7 @@
 
 #include "app/core/outages.h"
 #include "sync/engine.h"
+#include "sync/links.h"
 
 #include <QThread>
 
@@ -66,6 +67,7 @@ Program::Program(ProgramOptions o)
 {
     run.config = options.config.startup;
     db.reasonLog = &errors;
+    web.isDetailTable = sync::isDetailTable;
     logOutagesInMessages(*this);
     db.localSettingsFile = settings.files().filePath(kVeld);
     // Requests wait with the window's events running, so a click, a close or a signal is handled.
