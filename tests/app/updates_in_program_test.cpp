@@ -113,10 +113,7 @@ TEST(Window, FontSettingReachesTheCheckBoxesAndTheFiveCaptionsAndThePunchGridIsD
     }
     EXPECT_EQ(captions, 5);
 
-    bool punchGrid = false;
-    for (QTableView* v : window.findChildren<QTableView*>())
-        punchGrid |= v->model() == &p.devices->MSFG3;
-    EXPECT_TRUE(punchGrid);
+    EXPECT_NE(gridShowing(window, p.devices->MSFG3), nullptr);
     EXPECT_EQ(p.ctx.devices, p.devices.get());
 }
 
