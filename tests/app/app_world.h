@@ -5,9 +5,7 @@
 #include "support/sync_rig.h"
 #include "support/test_db.h"
 
-#include <QAbstractProxyModel>
 #include <QApplication>
-#include <QTableView>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -36,17 +34,6 @@ inline void ensureApplication()
         static char* argv[] = {name, nullptr};
         new QApplication(argc, argv);
     }
-}
-
-// The window's grid that shows `model`, through the view's own model or straight.
-inline QTableView* gridShowing(const QWidget& window, const QAbstractItemModel& model)
-{
-    for (QTableView* v : window.findChildren<QTableView*>()) {
-        auto* proxy = qobject_cast<QAbstractProxyModel*>(v->model());
-        if ((proxy ? proxy->sourceModel() : v->model()) == &model)
-            return v;
-    }
-    return nullptr;
 }
 
 // Points the local database settings (application Veld) under the settings folder `base` at `local`.

@@ -113,7 +113,7 @@ TEST(Window, FontSettingReachesTheCheckBoxesAndTheFiveCaptionsAndThePunchGridIsD
     }
     EXPECT_EQ(captions, 5);
 
-    EXPECT_NE(gridShowing(window, p.devices->MSFG3), nullptr);
+    EXPECT_NE(window.findChild<QTableView*>(p.devices->MSFG3.name()), nullptr);
     EXPECT_EQ(p.ctx.devices, p.devices.get());
 }
 

@@ -130,6 +130,7 @@ QLabel* MainWindow::label(sync::TextModel& model)
 QTableView* MainWindow::grid(data::GridModel& model)
 {
     auto* view = new QTableView;
+    view->setObjectName(model.name());
     auto* shown = new HeaderRowGrid(model, view);
     view->setModel(shown);
     view->horizontalHeader()->setSectionsClickable(false);
