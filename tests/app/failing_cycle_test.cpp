@@ -46,7 +46,10 @@ TEST(FailingCycle, WebServiceOrLocalDatabaseStoppedForTwoCyclesThenBack)
         w.onPump = nullptr;
         const QString again = nextCycle(w);
         setting = working;
+        QStringList statusWhileRunning;
+        w.onPump = [&] { statusWhileRunning << p.ui.Label3.text(6); };
         const QStringList back = nextCycle(w).split(u'|');
+        EXPECT_TRUE(statusWhileRunning.contains(app::kSyncing));
 
         // Failed: the stopped picture, the next try a minute later; one row for the outage's beginning.
         const QString status = f.status + "|2|Sleeping For 59";

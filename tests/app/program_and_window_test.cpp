@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QTableView>
 #include <QMessageBox>
 #include <QTimer>
 #include <QLabel>
@@ -354,6 +356,16 @@ TEST(Window, DrawsTheModelsAndMinimisesInsteadOfHidingWithoutATray)
     app::MainWindow window(p, false);
     EXPECT_FALSE(window.hasTrayIcon());
     EXPECT_EQ(window.layoutDirection(), Qt::RightToLeft);
+    window.show();
+    for (int i = 0; i < 80; ++i)
+        p.logs.Add_LogMsg(QString::number(i));
+    QCoreApplication::processEvents();
+    auto* log = window.findChild<QTableView*>(QStringLiteral("MSFG2"));
+    ASSERT_TRUE(log && log->rowAt(0) > 0);  // scrolled to the newest rows: the header row would be out of sight
+    EXPECT_TRUE(log->horizontalHeader()->isVisible());
+    EXPECT_EQ(log->model()->headerData(0, Qt::Horizontal).toString(), p.logs.MSFG2.textMatrix(0, 0));
+    for (const char* busy : {"ImgLoa", "ImgSav"})
+        EXPECT_TRUE(QFontMetrics(window.font()).inFont(window.findChild<QLabel*>(busy)->text().at(0))) << busy;
 
     p.MsgboxViw(1, QStringLiteral("جاري مزامنة البيانات ..."));
     bool statusShown = false;

@@ -89,6 +89,12 @@ void logOutagesInMessages(Program& p)
                 return;  // the part was failing before and still is
         p.logs.Add_LogMsg(began ? failureText(p, part) + ": " + data::leftToRight(step + ": " + outage.reason)
                                 : endText(part));
+        // The tick kept the failure's text while a database connection had failed; once it answers,
+        // the person should see that a cycle runs rather than the failure it has put behind it.
+        const bool database = part == FailedPart::LocalDatabase || part == FailedPart::ServerDatabase;
+        if (!began && database && p.sync.Branch_Lock.phase() == sync::BranchLock::Phase::Tick && p.run.Syn_Run
+            && !p.db.localFailed() && !p.db.serverFailed())
+            p.MsgboxViw(1, kSyncing);
     };
 }
 

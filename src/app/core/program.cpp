@@ -433,7 +433,7 @@ void Program::Syn_Click_S()
             return;
         }
         showProgress(1, QStringLiteral("صلاحيات الفرع ..."));
-        showProgress(1, QStringLiteral("جاري مزامنة البيانات ..."));
+        showProgress(1, kSyncing);
         // Whatever leaves the cycle, the bookkeeping and the next sleep still follow.
         guarded("SYN031", [&] {
             // An error that ended the cycle is an outage like a failed request: the window says so.

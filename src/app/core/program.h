@@ -37,6 +37,7 @@ QString versionCaption(Version v);  // "1.0.0"
 // Texts the program shows.
 inline const QString kStopped = QStringLiteral("المزامنة متوقفة");
 inline const QString kIdle = QStringLiteral("النظام خامل");
+inline const QString kSyncing = QStringLiteral("جاري مزامنة البيانات ...");
 inline const QString kRetryMessage = QStringLiteral("المحاولة القادمة بعد دقيقة");
 inline const QString kStartingNow = QStringLiteral("Starting Now ...");
 inline const QString kTitle = QStringLiteral("مزامنة الفروع ");

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -54,6 +55,36 @@ void bindFont(QWidget* widget, CaptionModel& model)
         widget->setFont(f);
     });
 }
+
+// A grid as the view shows it: the model's row 0 is the header, which stays at the top however the
+// rows scroll; the model keeps it as a row because the log writers and the click handlers count it.
+class HeaderRowGrid : public QSortFilterProxyModel {
+public:
+    explicit HeaderRowGrid(data::GridModel& grid, QObject* parent) : QSortFilterProxyModel(parent)
+    {
+        setSourceModel(&grid);
+        connect(&grid, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from, const QModelIndex& to) {
+            if (from.row() == 0)
+                emit headerDataChanged(Qt::Horizontal, from.column(), to.column());
+        });
+        // Row 0 arrives with the first Grid_Head call, after the view has asked for the header.
+        connect(&grid, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first) {
+            if (first == 0 && columnCount() > 0)
+                emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
+        });
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::TextAlignmentRole)
+            && sourceModel()->rowCount() > 0 && section >= 0 && section < sourceModel()->columnCount())
+            return sourceModel()->index(0, section).data(role);
+        return QSortFilterProxyModel::headerData(section, orientation, role);
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex&) const override { return row != 0; }
+};
 
 }  // namespace
 
@@ -99,8 +130,11 @@ QLabel* MainWindow::label(sync::TextModel& model)
 QTableView* MainWindow::grid(data::GridModel& model)
 {
     auto* view = new QTableView;
-    view->setModel(&model);
-    view->horizontalHeader()->hide();  // row 0 of the model is the header row
+    view->setObjectName(model.name());
+    auto* shown = new HeaderRowGrid(model, view);
+    view->setModel(shown);
+    view->horizontalHeader()->setSectionsClickable(false);
+    view->horizontalHeader()->setHighlightSections(false);
     view->verticalHeader()->hide();
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setWordWrap(false);
@@ -124,7 +158,7 @@ QTableView* MainWindow::grid(data::GridModel& model)
     connect(&model, &QAbstractItemModel::modelReset, view, widths);
     connect(&model, &data::GridModel::rightToLeftChanged, view,
             [view](bool on) { view->setLayoutDirection(on ? Qt::RightToLeft : Qt::LeftToRight); });
-    connect(&model, &QAbstractItemModel::rowsInserted, view, [view] { view->scrollToBottom(); });
+    connect(shown, &QAbstractItemModel::rowsInserted, view, [view] { view->scrollToBottom(); });
     view->setVisible(model.isVisible());
     connect(&model, &data::GridModel::visibleChanged, view, &QWidget::setVisible);
     return view;
@@ -204,8 +238,11 @@ QLayout* MainWindow::createValues()
     });
     info->addWidget(xxxk, 4, 2);
     auto* busy = new QHBoxLayout;
-    for (sync::ImageModel* img : {&w.ImgLoa, &w.ImgSav}) {
-        auto* l = new QLabel(QStringLiteral("⏳"));
+    // Marks DejaVu Sans, Serif and Mono all draw (the fonts the program requires): a row read, a row saved.
+    const std::pair<sync::ImageModel*, const char*> marks[] = {{&w.ImgLoa, "ImgLoa"}, {&w.ImgSav, "ImgSav"}};
+    for (const auto& [img, name] : marks) {
+        auto* l = new QLabel(img == &w.ImgLoa ? QStringLiteral("↻") : QStringLiteral("⇅"));
+        l->setObjectName(QString::fromLatin1(name));
         l->setVisible(img->isVisible());
         connect(img, &sync::ImageModel::visibleChanged, l, &QWidget::setVisible);
         busy->addWidget(l);
