@@ -173,7 +173,7 @@ private:
         }
     }
 
-    // The records and invoices first, then deletions and edits; every refused deletion is made
+    // The records, invoices and vouchers first, then deletions and edits; every refused deletion is made
     // again once its user is dropped. Sizes as for 70 records: 5 invoices, 12 deletions, 10 edits,
     // at most 40 faults.
     void runWithPumpFaults()
