@@ -58,7 +58,10 @@ struct Record {
     int editor = -1;
     int back = -1, backFaults = 0;  // the branch whose family goes back, and statement faults left for it
 
-    QString linesTable() const { return table == u"accreg_tab" ? QStringLiteral("rowacc_tab") : QStringLiteral("rowvoi_tab"); }
+    QString linesTable() const
+    {
+        return table == u"accreg_tab" ? QStringLiteral("rowacc_tab") : QStringLiteral("rowvoi_tab");
+    }
     bool hasFamily() const { return !(lines.isEmpty() && pictures.isEmpty() && bills.isEmpty()); }
     std::string acceptance(const RigBranch& b) const
     {
@@ -173,9 +176,9 @@ private:
         }
     }
 
-    // The records, invoices and vouchers first, then deletions and edits; every refused deletion is made
-    // again once its user is dropped. Sizes as for 70 records: 5 invoices, 12 deletions, 10 edits,
-    // at most 40 faults.
+    // The records, invoices and vouchers first, then deletions and edits; every refused deletion is
+    // made again once its user is dropped. Sizes as for 70 records: 5 invoices or vouchers, 12
+    // deletions, 10 edits, at most 40 faults.
     void runWithPumpFaults()
     {
         faultCap_ = std::max(1, 40 * records_ / 70);
@@ -263,13 +266,15 @@ private:
     {
         bool failing = false;
         for (Record& r : model_)
-            if (r.back == index && r.backFaults > 0 && rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2")).isEmpty()
+            if (r.back == index && r.backFaults > 0
+                && rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2")).isEmpty()
                 && std::bernoulli_distribution(0.5)(faultRng_)) {
                 --r.backFaults;
                 failing = true;
             }
         if (failing)
-            data::failStatements(QStringLiteral("update (rowvoi|rowacc|picstream|inbill)_tab"), 1, branch(index).db.name());
+            data::failStatements(QStringLiteral("update (rowvoi|rowacc|picstream|inbill)_tab"), 1,
+                                 branch(index).db.name());
         return failing;
     }
 
@@ -481,7 +486,8 @@ private:
     bool editSome(RigBranch& b)
     {
         Record* r = heldLive(b);
-        if (r && r->table == u"accreg_tab" && b.value(r->table, r->noRec, QStringLiteral("CONCAT(DRS1, No_Branch, SynAdd)")) == "R1" + b.number + "4"
+        if (r && r->table == u"accreg_tab"
+            && b.value(r->table, r->noRec, QStringLiteral("CONCAT(DRS1, No_Branch, SynAdd)")) == "R1" + b.number + "4"
             && closedElsewhere(b, *r) == int(rig_.branches.size()) - 1 && chance(50)) {
             r->lines << nextNumber(b);
             b.add(r->linesTable(), r->lines.last(), {{"NRS1", r->noRec}, {"DRS1", "R2"}});
@@ -617,7 +623,8 @@ private:
         // Half the time, one that accepts all of a family's deletion edits the record meanwhile.
         if (inStep && !named && holder < 0 && r.hasFamily() && !holders.empty() && chance(50)) {
             r.editor = holders.at(size_t(pick(0, int(holders.size()) - 1)));
-            rig_.web.failNext(QStringLiteral("save_syn.php"), 1, Fault::lostReply().when(r.acceptance(branch(r.editor))));
+            rig_.web.failNext(QStringLiteral("save_syn.php"), 1,
+                              Fault::lostReply().when(r.acceptance(branch(r.editor))));
         }
         b.remove(r.table, r.noRec);
         r.deleted = r.holder < 0;
