@@ -6,8 +6,8 @@
 # "requests" or "pumps") in its own process, TARVELO_SOAK_JOBS of them at a time (default 1), and
 # prints the counts of each: records lost, duplicated, diverged, deletions not carried out, copies
 # of records not closed, ledger rows left beyond the statistics rows, and a closing note per mix
-# with the counts summed and the records sent again. Exits non-zero when any count is not 0. Not a
-# test.
+# with the counts summed, the records sent again and the masters that took their family along.
+# Exits non-zero when any count is not 0. Not a test.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="${TARVELO_BUILD_DIR:-$root/build}"
@@ -77,7 +77,8 @@ for seed in $seeds; do
       "$work/seed.$seed.$mix" || failed=1
   done
 done
-# The closing note: each mix's counts summed over its seeds, with the records sent again.
+# The closing note: each mix's counts summed over its seeds, with the records sent again and the
+# masters that took their family along.
 for mix in $mixes; do
   cat "$work"/seed.*."$mix" | awk -v mix="$mix" '
     /^seed [0-9]+ [a-z]+: records/ {
@@ -88,12 +89,14 @@ for mix in $mixes; do
         else if ($i == "out") undel += v; else if ($i == "closed") open += v; else if ($i == "left") rows += v
       }
       if (match($0, /[0-9]+ records sent again/)) again += substr($0, RSTART, RLENGTH) + 0
+      if (match($0, /[0-9]+ masters took their family along/)) taken += substr($0, RSTART, RLENGTH) + 0
     }
     /: no counts$/ { ++missing }
     END {
       printf "%s: %d seeds counted, %d without counts; lost %d, duplicated %d, diverged %d, deletions not carried " \
-             "out %d, exchanges not closed %d, ledger rows left %d; %d records sent again\n",
-             mix, runs, missing, lost, dup, div, undel, open, rows, again
+             "out %d, exchanges not closed %d, ledger rows left %d; %d records sent again, %d masters took " \
+             "their family along\n",
+             mix, runs, missing, lost, dup, div, undel, open, rows, again, taken
     }'
 done
 exit $failed

@@ -713,6 +713,17 @@ void RefWebService::clearFaults()
     d->sleepCv.notify_all();
 }
 
+bool RefWebService::dropFault(const QString& script, const std::string& only)
+{
+    std::lock_guard lock(d->state);
+    auto& queue = d->faults[script.toStdString()];
+    const auto it = std::find_if(queue.begin(), queue.end(), [&](const auto& f) { return f.first.only == only; });
+    if (it == queue.end())
+        return false;
+    queue.erase(it);
+    return true;
+}
+
 void RefWebService::holdNext(const QString& text)
 {
     std::lock_guard lock(d->sleepMutex);

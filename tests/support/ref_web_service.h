@@ -91,6 +91,9 @@ public:
     void failNextRequest(const Fault& fault);
     // Also lets every held request go (below).
     void clearFaults();
+    // Takes back a fault queued for `script` that only a request holding `only` takes, so that it
+    // no longer stands in front of the faults queued after it; false when none waits (it was taken).
+    bool dropFault(const QString& script, const std::string& only);
     // The next request whose target (path and query) holds `text` is held without an answer, long
     // after its caller gave up, until release(text); then its script does its work. It counts as
     // delayed meanwhile.

@@ -6,6 +6,9 @@
 // branch that names the record, so they are refused; it is dropped later and the record deleted
 // again. Some refusals move to a branch whose acceptance of the first deletion lands late, over its
 // refusal of the second: that branch keeps its copy and sends it again, with its lines or pictures.
+// Some deletions of an invoice (with lines, bills), a city with pictures or a voucher (lines of two
+// revisions) are overtaken by an edit at a branch whose acceptance was stored with its reply lost:
+// the record comes back everywhere with its whole family, while updates of members fail now and then.
 // TARVELO_SOAK_SEEDS (a count from 1, or a list like "4,9"), TARVELO_SOAK_RECORDS and
 // TARVELO_SOAK_MIX ("requests", "pumps" or both) run it longer (scripts/soak.sh).
 #include "data/odbc.h"
@@ -33,8 +36,9 @@ using Fault = RefWebService::Fault;
 
 struct Record {
     QString table, noRec;
-    QStringList lines;     // an invoice's rowvoi_tab rows
+    QStringList lines;     // an invoice's rowvoi_tab rows, a voucher's rowacc_tab rows of every revision
     QStringList pictures;  // a city's picstream_tab rows
+    QStringList bills;     // an invoice's inbill_tab rows of kind 2, which never hold its deletion
     bool deleted = false;
     // A deletion refused through a row of branch `holder` that names the record (`user`), until
     // that row is dropped: `deleter` made it.
@@ -49,6 +53,20 @@ struct Record {
     int watch = -1;    // the branch that may send the record again as its own new version
     QString version;   // the server's version when the second deletion was made
     bool kept = false;  // sent again: it lives on with its family (and the row naming it), deleted no more
+    // An edit overtaking the deletion: `editor`'s acceptance is stored with its reply lost, and its
+    // person edits the record before that branch meets the closing.
+    int editor = -1;
+    int back = -1, backFaults = 0;  // the branch whose family goes back, and statement faults left for it
+
+    QString linesTable() const
+    {
+        return table == u"accreg_tab" ? QStringLiteral("rowacc_tab") : QStringLiteral("rowvoi_tab");
+    }
+    bool hasFamily() const { return !(lines.isEmpty() && pictures.isEmpty() && bills.isEmpty()); }
+    std::string acceptance(const RigBranch& b) const
+    {
+        return ("norec=" + noRec + "&branch=" + b.number + "&kin1=3&kin2=0").toStdString();
+    }
 };
 
 // Which faults a run meets.
@@ -106,8 +124,11 @@ public:
         }
         // The faults stop; a delayed or held request may still be doing its work.
         pumpFaults_ = false;
-        for (Record& r : model_)
+        for (Record& r : model_) {
             r.hold.clear();
+            r.editor = -1;
+            r.backFaults = 0;
+        }
         rig_.web.clearFaults();
         data::clearStatementFailures();
         rig_.web.waitForDelayed(std::chrono::seconds(30));
@@ -124,9 +145,20 @@ public:
         return n;
     }
 
+    // Masters whose members the server lacked, marked to go back with them.
+    qint64 familiesTaken() const
+    {
+        qint64 n = familiesTakenBefore_;
+        for (const auto& b : rig_.branches)
+            n += b->state.Families_Taken;
+        return n;
+    }
+
     int faultsMade_ = 0;      // faults given at event pumps
     int lateBySeconds_ = 0;   // requests given a delay of seconds
     qint64 sentAgainBefore_ = 0;  // records sent again by engines that have ended since
+    qint64 familiesTakenBefore_ = 0;
+    int overtaken_ = 0;       // deletions an edit overtook
     int moved_ = 0;           // second deletions refused at another branch than the first
     int landed_ = 0;          // of them, those whose held acceptance of the first landed over that refusal
 
@@ -144,9 +176,9 @@ private:
         }
     }
 
-    // The records and invoices first, then deletions and edits; every refused deletion is made
-    // again once its user is dropped. Sizes as for 70 records: 5 invoices, 12 deletions, 10 edits,
-    // at most 40 faults.
+    // The records, invoices and vouchers first, then deletions and edits; every refused deletion is
+    // made again once its user is dropped. Sizes as for 70 records: 5 invoices or vouchers, 12
+    // deletions, 10 edits, at most 40 faults.
     void runWithPumpFaults()
     {
         faultCap_ = std::max(1, 40 * records_ / 70);
@@ -158,7 +190,7 @@ private:
             for (int i = pick(1, 4); i > 0 && plain + invoices > 0; --i) {
                 RigBranch& b = branch(workingBranch());
                 if (pick(1, plain + invoices) <= invoices) {
-                    addInvoice(b);
+                    addFamily(b);
                     --invoices;
                 } else {
                     addPlain(b, false);
@@ -218,10 +250,62 @@ private:
     void cycle(int index)
     {
         RigBranch& b = branch(index);
+        const bool failing = failWhileFamilyGoesBack(index);
         b.cycle();
+        if (failing)
+            data::clearStatementFailures();
         if (b.run.Syn_Stop)
             b.startSync();
         landLate();
+        overtake();
+    }
+
+    // Now and then a statement that marks or sends a member fails once in a cycle of a branch whose
+    // record is gone from the server, so that a family is left half marked.
+    bool failWhileFamilyGoesBack(int index)
+    {
+        bool failing = false;
+        for (Record& r : model_)
+            if (r.back == index && r.backFaults > 0
+                && rig_.serverValue(r.table, r.noRec, QStringLiteral("DatTim2")).isEmpty()
+                && std::bernoulli_distribution(0.5)(faultRng_)) {
+                --r.backFaults;
+                failing = true;
+            }
+        if (failing)
+            data::failStatements(QStringLiteral("update (rowvoi|rowacc|picstream|inbill)_tab"), 1,
+                                 branch(index).db.name());
+        return failing;
+    }
+
+    // Once the editor's acceptance is stored and its reply lost, its person edits the record: it is
+    // kept everywhere with its family. An acceptance whose fault was never taken leaves it deleted.
+    void overtake()
+    {
+        for (Record& r : model_) {
+            if (r.editor < 0)
+                continue;
+            RigBranch& e = branch(r.editor);
+            const bool stored =
+                rig_.server
+                    .scalar("SELECT COUNT(*) FROM atten_rec WHERE kin1 = '3' AND kin2 = '0' AND NoRec = "
+                            + data::sqlLiteral(r.noRec) + " AND treco = " + data::sqlLiteral(r.table)
+                            + " AND branch = " + data::sqlLiteral(e.number))
+                    .toInt()
+                > 0;
+            const bool held = e.count(r.table, "no_rec = " + data::sqlLiteral(r.noRec)) > 0;
+            if (held && !stored)
+                continue;
+            if (!rig_.web.dropFault(QStringLiteral("save_syn.php"), r.acceptance(e)) && stored && held) {
+                e.edit(r.table, r.noRec, {{"Ne_Rec", "edited at " + e.number}});
+                r.deleted = false;
+                r.kept = true;
+                r.back = r.editor;
+                r.backFaults = 2;
+                ++overtaken_;
+            }
+            r.editor = -1;
+        }
     }
 
     // A held acceptance of a first deletion lands once its branch has refused the second and every
@@ -334,7 +418,7 @@ private:
         if (roll <= 45)
             addPlain(b, chance(10));
         else if (roll <= 65)
-            addInvoice(b);
+            addFamily(b);
         else if (roll <= 85)
             editSome(b);
         else
@@ -360,17 +444,29 @@ private:
         ++made_;
     }
 
-    void addInvoice(RigBranch& b)
+    // An invoice with lines, now and then a bill of kind 2 with its account row; or a voucher with
+    // lines, whose older revisions stay.
+    void addFamily(RigBranch& b)
     {
         Record r;
-        r.table = QStringLiteral("invoice_tab");
+        r.table = chance(25) ? QStringLiteral("accreg_tab") : QStringLiteral("invoice_tab");
         r.noRec = nextNumber(b);
         const int lines = pick(1, 3);
         for (int i = 0; i < lines; ++i) {
             r.lines << nextNumber(b);
-            b.add(QStringLiteral("rowvoi_tab"), r.lines.last(), {{"NRS1", r.noRec}, {"DRS1", "R1"}});
+            b.add(r.linesTable(), r.lines.last(), {{"NRS1", r.noRec}, {"DRS1", "R1"}});
         }
-        b.add(r.table, r.noRec, {{"DRS1", "R1"}, {"CRS1", QString::number(lines)}, {"CRS2", "0"}, {"CRS3", "0"}});
+        if (r.table == u"accreg_tab") {
+            b.add(r.table, r.noRec, {{"DRS1", "R1"}, {"CRS1", QString::number(lines)}});
+        } else {
+            b.add(r.table, r.noRec, {{"DRS1", "R1"}, {"CRS1", QString::number(lines)}, {"CRS2", "0"}, {"CRS3", "0"}});
+            if (chance(40)) {
+                r.bills << nextNumber(b);
+                b.add(QStringLiteral("rowacc_tab"), nextNumber(b), {{"NRS1", r.bills.last()}, {"DRS1", "R1"}});
+                b.add(QStringLiteral("inbill_tab"), r.bills.last(),
+                      {{"No_Bill", r.noRec}, {"KinBil", "2"}, {"DRS1", "R1"}, {"CRS1", "1"}});
+            }
+        }
         model_.push_back(r);
         ++made_;
     }
@@ -386,11 +482,19 @@ private:
         return nullptr;
     }
 
+    // Now and then a voucher its branch holds closed everywhere gets a second revision with a line.
     bool editSome(RigBranch& b)
     {
         Record* r = heldLive(b);
-        if (r)
+        if (r && r->table == u"accreg_tab"
+            && b.value(r->table, r->noRec, QStringLiteral("CONCAT(DRS1, No_Branch, SynAdd)")) == "R1" + b.number + "4"
+            && closedElsewhere(b, *r) == int(rig_.branches.size()) - 1 && chance(50)) {
+            r->lines << nextNumber(b);
+            b.add(r->linesTable(), r->lines.last(), {{"NRS1", r->noRec}, {"DRS1", "R2"}});
+            b.edit(r->table, r->noRec, {{"DRS1", "R2"}, {"CRS1", "1"}});
+        } else if (r) {
             b.edit(r->table, r->noRec, {{"Ne_Rec", QStringLiteral("v%1").arg(++serial_)}});
+        }
         return r;
     }
 
@@ -403,7 +507,7 @@ private:
             return r && deleteRecord(b, *r);
         std::vector<Record*> families;
         for (Record& m : model_)
-            if (!m.deleted && !m.kept && m.holder < 0 && !(m.lines.isEmpty() && m.pictures.isEmpty()))
+            if (!m.deleted && !m.kept && m.holder < 0 && m.hasFamily())
                 families.push_back(&m);
         for (int tries = 0; tries < 4 && !families.empty(); ++tries) {
             Record* f = families.at(size_t(pick(0, int(families.size()) - 1)));
@@ -462,6 +566,8 @@ private:
                 r.watch = -1;
             } else if (next >= 0) {
                 ++moved_;
+                r.back = next;
+                r.backFaults = 2;
             }
         }
     }
@@ -495,7 +601,7 @@ private:
         if (!inStep && !neverSent)
             return false;
         const bool named = holder >= 0 ? std::find(holders.begin(), holders.end(), holder) != holders.end()
-                                       : !holders.empty() && chance(35);
+                                       : !holders.empty() && r.table != u"accreg_tab" && chance(35);
         if (inStep && named) {
             r.holder = holder >= 0 ? holder : holders.at(size_t(pick(0, int(holders.size()) - 1)));
             r.deleter = indexOf(b);
@@ -513,6 +619,12 @@ private:
                 r.hold = "norec=" + r.noRec + "&branch=" + branch(r.next).number + "&kin1=3&kin2=0&mainbranch=0";
                 rig_.web.holdNext(r.hold);
             }
+        }
+        // Half the time, one that accepts all of a family's deletion edits the record meanwhile.
+        if (inStep && !named && holder < 0 && r.hasFamily() && !holders.empty() && chance(50)) {
+            r.editor = holders.at(size_t(pick(0, int(holders.size()) - 1)));
+            rig_.web.failNext(QStringLiteral("save_syn.php"), 1,
+                              Fault::lostReply().when(r.acceptance(branch(r.editor))));
         }
         b.remove(r.table, r.noRec);
         r.deleted = r.holder < 0;
@@ -554,8 +666,10 @@ private:
         } else if (roll <= 26) {
             if (b.cycleEndingAt(pick(1, 120))) {
                 sentAgainBefore_ += b.state.Sent_Again;
+                familiesTakenBefore_ += b.state.Families_Taken;
                 rig_.restart(size_t(index));
             }
+            overtake();
             return;
         }
         cycle(index);
@@ -584,11 +698,13 @@ private:
             QStringList keys{r.noRec};
             keys += r.lines;
             keys += r.pictures;
+            keys += r.bills;
             bool lost = false, diverged = false, left = false;
             QStringList copies;
             for (const QString& key : keys) {
                 const QString table = key == r.noRec         ? r.table
-                                      : r.lines.contains(key) ? QStringLiteral("rowvoi_tab")
+                                      : r.lines.contains(key) ? r.linesTable()
+                                      : r.bills.contains(key) ? QStringLiteral("inbill_tab")
                                                               : QStringLiteral("picstream_tab");
                 const QString first = row(all.front().second, table, key);
                 for (const auto& [name, db] : all) {
@@ -602,7 +718,7 @@ private:
                     // Detail rows keep the sender's SynAdd on the server: only the record's values count.
                     diverged = diverged || (!here.isEmpty() && here.section(u'|', 0, 2) != first.section(u'|', 0, 2));
                     // Every copy counts, a receiving branch's as much as the sender's, a picture's too.
-                    if (table != u"rowvoi_tab" && !here.isEmpty() && !here.endsWith(u"|4")) {
+                    if (table != r.linesTable() && !here.isEmpty() && !here.endsWith(u"|4")) {
                         ++c.open;
                         c.left << QStringLiteral("open %1 %2 at %3 (%4)").arg(table, key, name, here);
                     }
@@ -630,7 +746,8 @@ private:
                                    copies.join(u"; "));
         }
         for (const auto& [name, db] : all) {
-            for (const char* table : {"city_tab", "bank_tab", "nati_tab", "invoice_tab", "rowvoi_tab", "picstream_tab"})
+            for (const char* table : {"city_tab", "bank_tab", "nati_tab", "invoice_tab", "rowvoi_tab", "picstream_tab",
+                                      "inbill_tab", "accreg_tab", "rowacc_tab"})
                 c.duplicated += db->scalar(QStringLiteral("SELECT COUNT(*) FROM (SELECT no_rec FROM %1 GROUP BY no_rec "
                                                           "HAVING COUNT(*) > 1) d").arg(QString::fromLatin1(table)))
                                     .toInt();
@@ -701,10 +818,10 @@ void soak(const std::vector<unsigned>& seeds, Mix mix)
         std::printf("seed %u %s: records %d, lost %d, duplicated %d, diverged %d, deletions not carried out %d, "
                     "exchanges not closed %d, ledger rows left %d (settled in %d rounds; %d faults at pumps, %d "
                     "requests delayed by seconds, %d refusals moved, %d acceptances landed over them, %d records "
-                    "sent again)\n",
+                    "sent again, %d deletions overtaken by an edit, %d masters took their family along)\n",
                     seed, mix == Mix::Requests ? "requests" : "pumps", records, c.lost, c.duplicated, c.diverged,
                     c.notDeleted, c.open, c.ledgerRows, rounds, soak.faultsMade_, soak.lateBySeconds_, soak.moved_, soak.landed_,
-                    int(soak.sentAgain()));
+                    int(soak.sentAgain()), soak.overtaken_, int(soak.familiesTaken()));
         for (const QString& l : c.left)
             std::printf("  left %s\n", qPrintable(l));
         std::fflush(stdout);
