@@ -31,9 +31,10 @@ bool deleteReco(SyncContext& ctx, const DbSide& side, const QString& treco, cons
             return false;
     }
 
+    // Pictures left behind would outlive their record for good: a failure leaves the deletion to a
+    // later cycle, like any other of its statements.
     data::RecordsetVar pic;
-    side.remove(pic, QString::fromUtf16(records::kPictures.table), picturesClause(treco, no_rec));
-    return true;
+    return side.remove(pic, QString::fromUtf16(records::kPictures.table), picturesClause(treco, no_rec));
 }
 
 }  // namespace

@@ -412,3 +412,14 @@ TEST_F(LateRows, AFamilyWhoseMarkingFailedIsFinishedBeforeTheRecordLeaves)
     });
     EXPECT_EQ(rig.serverCount("inbill_tab", "No_Bill = '0100001'"), 1);
 }
+
+// C's deletion of the picture fails once as it carries out A's deletion: a later cycle finishes it.
+TEST_F(LateRows, APictureWhoseDeletionFailedGoesLaterWithItsRecord)
+{
+    rig.A().add("picstream_tab", "0100002", {{"NoID", "0100001"}, {"rec_tab", "city_tab"}});
+    create();
+    ASSERT_GT(rig.settle(), 0);
+    data::failStatements("delete from +picstream_tab", 1, rig.C().db.name());
+    rig.A().remove(table, "0100001");
+    expectSettledClean(table, "0100001", true);
+}
