@@ -42,6 +42,12 @@ std::optional<std::vector<LedgerRow>> announcerRowsOnServer(SyncContext& ctx, co
 // the record can't be read.
 std::optional<bool> ownAnnouncementStands(SyncContext& ctx, const LedgerRow& r);
 
+// Whether another branch's announcement `r` of a record version was stored after that branch
+// announced the record's deletion, which still waits on its answers: the branch sent the version
+// before it deleted the record, gave the request up, and the web service stored it late. That
+// version never was; it supersedes nothing. nullopt when the ledger can't be read.
+std::optional<bool> announcedBeforeItsDeletion(SyncContext& ctx, const LedgerRow& r);
+
 // A newer version `newer` of the record (of the record family when `newerIsRecord`) ends the
 // exchanges of the older ones: this branch takes its own open announcements and closings of them
 // off the server, as nobody else will finish them, and a record whose deletion a newer record

@@ -509,6 +509,14 @@ private:
 
         long long olderRows = 0;
         const bool mayHaveOlder = known_.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
+        // Its announcer alone takes such a version off the server.
+        if (mayHaveOlder && r.kin1 == kin1::Record && r.kin2 == kin2::Announced && r.branch != me_) {
+            const std::optional<bool> lost = ledger::announcedBeforeItsDeletion(ctx_, r);
+            if (!lost)
+                return Step::Failed;
+            if (*lost)
+                return Step::Skip;
+        }
         auto release = [&] {
             const bool newerIsRecord = ledger::familyOf(r.kin1) == kin1::Record;
             if (mayHaveOlder && !ledger::releaseOlderVersions(ctx_, r.treco, r.NoRec, r.SynLast, newerIsRecord, olderRows))

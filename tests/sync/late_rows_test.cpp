@@ -423,3 +423,19 @@ TEST_F(LateRows, APictureWhoseDeletionFailedGoesLaterWithItsRecord)
     rig.A().remove(table, "0100001");
     expectSettledClean(table, "0100001", true);
 }
+
+// A's announcement of its city lands late, after A deleted the city before it left (its picture
+// had): that version never was, and B and C answer the deletion all the same.
+TEST_F(LateRows, AVersionAnnouncedLateAfterItsDeletionSupersedesNothing)
+{
+    rig.A().add("picstream_tab", "0100002", {{"NoID", "0100001"}, {"rec_tab", "city_tab"}});
+    rig.round("A");
+    late("save_syn.php", "norec=0100001&branch=01&kin1=0&kin2=0", 3s);
+    create();
+    rig.round("A");
+    rig.A().remove(table, "0100001");
+    rig.round("A");
+    rig.web.waitForDelayed(20s);
+    rig.round("BC");
+    expectSettledClean(table, "0100001", true);
+}
