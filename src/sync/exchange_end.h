@@ -45,7 +45,9 @@ std::optional<bool> ownAnnouncementStands(SyncContext& ctx, const LedgerRow& r);
 // Whether another branch's announcement `r` of a record version was stored after that branch
 // announced the record's deletion, which still waits on its answers: the branch sent the version
 // before it deleted the record, gave the request up, and the web service stored it late. That
-// version never was; it supersedes nothing. nullopt when the ledger can't be read.
+// version never was; it supersedes nothing. (A deletion row whose closing a late first-stage
+// row turned back looks the same; its closing is posted again.) nullopt when the ledger can't be
+// read.
 std::optional<bool> announcedBeforeItsDeletion(SyncContext& ctx, const LedgerRow& r);
 
 // A newer version `newer` of the record (of the record family when `newerIsRecord`) ends the

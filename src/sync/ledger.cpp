@@ -508,14 +508,13 @@ private:
             return Step::Failed;
 
         long long olderRows = 0;
-        const bool mayHaveOlder = known_.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
-        // Its announcer alone takes such a version off the server.
+        bool mayHaveOlder = known_.mayHoldOlder(r.treco, r.NoRec, r.SynLast);
+        // Copied as any row, and ended as late rows are, but it ends no older exchange.
         if (mayHaveOlder && r.kin1 == kin1::Record && r.kin2 == kin2::Announced && r.branch != me_) {
             const std::optional<bool> lost = ledger::announcedBeforeItsDeletion(ctx_, r);
             if (!lost)
                 return Step::Failed;
-            if (*lost)
-                return Step::Skip;
+            mayHaveOlder = !*lost;
         }
         auto release = [&] {
             const bool newerIsRecord = ledger::familyOf(r.kin1) == kin1::Record;
