@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -28,21 +29,35 @@ const char* const kPassword = "Pw;private=1";
     throw std::runtime_error(what.toStdString());
 }
 
-int freeLoopbackPort()
+// The port bound, 0 when it could not be (`port` 0: any the kernel picks).
+int bindLoopback(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
     socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        fail(QStringLiteral("no free loopback port"));
-    }
-    ::close(fd);
-    return ntohs(a.sin_port);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
+                       && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return bound ? ntohs(a.sin_port) : 0;
+}
+
+// A free port below the kernel's ephemeral range where it leaves room, so that no outgoing
+// connection takes it before the server binds it.
+int freeLoopbackPort()
+{
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    const int low = range.open(QIODevice::ReadOnly) ? QString::fromLatin1(range.readAll()).simplified().section(u' ', 0, 0).toInt() : 0;
+    std::mt19937 pick(std::random_device{}());
+    for (int i = 0; low > 12000 && i < 100; ++i)
+        if (const int port = bindLoopback(std::uniform_int_distribution<int>(10000, low - 1)(pick)))
+            return port;
+    if (const int port = bindLoopback(0))
+        return port;
+    fail(QStringLiteral("no free loopback port"));
 }
 
 // mariadbd refuses --user unless it runs as root, and as root it needs it.
@@ -84,8 +99,17 @@ PrivateMariaDb::PrivateMariaDb(const QString& sqlMode)
     if (!install.waitForFinished(120000) || install.exitStatus() != QProcess::NormalExit || install.exitCode() != 0)
         fail("mariadb-install-db failed: " + QString::fromUtf8(install.readAll().right(2000)));
 
-    port_ = freeLoopbackPort();
-    start();
+    // Another process may still bind the port first: a server that could not bind it tries another.
+    for (int attempt = 0;; ++attempt) {
+        port_ = freeLoopbackPort();
+        try {
+            start();
+            break;
+        } catch (const std::runtime_error& e) {
+            if (attempt == 4 || !QString::fromUtf8(e.what()).contains(QStringLiteral("Address already in use")))
+                throw;
+        }
+    }
     rootSql(QStringLiteral("CREATE USER '%1'@'%' IDENTIFIED BY '%2'; GRANT ALL PRIVILEGES ON *.* TO '%1'@'%' "
                            "WITH GRANT OPTION;")
                 .arg(QLatin1String(kUser), QLatin1String(kPassword)));
