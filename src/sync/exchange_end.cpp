@@ -86,12 +86,12 @@ std::optional<bool> ownAnnouncementStands(SyncContext& ctx, const LedgerRow& r)
 std::optional<bool> announcedBeforeItsDeletion(SyncContext& ctx, const LedgerRow& r)
 {
     // Its announcer's copy has been marked deleted since, and a marked copy is never sent: only a
-    // closing gives it back.
+    // refused closing gives it back.
     data::RecordsetVar rs;
     if (!ctx.db.Open_Rs_Loc(rs, kAtten,
                             recordClause(r.treco, r.NoRec) + " and branch = " + lit(r.branch) + " and kin1 = "
-                                + lit(text(kin1::Deletion)) + " and kin2 = " + lit(text(kin2::Announced))
-                                + " and SynLast < " + lit(r.SynLast)))
+                                + lit(text(kin1::Deletion)) + " and (kin2 = " + lit(text(kin2::Announced))
+                                + " or kin2 = " + lit(text(kin2::Closed)) + ") and SynLast < " + lit(r.SynLast)))
         return std::nullopt;
     return rs->recordCount() > 0;
 }

@@ -43,7 +43,7 @@ std::optional<std::vector<LedgerRow>> announcerRowsOnServer(SyncContext& ctx, co
 std::optional<bool> ownAnnouncementStands(SyncContext& ctx, const LedgerRow& r);
 
 // Whether another branch's announcement `r` of a record version was stored after that branch
-// announced the record's deletion, which still waits on its answers: the branch sent the version
+// announced the record's deletion, which runs still and was not refused: the branch sent the version
 // before it deleted the record, gave the request up, and the web service stored it late. That
 // version never was; it supersedes nothing. (A deletion row whose closing a late first-stage
 // row turned back looks the same; its closing is posted again.) nullopt when the ledger can't be
